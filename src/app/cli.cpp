@@ -1,0 +1,158 @@
+#include "app/cli.h"
+
+#include <fstream>
+#include <optional>
+
+#include "app/dump.h"
+#include "import/import_run.h"
+#include "platform/environment.h"
+#include "platform/error.h"
+#include "platform/locale_settings.h"
+
+namespace pasarela {
+namespace {
+
+constexpr char kVersion[] = "1.0";
+
+constexpr char kUsage[] =
+    "Uso:\n"
+    "  pasarela-cli import ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
+    "  pasarela-cli export ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt]\n"
+    "  pasarela-cli dump TABLA.DBF [--json]\n"
+    "  pasarela-cli --help | --version\n"
+    "\n"
+    "import  reconstruye las tablas de Orlavi (ASIGNOMT, PROFT, AULAT, GRUPOST, DIASHORAST,\n"
+    "        ASIGT) a partir del archivo XML de DASTENO. Con --check solo comprueba el\n"
+    "        archivo e informa, sin cambiar ninguna tabla.\n"
+    "export  traduce el horario de Orlavi (SOLUC.DBF) y lo guarda junto al archivo XML como\n"
+    "        ResultadoOrlavis<nombre del archivo>.\n"
+    "dump    muestra una tabla dBase como CSV (o JSON con --json).\n"
+    "\n"
+    "La carpeta de trabajo de Orlavi es --vtemp; si no se da, la variable PASARELA_VTEMP;\n"
+    "si no, C:\\VTEMP (en Linux, la de Wine: $WINEPREFIX/drive_c/VTEMP).\n";
+
+class UsageError : public Error {
+public:
+    using Error::Error;
+};
+
+struct Command {
+    std::string name;
+    std::string file;
+    std::optional<std::string> vtemp;
+    std::optional<std::string> reportFile;
+    bool check = false;
+    bool json = false;
+};
+
+Command ParseCommand(const std::vector<std::string>& args)
+{
+    Command command;
+    command.name = args.at(0);
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size())
+                throw UsageError("falta el valor de " + arg);
+            return args[++i];
+        };
+        if (arg == "--vtemp" && command.name != "dump")
+            command.vtemp = value();
+        else if (arg == "--report" && command.name != "dump")
+            command.reportFile = value();
+        else if (arg == "--check" && command.name == "import")
+            command.check = true;
+        else if (arg == "--json" && command.name == "dump")
+            command.json = true;
+        else if (!arg.empty() && arg[0] == '-' && arg != "-")
+            throw UsageError("opción desconocida: " + arg);
+        else if (command.file.empty())
+            command.file = arg;
+        else
+            throw UsageError("sobra el argumento " + arg);
+    }
+    if (command.file.empty())
+        throw UsageError("falta el archivo");
+    return command;
+}
+
+std::filesystem::path WorkingDirectory(const Command& command)
+{
+    if (command.vtemp)
+        return PathFromUtf8(*command.vtemp);
+    if (auto fromEnvironment = GetEnvironment("PASARELA_VTEMP"); fromEnvironment && !fromEnvironment->empty())
+        return PathFromUtf8(*fromEnvironment);
+    return DefaultWorkingDirectory();
+}
+
+void WriteReportFile(const Command& command, const RunReport& report)
+{
+    if (!command.reportFile)
+        return;
+    std::ofstream out(PathFromUtf8(*command.reportFile), std::ios::binary);
+    out << report.FullText();
+    out.close();
+    if (!out)
+        throw Error("No se pudo escribir el informe '" + *command.reportFile + "'");
+}
+
+int Dump(const Command& command, std::ostream& out)
+{
+    DbfTable table = DbfTable::Open(PathFromUtf8(command.file));
+    if (command.json)
+        DumpJson(table, out);
+    else
+        DumpCsv(table, out);
+    return kCliOk;
+}
+
+int Import(const Command& command, std::ostream& out)
+{
+    ImportOptions options;
+    options.xmlFile = PathFromUtf8(command.file);
+    options.workingDir = WorkingDirectory(command);
+    options.checkOnly = command.check;
+    options.decimalSeparator = UserDecimalSeparator();
+    RunReport report = RunImport(options);
+    out << report.Summary();
+    WriteReportFile(command, report);
+    out << (command.check ? "Comprobación terminada: no se ha cambiado ninguna tabla\n" : "Proceso finalizado\n");
+    return kCliOk;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        err << kUsage;
+        return kCliUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        out << kUsage;
+        return kCliOk;
+    }
+    if (args[0] == "--version") {
+        out << "pasarela-cli " << kVersion << "\n";
+        return kCliOk;
+    }
+    try {
+        Command command = ParseCommand(args);
+        if (command.name == "dump")
+            return Dump(command, out);
+        if (command.name == "import")
+            return Import(command, out);
+        throw UsageError("orden desconocida: " + command.name);
+    } catch (const UsageError& e) {
+        err << "pasarela-cli: " << e.what() << "\n\n" << kUsage;
+        return kCliUsage;
+    } catch (const MissingInputError& e) {
+        err << e.what() << "\n";
+        return kCliMissingInput;
+    } catch (const std::exception& e) {
+        err << "pasarela-cli: error: " << e.what() << "\n";
+        return kCliError;
+    }
+}
+
+}  // namespace pasarela

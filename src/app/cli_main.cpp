@@ -1,0 +1,27 @@
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/cli.h"
+#include "platform/environment.h"
+
+#ifdef _WIN32
+// Wide arguments, so that file names with accents reach us intact whatever the console's
+// code page.
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        auto utf8 = std::filesystem::path(argv[i]).u8string();
+        args.emplace_back(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+    }
+    pasarela::PrepareConsole();
+    return pasarela::RunCli(args, std::cout, std::cerr);
+}
+#else
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return pasarela::RunCli(args, std::cout, std::cerr);
+}
+#endif

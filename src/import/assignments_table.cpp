@@ -1,0 +1,150 @@
+#include <cmath>
+
+#include "import/code_list.h"
+#include "import/table_steps.h"
+#include "platform/text.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "ASIGT";
+constexpr std::string_view kPath = "/centro/asignaturas/dasignatura";
+
+const FieldSpec kFields[] = {
+    {"CASIG", FieldKind::Character, 10},    {"CPROF", FieldKind::Character, 10},
+    {"CGRUP", FieldKind::Character, 10},    {"CAULA", FieldKind::Character, 10},
+    {"TURNO", FieldKind::Character, 1},     {"NIVEL", FieldKind::Character, 5},
+    {"CURSO", FieldKind::Character, 3},     {"GRUPO", FieldKind::Character, 2},
+    {"HORAS", FieldKind::Float, 0},         {"SESIONES", FieldKind::Character, 20},
+    {"CTAREA", FieldKind::Character, 10},   {"NCONEX", FieldKind::Character, 4},
+    {"IDCURSO", FieldKind::Character, 10},  {"IDGRUP", FieldKind::Character, 10},
+    {"IDASIG", FieldKind::Character, 10},   {"IDPROF", FieldKind::Character, 10},
+};
+
+enum Field : std::size_t {
+    kCAsig, kCProf, kCGrup, kCAula, kTurno, kNivel, kCurso, kGrupo, kHoras, kSesiones, kCTarea, kNConex, kIdCurso,
+    kIdGrup, kIdAsig, kIdProf,
+};
+
+// A lookup table of this run, searched by one identifier field.
+class Lookup {
+public:
+    Lookup(const ImportContext& context, std::string_view name, std::string_view keyField)
+        : table_(DbfTable::Open(context.tableDir / (std::string(name) + ".DBF"))),
+          key_(table_.FieldIndex(keyField))
+    {
+    }
+
+    bool Find(const std::string& id) { return table_.Locate(key_, id); }
+    std::size_t Field(std::string_view name) const { return table_.FieldIndex(name); }
+    std::string Get(std::size_t field) const { return table_.AsString(field); }
+    void Close() { table_.Close(); }
+
+private:
+    DbfTable table_;
+    std::size_t key_;
+};
+
+}  // namespace
+
+// Orlavi reads a subject's weekly sessions as one "1" per hour; past thirteen hours the
+// hours beyond thirteen lead the text as a number (15 hours: "2" then thirteen "1").
+// A fraction of an hour adds the half-session mark "½", the only one Orlavi knows.
+std::string SessionsText(double hours)
+{
+    const double whole = std::floor(hours);
+    std::string text;
+    auto ones = static_cast<long long>(whole);
+    if (ones > 13) {
+        text = std::to_string(ones - 13);
+        ones = 13;
+    }
+    if (ones > 0)
+        text.append(static_cast<std::size_t>(ones), '1');
+    if (hours > 0 && hours != whole)
+        text += "½";
+    return text;
+}
+
+void BuildAssignmentsTable(ImportContext& context)
+{
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    Lookup groups(context, "GRUPOST", "IDGRUPO");
+    Lookup subjects(context, "ASIGNOMT", "IDASIG");
+    Lookup teachers(context, "PROFT", "IDPROF");
+    const std::size_t subjectCod = subjects.Field("COD"), subjectTask = subjects.Field("CODTAREA");
+    const std::size_t groupAbrev = groups.Field("ABREV"), groupShift = groups.Field("TURNO"),
+                      groupLevel = groups.Field("NIVEL"), groupCourse = groups.Field("CURSO"),
+                      groupLetter = groups.Field("GRUPO"), groupCourseId = groups.Field("IDCURSO");
+    const std::size_t teacherAbrev = teachers.Field("ABREV");
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    NoteSingleEntry(context, kTable, "dasignatura", entries.size());
+    const std::string tableName(kTable);
+    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
+        const std::string groupId = entry.Read("cgrupo");
+        const std::string subjectId = entry.Read("casig");
+        const std::string teacherId = entry.Read("cprofe");
+        const std::string connection = entry.Read("conexion");
+        const std::string hoursText = entry.Read("nhoras");
+
+        double hours = 0;
+        try {
+            hours = ParseNumber(hoursText, context.decimalSeparator);
+        } catch (const Error& e) {
+            RethrowWithContext(entry.Label(keys), e);
+        }
+        if (hours == 0)
+            hours = 1;
+
+        if (!subjects.Find(subjectId) || subjects.Get(subjectCod).empty()) {
+            context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
+            continue;
+        }
+        const std::string subjectCode = subjects.Get(subjectCod);
+        const std::string activityCode = subjects.Get(subjectTask);
+
+        std::string groupCode, shift, level, course, group, courseId;
+        if (groups.Find(groupId)) {
+            groupCode = groups.Get(groupAbrev);
+            shift = groups.Get(groupShift);
+            level = groups.Get(groupLevel);
+            course = groups.Get(groupCourse);
+            group = groups.Get(groupLetter);
+            courseId = groups.Get(groupCourseId);
+        } else if (!groupId.empty()) {
+            context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
+        }
+        std::string teacherCode;
+        if (teachers.Find(teacherId))
+            teacherCode = teachers.Get(teacherAbrev);
+        else if (!teacherId.empty())
+            context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
+
+        table.Append();
+        table.SetString(kCAsig, subjectCode);
+        table.SetString(kCProf, teacherCode);
+        table.SetString(kCGrup, groupCode);
+        table.SetString(kTurno, shift);
+        table.SetString(kNivel, level);
+        table.SetString(kCurso, course);
+        table.SetString(kGrupo, group);
+        table.SetFloat(kHoras, hours);
+        table.SetString(kSesiones, SessionsText(hours));
+        table.SetString(kCTarea, activityCode);
+        StoreText(context, table, kNConex, connection, entry, keys);
+        table.SetString(kIdCurso, courseId);
+        StoreText(context, table, kIdGrup, groupId, entry, keys, Cut::Identifier);
+        StoreText(context, table, kIdAsig, subjectId, entry, keys, Cut::Identifier);
+        StoreText(context, table, kIdProf, teacherId, entry, keys, Cut::Identifier);
+        table.Post();
+    }
+    context.report.SetRows(tableName, table.RecordCount());
+    groups.Close();
+    subjects.Close();
+    teachers.Close();
+    table.Close();
+}
+
+}  // namespace pasarela

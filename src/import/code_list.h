@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace pasarela {
+
+// The short codes a table step has given out, compared without regard to letter case
+// (MAT and mat are the same code to Orlavi's users). Hashed on the folded text, so each
+// test costs the same however many codes a school has.
+class CodeList {
+public:
+    bool Contains(std::string_view code) const;
+    void Add(std::string_view code);
+
+    // The first of stem+1+tail, stem+2+tail, ... (decimal counter, no leading zeros) that
+    // is not in the list. With a `maxLength`, the stem loses characters from its end as
+    // the counter grows, so every candidate fits.
+    std::string FirstFreeWithCounter(std::string_view stem, std::string_view tail = {},
+                                     std::size_t maxLength = std::string::npos) const;
+
+private:
+    std::unordered_set<std::string> folded_;
+};
+
+// The first `count` characters of `text` (all of it when shorter).
+std::string FirstChars(std::string_view text, std::size_t count);
+// The last `count` characters of `text` (all of it when shorter).
+std::string LastChars(std::string_view text, std::size_t count);
+// Length of `text` in characters.
+std::size_t CharCount(std::string_view text);
+
+}  // namespace pasarela

@@ -1,0 +1,68 @@
+#include "import/code_list.h"
+#include "import/table_steps.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "GRUPOST";
+constexpr std::string_view kPath = "/centro/grupos/dgrupo";
+
+const FieldSpec kFields[] = {
+    {"ABREV", FieldKind::Character, 10},   {"TURNO", FieldKind::Character, 1},  {"NIVEL", FieldKind::Character, 5},
+    {"CURSO", FieldKind::Character, 3},    {"GRUPO", FieldKind::Character, 2},  {"MARCO", FieldKind::Character, 1},
+    {"IDGRUPO", FieldKind::Character, 10}, {"IDCURSO", FieldKind::Character, 10},
+    {"DESCRIP", FieldKind::Character, 80}, {"TUTOR", FieldKind::Character, 10},
+};
+
+enum Field : std::size_t { kAbrev, kTurno, kNivel, kCurso, kGrupo, kMarco, kIdGrupo, kIdCurso, kDescrip, kTutor };
+
+// A repeated code gets its first 9 characters and a counter; a code longer than 10
+// characters keeps its first 8 and its last 2, where DASTENO puts the group letter
+// (2BACH-CIEN-A). Should that shortened code belong to another group already, the
+// counter goes before the last 2 characters and the head gives way to it
+// (2BACH-C1-A), so no two groups share a code.
+std::string UniqueCode(const CodeList& codes, const std::string& code)
+{
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : code;
+    if (CharCount(result) <= 10)
+        return result;
+    std::string shortened = FirstChars(result, 8) + LastChars(result, 2);
+    if (!codes.Contains(shortened))
+        return shortened;
+    return codes.FirstFreeWithCounter(FirstChars(result, 8), LastChars(result, 2), 10);
+}
+
+}  // namespace
+
+void BuildGroupsTable(ImportContext& context)
+{
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    NoteSingleEntry(context, kTable, "dgrupo", entries.size());
+    CodeList codes;
+    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const std::string code = entry.Read("codigo");
+        const std::string finalCode = UniqueCode(codes, code);
+        codes.Add(finalCode);
+        const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};
+        if (finalCode != code)
+            context.report.Note(std::string(kTable), "código repetido o largo: se usa otro",
+                                entry.Label(keys) + " -> '" + finalCode + "'");
+
+        table.Append();
+        StoreText(context, table, kAbrev, finalCode, entry, keys);
+        StoreText(context, table, kNivel, entry.Read("codigo_nivel"), entry, keys);
+        StoreText(context, table, kCurso, entry.Read("curso"), entry, keys);
+        StoreText(context, table, kGrupo, entry.Read("cgrupo"), entry, keys);
+        table.SetString(kMarco, "0");
+        StoreText(context, table, kIdGrupo, entry.Read("idgrupo"), entry, keys, Cut::Identifier);
+        StoreText(context, table, kIdCurso, entry.Read("idcurso"), entry, keys, Cut::Identifier);
+        StoreText(context, table, kDescrip, entry.Read("nombre"), entry, keys);
+        table.Post();
+    }
+    context.report.SetRows(std::string(kTable), table.RecordCount());
+    table.Close();
+}
+
+}  // namespace pasarela

@@ -1,0 +1,61 @@
+#include "import/import_context.h"
+
+#include "platform/text.h"
+
+namespace pasarela {
+
+std::string Entry::Read(std::string_view attribute) const
+{
+    auto value = element_.Attribute(attribute);
+    return value ? Trim(*value) : std::string();
+}
+
+std::string Entry::Label(std::initializer_list<std::string_view> keys) const
+{
+    std::string label = std::string(element_.Name()) + " nº " + std::to_string(number_);
+    bool first = true;
+    for (std::string_view key : keys) {
+        label += first ? " (" : ", ";
+        first = false;
+        label += std::string(key) + "='" + Read(key) + "'";
+    }
+    if (!first)
+        label += ")";
+    return label;
+}
+
+DbfTable CreateStepTable(const ImportContext& context, std::string_view name, std::span<const FieldSpec> fields)
+{
+    std::filesystem::path path = context.tableDir / (std::string(name) + ".DBF");
+    DbfTable::Create(path, fields);
+    return DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
+                                 .decimalSeparator = context.decimalSeparator});
+}
+
+void StoreText(ImportContext& context, DbfTable& table, std::size_t field, std::string_view text, const Entry& entry,
+               std::initializer_list<std::string_view> keys, Cut cut)
+{
+    StoreNote note = table.SetString(field, text);
+    if (!note.truncated && note.replaced == 0)
+        return;
+    const std::string& fieldName = table.Fields()[field].name;
+    std::string tableName = table.Path().stem().string();
+    if (note.truncated && cut == Cut::Identifier)
+        context.report.Note(tableName, "identificador más largo que el campo " + fieldName + ": no se encontrará",
+                            entry.Label(keys));
+    else if (note.truncated)
+        context.report.Note(tableName, "texto recortado al ancho del campo " + fieldName,
+                            entry.Label(keys) + ": '" + std::string(text) + "'");
+    if (note.replaced > 0)
+        context.report.Note(tableName, "caracteres que Windows-1252 no admite guardados como '?' en " + fieldName,
+                            entry.Label(keys) + ": '" + std::string(text) + "'");
+}
+
+void NoteSingleEntry(ImportContext& context, std::string_view table, std::string_view element, std::size_t count)
+{
+    if (count == 1)
+        context.report.Note(std::string(table), "sección con una sola entrada: la tabla queda vacía",
+                            std::string(element) + " nº 1");
+}
+
+}  // namespace pasarela

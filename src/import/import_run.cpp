@@ -1,0 +1,105 @@
+#include "import/import_run.h"
+
+#include "import/table_steps.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "platform/file_set.h"
+#include "platform/xml_document.h"
+
+namespace pasarela {
+
+const char* const kImportedTables[6] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
+
+namespace {
+
+// The folder inside Orlavi's folder where an import builds its tables; on the same
+// volume, so publishing them is a rename.
+constexpr char kStagingDir[] = ".pasarela-import";
+
+XmlDocument LoadSchoolFile(const std::filesystem::path& path)
+{
+    XmlDocument document = XmlDocument::Load(path);
+    auto root = document.Root();
+    if (!root || root->Name() != "centro")
+        throw Error("El archivo '" + DisplayPath(path) + "' no es un archivo de DASTENO: su elemento raíz es '" +
+                    std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
+    return document;
+}
+
+// Removes what an earlier run left in the staging folder, except the lock file.
+void ClearStaging(const std::filesystem::path& staging, const std::filesystem::path& lock)
+{
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(staging, ec)) {
+        if (item.path() == lock)
+            continue;
+        std::error_code removeEc;
+        std::filesystem::remove_all(item.path(), removeEc);
+    }
+}
+
+}  // namespace
+
+RunReport RunImport(const ImportOptions& options)
+{
+    std::error_code ec;
+    if (options.xmlFile.empty() || !std::filesystem::is_regular_file(options.xmlFile, ec))
+        throw MissingInputError("No existe archivo");
+    if (!std::filesystem::is_directory(options.workingDir, ec))
+        throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
+
+    // Parse before anything is touched: a broken file must not cost the school its tables.
+    const XmlDocument document = LoadSchoolFile(options.xmlFile);
+
+    const std::filesystem::path staging = options.workingDir / kStagingDir;
+    std::filesystem::create_directories(staging, ec);
+    if (ec)
+        throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ec.message());
+    const std::filesystem::path lockPath = staging / "LOCK";
+    // One import at a time in a folder: a second one would build into the same place.
+    File lock;
+    try {
+        lock = File::Open(lockPath, File::Mode::Create);
+    } catch (const Error&) {
+        throw Error("Ya hay otra importación en curso en '" + DisplayPath(options.workingDir) + "'");
+    }
+    RecoverFileSet(staging, options.workingDir);
+    ClearStaging(staging, lockPath);
+
+    RunReport report;
+    ImportContext context{document, staging, report, options.decimalSeparator, {}, {}};
+    try {
+        BuildSubjectsTable(context);
+        AddActivitiesToSubjectsTable(context);
+        BuildTeachersTable(context);
+        BuildRoomsTable(context);
+        BuildGroupsTable(context);
+        BuildTimeSlotsTable(context);
+        BuildAssignmentsTable(context);
+
+        if (!options.checkOnly) {
+            std::vector<std::string> names;
+            for (const char* table : kImportedTables)
+                names.push_back(std::string(table) + ".DBF");
+            CommitFileSet(staging, options.workingDir, names);
+            // An index built for the old rows would not match the new ones. DIASHORAST's
+            // is left, as Orlavi's own import leaves it.
+            for (const char* table : kImportedTables) {
+                if (std::string_view(table) == "DIASHORAST")
+                    continue;
+                try {
+                    RemoveFile(options.workingDir / (std::string(table) + ".MDX"));
+                } catch (const Error& e) {
+                    report.Note(table, "índice antiguo que no se pudo borrar", e.what());
+                }
+            }
+        }
+    } catch (...) {
+        ClearStaging(staging, lockPath);
+        throw;
+    }
+    ClearStaging(staging, lockPath);
+    return report;
+}
+
+}  // namespace pasarela

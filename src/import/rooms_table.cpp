@@ -1,0 +1,64 @@
+#include "import/code_list.h"
+#include "import/table_steps.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "AULAT";
+constexpr std::string_view kPath = "/centro/aulas/daula";
+
+const FieldSpec kFields[] = {
+    {"ABREV", FieldKind::Character, 10}, {"NOMBRE", FieldKind::Character, 80}, {"EDIFICIO", FieldKind::Character, 1},
+    {"MAXALUM", FieldKind::Integer, 0},  {"IDAULA", FieldKind::Character, 20},
+};
+
+enum Field : std::size_t { kAbrev, kNombre, kEdificio, kMaxAlum, kIdAula };
+
+// A room without a code is named by its first 4 letters; a repeated code gets its first
+// 9 characters and a counter; a code still longer than 10 characters gets its first 8
+// and the first free counter (fewer leading characters from the hundredth on).
+std::string UniqueCode(const CodeList& codes, const std::string& code, const std::string& name)
+{
+    std::string result = code.empty() ? FirstChars(name, 4) : code;
+    if (codes.Contains(result))
+        result = codes.FirstFreeWithCounter(FirstChars(result, 9));
+    if (CharCount(result) > 10)
+        result = codes.FirstFreeWithCounter(FirstChars(result, 8), {}, 10);
+    return result;
+}
+
+}  // namespace
+
+void BuildRoomsTable(ImportContext& context)
+{
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    NoteSingleEntry(context, kTable, "daula", entries.size());
+    CodeList codes;
+    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const std::string code = entry.Read("codigo");
+        const std::string name = entry.Read("nombre");
+        const std::string finalCode = UniqueCode(codes, code, name);
+        codes.Add(finalCode);
+        const auto keys = {std::string_view("codigo"), std::string_view("idaula")};
+        if (finalCode != code)
+            context.report.Note(std::string(kTable), "código vacío, repetido o largo: se usa otro",
+                                entry.Label(keys) + " -> '" + finalCode + "'");
+
+        table.Append();
+        StoreText(context, table, kAbrev, finalCode, entry, keys);
+        StoreText(context, table, kNombre, name, entry, keys);
+        try {
+            table.SetString(kMaxAlum, entry.Read("capacidad_alumnos"));
+        } catch (const Error& e) {
+            RethrowWithContext(entry.Label(keys), e);
+        }
+        StoreText(context, table, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
+        table.Post();
+    }
+    context.report.SetRows(std::string(kTable), table.RecordCount());
+    table.Close();
+}
+
+}  // namespace pasarela

@@ -1,0 +1,86 @@
+#include "import/table_steps.h"
+
+#include "import/code_list.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "ASIGNOMT";
+constexpr std::string_view kPath = "/centro/materias/dmateria";
+
+const FieldSpec kFields[] = {
+    {"COD", FieldKind::Character, 10},      {"CODLARGO", FieldKind::Character, 10},
+    {"NOMBRE", FieldKind::Character, 80},   {"CODTAREA", FieldKind::Character, 10},
+    {"ESTAREA", FieldKind::Logical, 0},     {"IDASIG", FieldKind::Character, 10},
+};
+
+enum Field : std::size_t { kCod, kCodLargo, kNombre, kCodTarea, kEsTarea, kIdAsig };
+
+// Subjects and activities share the section: an entry whose code equals its activity
+// code (case included) is an activity, any other a subject.
+enum class Pass { Subjects, Activities };
+
+void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
+{
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    if (pass == Pass::Subjects)
+        NoteSingleEntry(context, kTable, "dmateria", entries.size());
+    if (!SectionIsWritten(entries.size()))
+        return;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const std::string code = entry.Read("codigo");
+        const std::string name = entry.Read("nombre");
+        const std::string activity = entry.Read("codigo_actividad");
+        if ((code == activity) != (pass == Pass::Activities))
+            continue;
+
+        std::string orlaviCode = FirstChars(code, 10);
+        const bool taken = context.usedCodes.contains(orlaviCode);
+        // A long code is cut to its first 8 and last 2 characters only for the first
+        // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
+        // ending is what tells them apart.
+        if (context.usedNames.insert(name).second && !taken && CharCount(code) > 10)
+            orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
+        if (taken || context.usedCodes.contains(orlaviCode)) {
+            context.report.Note(std::string(kTable), "código ya usado por otra materia: entrada sin fila",
+                                entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
+            continue;
+        }
+        context.usedCodes.insert(orlaviCode);
+
+        const std::string id = entry.Read("idmateria");
+        const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
+        table.Append();
+        StoreText(context, table, kCod, orlaviCode, entry, keys);
+        StoreText(context, table, kCodLargo, FirstChars(name, 10), entry, keys);
+        StoreText(context, table, kNombre, name, entry, keys);
+        StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, entry, keys);
+        table.SetLogical(kEsTarea, pass == Pass::Activities);
+        StoreText(context, table, kIdAsig, id, entry, keys, Cut::Identifier);
+        table.Post();
+    }
+}
+
+}  // namespace
+
+void BuildSubjectsTable(ImportContext& context)
+{
+    context.usedCodes.clear();
+    context.usedNames.clear();
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    WriteRows(context, table, Pass::Subjects);
+    table.Close();
+}
+
+void AddActivitiesToSubjectsTable(ImportContext& context)
+{
+    std::filesystem::path path = context.tableDir / (std::string(kTable) + ".DBF");
+    DbfTable table = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
+                                           .decimalSeparator = context.decimalSeparator});
+    WriteRows(context, table, Pass::Activities);
+    context.report.SetRows(std::string(kTable), table.RecordCount());
+    table.Close();
+}
+
+}  // namespace pasarela

@@ -1,0 +1,66 @@
+#include "import/code_list.h"
+#include "import/table_steps.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "PROFT";
+constexpr std::string_view kPath = "/centro/profesores/profesor";
+
+const FieldSpec kFields[] = {
+    {"ABREV", FieldKind::Character, 10}, {"NOMBRE", FieldKind::Character, 80}, {"DEPART", FieldKind::Character, 40},
+    {"EMAIL", FieldKind::Character, 100}, {"DNI", FieldKind::Character, 14},  {"IDPROF", FieldKind::Character, 10},
+};
+
+enum Field : std::size_t { kAbrev, kNombre, kDepart, kEmail, kDni, kIdProf };
+
+// A repeated code gets its first 9 characters and a counter. A code that is then still
+// longer than ABREV's 10 characters (a long DASTENO code, or a tenth repeat) keeps its
+// first 10 characters when no other teacher has them, else its first 8 and a counter,
+// so every teacher stays reachable by a code of its own.
+std::string UniqueCode(const CodeList& codes, const std::string& code)
+{
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : code;
+    if (CharCount(result) <= 10)
+        return result;
+    std::string cut = FirstChars(result, 10);
+    if (!codes.Contains(cut))
+        return cut;
+    return codes.FirstFreeWithCounter(FirstChars(result, 8), {}, 10);
+}
+
+}  // namespace
+
+void BuildTeachersTable(ImportContext& context)
+{
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    NoteSingleEntry(context, kTable, "profesor", entries.size());
+    CodeList codes;
+    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const std::string code = entry.Read("codigo");
+        const std::string name =
+            entry.Read("nombre") + ", " + entry.Read("apellido1") + " " + entry.Read("apellido2");
+        const std::string document = entry.Read("documento");
+        const std::string id = entry.Read("idprofesor");
+
+        const std::string finalCode = UniqueCode(codes, code);
+        codes.Add(finalCode);
+        const auto keys = {std::string_view("codigo"), std::string_view("idprofesor")};
+        if (finalCode != code)
+            context.report.Note(std::string(kTable), "código repetido o largo: se usa otro",
+                                entry.Label(keys) + " -> '" + finalCode + "'");
+
+        table.Append();
+        StoreText(context, table, kAbrev, finalCode, entry, keys);
+        StoreText(context, table, kNombre, name, entry, keys);
+        StoreText(context, table, kDni, document, entry, keys);
+        StoreText(context, table, kIdProf, id, entry, keys, Cut::Identifier);
+        table.Post();
+    }
+    context.report.SetRows(std::string(kTable), table.RecordCount());
+    table.Close();
+}
+
+}  // namespace pasarela

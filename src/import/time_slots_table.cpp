@@ -1,0 +1,83 @@
+#include "import/code_list.h"
+#include "import/table_steps.h"
+#include "platform/text.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::string_view kTable = "DIASHORAST";
+constexpr std::string_view kPath = "/centro/franjashorarias/franjahoraria";
+
+const FieldSpec kFields[] = {
+    {"DIHO", FieldKind::Character, 10},      {"CODDIHO", FieldKind::Character, 10},
+    {"DIA", FieldKind::Character, 20},       {"TEXTODIA", FieldKind::Character, 20},
+    {"HORA", FieldKind::Character, 8},       {"TEXTOHOR", FieldKind::Character, 15},
+    {"HORADESDE", FieldKind::Character, 8},  {"HORAHASTA", FieldKind::Character, 8},
+    {"MINUTOS", FieldKind::Character, 8},    {"MARCO", FieldKind::Character, 1},
+    {"MARCOXML", FieldKind::Character, 10},  {"SESION_ORDEN", FieldKind::Integer, 0},
+    {"PLANTILLA", FieldKind::Character, 20},
+};
+
+enum Field : std::size_t {
+    kDiho, kCodDiho, kDia, kTextoDia, kHora, kTextoHor, kHoraDesde, kHoraHasta, kMinutos, kMarco, kMarcoXml,
+    kSesionOrden, kPlantilla,
+};
+
+std::string DayName(std::int32_t day)
+{
+    static const char* const kNames[] = {"Lunes", "Martes", "Miércoles", "Jueves", "Viernes", "Sábado", "Domingo"};
+    return day >= 1 && day <= 7 ? kNames[day - 1] : "";
+}
+
+// Minutes since midnight of "HH:MM": the hour is characters 1-2 and the minute
+// characters 4-5, whatever separates them; seconds after them are ignored.
+std::int32_t MinutesOf(const std::string& time)
+{
+    auto piece = [&time](std::size_t from, std::size_t count) {
+        return from < time.size() ? time.substr(from, count) : std::string();
+    };
+    // Bytes, not characters, are fine here: a text with non-ASCII characters in these
+    // places is not a time and the conversion rejects it either way.
+    return ParseInteger(piece(0, 2)) * 60 + ParseInteger(piece(3, 2));
+}
+
+}  // namespace
+
+void BuildTimeSlotsTable(ImportContext& context)
+{
+    DbfTable table = CreateStepTable(context, kTable, kFields);
+    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
+    NoteSingleEntry(context, kTable, "franjahoraria", entries.size());
+    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+        const Entry entry(entries[i], i + 1);
+        const auto keys = {std::string_view("dia_semana"), std::string_view("posicion")};
+        try {
+            const std::int32_t day = ParseInteger(entry.Read("dia_semana"));
+            const std::int32_t position = ParseInteger(entry.Read("posicion"));
+            const std::string start = entry.Read("hora_inicio");
+            const std::string end = entry.Read("hora_final");
+            const std::int32_t minutes = MinutesOf(end) - MinutesOf(start);
+            const std::string positionText = std::to_string(position);
+
+            table.Append();
+            StoreText(context, table, kDiho, std::to_string(day) + positionText, entry, keys);
+            StoreText(context, table, kDia, std::to_string(day), entry, keys);
+            table.SetString(kTextoDia, DayName(day));
+            StoreText(context, table, kHora, positionText, entry, keys);
+            StoreText(context, table, kTextoHor, positionText + "-" + start + "-" + end, entry, keys);
+            StoreText(context, table, kHoraDesde, start, entry, keys);
+            StoreText(context, table, kHoraHasta, end, entry, keys);
+            StoreText(context, table, kMinutos, std::to_string(minutes), entry, keys);
+            table.SetString(kMarco, "0");
+            table.SetInteger(kSesionOrden, position);
+            table.SetString(kPlantilla, "");
+            table.Post();
+        } catch (const Error& e) {
+            RethrowWithContext(entry.Label(keys), e);
+        }
+    }
+    context.report.SetRows(std::string(kTable), table.RecordCount());
+    table.Close();
+}
+
+}  // namespace pasarela

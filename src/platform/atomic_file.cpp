@@ -1,0 +1,86 @@
+#include "platform/atomic_file.h"
+
+#include <atomic>
+#include <chrono>
+
+#include "platform/error.h"
+
+namespace pasarela {
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+// A name no other writer in this folder is using: the target's name, a tag that tools
+// and users recognise as temporary, and a counter mixed with the clock.
+std::filesystem::path TempPathFor(const std::filesystem::path& target)
+{
+    static std::atomic<unsigned> counter{0};
+    auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    auto name = target.filename();
+    name += ".tmp" + std::to_string((stamp ^ (counter.fetch_add(1) * 2654435761ull)) % 100000000ull);
+    return target.parent_path() / name;
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target))
+{
+    for (int attempt = 0;; ++attempt) {
+        temp_ = TempPathFor(target_);
+        std::error_code ec;
+        if (std::filesystem::exists(temp_, ec) && attempt < 10)
+            continue;
+        try {
+            file_ = File::Open(temp_, File::Mode::Create);
+        } catch (const Error&) {
+            std::error_code dirEc;
+            if (!std::filesystem::is_directory(target_.parent_path().empty() ? "." : target_.parent_path(), dirEc))
+                throw Error("No existe la carpeta '" + DisplayPath(target_.parent_path()) + "'");
+            throw;
+        }
+        break;
+    }
+    buffer_.reserve(kBufferSize);
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (!committed_) {
+        file_.Close();
+        std::error_code ec;
+        std::filesystem::remove(temp_, ec);
+    }
+}
+
+void AtomicFile::Write(std::string_view bytes)
+{
+    if (buffer_.size() + bytes.size() > kBufferSize) {
+        Flush();
+        if (bytes.size() >= kBufferSize) {
+            file_.WriteAt(written_, bytes.data(), bytes.size());
+            written_ += bytes.size();
+            return;
+        }
+    }
+    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
+}
+
+void AtomicFile::Flush()
+{
+    if (buffer_.empty())
+        return;
+    file_.WriteAt(written_, buffer_.data(), buffer_.size());
+    written_ += buffer_.size();
+    buffer_.clear();
+}
+
+void AtomicFile::Commit()
+{
+    Flush();
+    file_.Sync();
+    file_.Close();
+    ReplaceFileChecked(temp_, target_);
+    committed_ = true;
+}
+
+}  // namespace pasarela

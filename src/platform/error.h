@@ -1,0 +1,29 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace pasarela {
+
+// The one exception family of the program. Its text is what the user reads, so it is
+// written for a person; context (file, record, field) is prefixed as the error climbs.
+class Error : public std::runtime_error {
+public:
+    explicit Error(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The file a run needs is not there: the front ends tell this apart from other errors
+// (Orlavi is told -1, the command line exits with 2).
+class MissingInputError : public Error {
+public:
+    using Error::Error;
+};
+
+// Rethrows `e` with "context: " in front, keeping the original wording after it.
+[[noreturn]] inline void RethrowWithContext(std::string_view context, const std::exception& e)
+{
+    throw Error(std::string(context) + ": " + e.what());
+}
+
+}  // namespace pasarela

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace pasarela {
+
+// An open file that no other program (and no other File in this program) can open while
+// we hold it: Orlavi's tables are used exclusively, as the timetabling program expects.
+// On Windows through the share mode, elsewhere through an open-file-description lock.
+class File {
+public:
+    enum class Mode {
+        Read,       // existing file, read only
+        ReadWrite,  // existing file, read and write
+        Create,     // new or truncated file, read and write
+    };
+
+    // Opens `path` for exclusive use. Throws Error naming the file and the reason
+    // (missing, no permission, in use by another program, ...).
+    static File Open(const std::filesystem::path& path, Mode mode);
+
+    File() = default;
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool IsOpen() const;
+    const std::filesystem::path& Path() const { return path_; }
+
+    // Reads up to `size` bytes at `offset`; returns how many were read (less at the end).
+    std::size_t ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const;
+    // Writes all `size` bytes at `offset` or throws (disk full, I/O error).
+    void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+    std::uint64_t Size() const;
+    void Truncate(std::uint64_t size);
+    // Pushes written data to the disk, so a replace that follows cannot publish a hole.
+    void Sync();
+    // Releases the lock and the handle; errors here are not reported (nothing is pending
+    // once Sync or the last WriteAt has returned).
+    void Close() noexcept;
+
+private:
+#ifdef _WIN32
+    using Handle = void*;
+#else
+    using Handle = int;
+#endif
+    File(std::filesystem::path path, Handle handle) : path_(std::move(path)), handle_(handle) {}
+
+    std::filesystem::path path_;
+#ifdef _WIN32
+    Handle handle_ = nullptr;
+#else
+    Handle handle_ = -1;
+#endif
+};
+
+// Replaces `target` by `source` in one step (same folder). Fails with a clear Error,
+// leaving both files as they were, when `target` is held open by another program.
+void ReplaceFileChecked(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Renames `source` to `target` (same volume), replacing it, without taking locks first.
+// For files whose locks the caller already holds or has checked.
+void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target);
+
+// Whether a file this program holds open can be renamed meanwhile: true where locks are
+// advisory (POSIX), false on Windows, where an open handle without delete sharing pins
+// the name.
+bool CanRenameWhileHeld();
+
+// Removes a file; a missing file is not an error. Throws Error when it cannot be removed.
+void RemoveFile(const std::filesystem::path& path);
+
+// The path as the user knows it, for messages (UTF-8).
+std::string DisplayPath(const std::filesystem::path& path);
+
+}  // namespace pasarela

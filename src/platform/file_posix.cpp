@@ -1,0 +1,204 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/error.h"
+
+namespace pasarela {
+namespace {
+
+std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
+
+[[noreturn]] void ThrowOpenError(const std::filesystem::path& path, int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        throw Error("No existe el archivo " + Quoted(path));
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        throw Error("No hay permiso para abrir el archivo " + Quoted(path));
+    case ENOSPC:
+        throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
+    default:
+        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": " + std::strerror(error));
+    }
+}
+
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        throw Error("No se pudo escribir el archivo " + Quoted(path) + ": el disco está lleno");
+    throw Error("No se pudo escribir el archivo " + Quoted(path) + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+std::string DisplayPath(const std::filesystem::path& path) { return path.string(); }
+
+File File::Open(const std::filesystem::path& path, Mode mode)
+{
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
+    }
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0)
+        ThrowOpenError(path, errno);
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": es una carpeta");
+    }
+    // flock locks belong to the open file description, so a second open in this very
+    // process is refused too, unlike fcntl record locks.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+        ThrowOpenError(path, error);
+    }
+    // Truncate only once the lock is ours: never cut a file that someone else holds.
+    if (mode == Mode::Create && ::ftruncate(fd, 0) != 0) {
+        int error = errno;
+        ::close(fd);
+        ThrowWriteError(path, error);
+    }
+    return File(path, fd);
+}
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+{
+    other.handle_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = -1;
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const { return handle_ >= 0; }
+
+std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(handle_, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + std::strerror(errno));
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
+{
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(handle_, in + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowWriteError(path_, errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::uint64_t File::Size() const
+{
+    struct stat info {};
+    if (::fstat(handle_, &info) != 0)
+        throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + std::strerror(errno));
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+void File::Truncate(std::uint64_t size)
+{
+    if (::ftruncate(handle_, static_cast<off_t>(size)) != 0)
+        ThrowWriteError(path_, errno);
+}
+
+void File::Sync()
+{
+    if (::fsync(handle_) != 0)
+        ThrowWriteError(path_, errno);
+}
+
+void File::Close() noexcept
+{
+    if (handle_ >= 0) {
+        ::close(handle_);  // closing the descriptor releases the flock
+        handle_ = -1;
+    }
+}
+
+void ReplaceFileChecked(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    // rename() ignores locks, so take the target's lock first: a table that Orlavi holds
+    // must not be swapped under it. The lock is on the old inode and goes with it.
+    File held;
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec))
+        held = File::Open(target, File::Mode::Read);
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
+        throw Error("No se pudo reemplazar el archivo " + Quoted(target) + ": " + std::strerror(error));
+    }
+}
+
+void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
+        throw Error("No se pudo mover el archivo " + Quoted(source) + " a " + Quoted(target) + ": " +
+                    std::strerror(error));
+    }
+}
+
+bool CanRenameWhileHeld() { return true; }
+
+void RemoveFile(const std::filesystem::path& path)
+{
+    // As in ReplaceFileChecked: a file held by another program is not pulled from under it.
+    File held;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+        held = File::Open(path, File::Mode::Read);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para borrar el archivo " + Quoted(path));
+        throw Error("No se pudo borrar el archivo " + Quoted(path) + ": " + std::strerror(error));
+    }
+}
+
+}  // namespace pasarela

@@ -1,0 +1,236 @@
+#include "platform/file.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "platform/error.h"
+
+namespace pasarela {
+namespace {
+
+std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
+
+std::string SystemMessage(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::string text;
+    if (length > 0 && buffer != nullptr) {
+        while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' || buffer[length - 1] == L' '))
+            --length;
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+        text.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
+        if (bytes > 0)
+            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes, nullptr, nullptr);
+    }
+    if (buffer != nullptr)
+        LocalFree(buffer);
+    if (text.empty())
+        text = "error " + std::to_string(error);
+    return text;
+}
+
+bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
+[[noreturn]] void ThrowOpenError(const std::filesystem::path& path, DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        throw Error("No existe el archivo " + Quoted(path));
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        throw Error("No hay permiso para abrir el archivo " + Quoted(path));
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
+    default:
+        if (IsInUse(error))
+            throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": " + SystemMessage(error));
+    }
+}
+
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& path, DWORD error)
+{
+    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+        throw Error("No se pudo escribir el archivo " + Quoted(path) + ": el disco está lleno");
+    throw Error("No se pudo escribir el archivo " + Quoted(path) + ": " + SystemMessage(error));
+}
+
+OVERLAPPED At(std::uint64_t offset)
+{
+    OVERLAPPED overlapped{};
+    overlapped.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return overlapped;
+}
+
+}  // namespace
+
+std::string DisplayPath(const std::filesystem::path& path)
+{
+    auto utf8 = path.u8string();
+    return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
+}
+
+File File::Open(const std::filesystem::path& path, Mode mode)
+{
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode != Mode::Read)
+        access |= GENERIC_WRITE;
+    if (mode == Mode::Create)
+        disposition = OPEN_ALWAYS;  // truncated below, once the handle (and so the lock) is ours
+    // Share mode 0: nobody else may open the file while we hold it.
+    HANDLE handle = CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        ThrowOpenError(path, GetLastError());
+    File file(path, handle);
+    if (mode == Mode::Create)
+        file.Truncate(0);
+    return file;
+}
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+{
+    other.handle_ = nullptr;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = nullptr;
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const { return handle_ != nullptr; }
+
+std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        OVERLAPPED overlapped = At(offset + done);
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(handle_, out + done, chunk, &read, &overlapped)) {
+            DWORD error = GetLastError();
+            if (error == ERROR_HANDLE_EOF)
+                break;
+            throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + SystemMessage(error));
+        }
+        if (read == 0)
+            break;
+        done += read;
+    }
+    return done;
+}
+
+void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
+{
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        OVERLAPPED overlapped = At(offset + done);
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(handle_, in + done, chunk, &written, &overlapped))
+            ThrowWriteError(path_, GetLastError());
+        if (written == 0)
+            ThrowWriteError(path_, ERROR_DISK_FULL);
+        done += written;
+    }
+}
+
+std::uint64_t File::Size() const
+{
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size))
+        throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + SystemMessage(GetLastError()));
+    return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+void File::Truncate(std::uint64_t size)
+{
+    FILE_END_OF_FILE_INFO info{};
+    info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &info, sizeof info))
+        ThrowWriteError(path_, GetLastError());
+}
+
+void File::Sync()
+{
+    if (!FlushFileBuffers(handle_))
+        ThrowWriteError(path_, GetLastError());
+}
+
+void File::Close() noexcept
+{
+    if (handle_ != nullptr) {
+        CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+}
+
+void ReplaceFileChecked(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    // MoveFileEx refuses to replace a file that another program holds open, which is
+    // exactly the exclusive use that Orlavi's tables need.
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        if (IsInUse(error))
+            throw Error("El archivo " + Quoted(target) + " está en uso por otro programa");
+        if (error == ERROR_ACCESS_DENIED) {
+            // A file opened without delete sharing also answers "access denied".
+            HANDLE probe = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            if (probe == INVALID_HANDLE_VALUE && IsInUse(GetLastError()))
+                throw Error("El archivo " + Quoted(target) + " está en uso por otro programa");
+            if (probe != INVALID_HANDLE_VALUE)
+                CloseHandle(probe);
+            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
+        }
+        throw Error("No se pudo reemplazar el archivo " + Quoted(target) + ": " + SystemMessage(error));
+    }
+}
+
+void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        if (IsInUse(error))
+            throw Error("El archivo " + Quoted(source) + " está en uso por otro programa");
+        if (error == ERROR_ACCESS_DENIED)
+            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
+        throw Error("No se pudo mover el archivo " + Quoted(source) + " a " + Quoted(target) + ": " +
+                    SystemMessage(error));
+    }
+}
+
+bool CanRenameWhileHeld() { return false; }
+
+void RemoveFile(const std::filesystem::path& path)
+{
+    if (DeleteFileW(path.c_str()))
+        return;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return;
+    if (IsInUse(error))
+        throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+    if (error == ERROR_ACCESS_DENIED)
+        throw Error("No hay permiso para borrar el archivo " + Quoted(path));
+    throw Error("No se pudo borrar el archivo " + Quoted(path) + ": " + SystemMessage(error));
+}
+
+}  // namespace pasarela

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace pugi {
+struct xml_node_struct;
+class xml_document;
+}  // namespace pugi
+
+namespace pasarela {
+
+// A DASTENO file that is not well-formed XML, with the place where reading stopped.
+class XmlParseError : public Error {
+public:
+    XmlParseError(const std::string& message, std::size_t line, std::size_t column)
+        : Error(message), line_(line), column_(column)
+    {
+    }
+
+    // 1-based line of the fault; CR, LF and CR LF each end a line.
+    std::size_t Line() const { return line_; }
+    // 1-based position in the line, counted in characters rather than bytes.
+    std::size_t Column() const { return column_; }
+
+private:
+    std::size_t line_;
+    std::size_t column_;
+};
+
+// A handle on an element of an XmlDocument; cheap to copy, valid while the element is in
+// its document and the document lives.
+class XmlElement {
+public:
+    std::string_view Name() const;
+    // The value with character and entity references resolved; nullopt when absent.
+    std::optional<std::string_view> Attribute(std::string_view name) const;
+
+    // Adds an element after the existing children and returns it.
+    XmlElement AppendElement(std::string_view name);
+    // Replaces the value in place when the attribute exists, else adds it after the others.
+    void SetAttribute(std::string_view name, std::string_view value);
+    // As above, the value written as its decimal digits.
+    void SetAttribute(std::string_view name, int value);
+
+private:
+    friend class XmlDocument;
+    explicit XmlElement(pugi::xml_node_struct* node) : node_(node) {}
+
+    pugi::xml_node_struct* node_;
+};
+
+// A DASTENO document: loaded whole, queried by absolute element paths, rebuilt and saved
+// in the encoding its XML declaration names, so DASTENO reads back what it wrote.
+class XmlDocument {
+public:
+    // The encodings a document is read and saved in.
+    enum class TextEncoding { Utf8, Utf16, Iso8859_1, Windows1252 };
+
+    // An empty document (no declaration, no root) saved as UTF-8.
+    XmlDocument();
+    // Reads UTF-8 (with or without BOM), UTF-16 with BOM, ISO-8859-1 or Windows-1252.
+    // Throws XmlParseError when the file is not well-formed, Error when it cannot be read
+    // or names an encoding we do not read. Entities are never expanded and no file or URL
+    // that the DOCTYPE names is opened.
+    static XmlDocument Load(const std::filesystem::path& path);
+    XmlDocument(XmlDocument&& other) noexcept;
+    XmlDocument& operator=(XmlDocument&& other) noexcept;
+    ~XmlDocument();
+
+    // "UTF-8", "UTF-16", "ISO-8859-1" or "windows-1252": what Save writes.
+    std::string_view Encoding() const;
+
+    // The document element, if there is one.
+    std::optional<XmlElement> Root() const;
+    // Every element on a path of element names from the root ("/centro/aulas/daula"), in
+    // document order. Throws Error when the path is not of that form.
+    std::vector<XmlElement> SelectElements(std::string_view absolutePath) const;
+    // The first element that SelectElements would give.
+    std::optional<XmlElement> SelectFirst(std::string_view absolutePath) const;
+
+    // Detaches the document element with all it holds; other top-level nodes stay.
+    void RemoveRoot();
+    // Adds the document element after the other top-level nodes. Throws Error when the
+    // document still has one.
+    XmlElement AppendRoot(std::string_view name);
+
+    // Writes every top-level node in order, without added whitespace, replacing `path`
+    // only once the whole file is written. Characters the encoding cannot hold are
+    // written as numeric character references.
+    void Save(const std::filesystem::path& path) const;
+    // The bytes that Save writes.
+    std::string SaveToString() const;
+
+private:
+    std::unique_ptr<pugi::xml_document> document_;
+    TextEncoding encoding_ = TextEncoding::Utf8;
+    bool byteOrderMark_ = false;
+};
+
+}  // namespace pasarela
