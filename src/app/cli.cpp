@@ -4,9 +4,11 @@
 #include <optional>
 
 #include "app/dump.h"
+#include "export/export_run.h"
 #include "import/import_run.h"
 #include "platform/environment.h"
 #include "platform/error.h"
+#include "platform/file.h"
 #include "platform/locale_settings.h"
 
 namespace pasarela {
@@ -120,6 +122,19 @@ int Import(const Command& command, std::ostream& out)
     return kCliOk;
 }
 
+int Export(const Command& command, std::ostream& out)
+{
+    ExportOptions options;
+    options.xmlFile = PathFromUtf8(command.file);
+    options.workingDir = WorkingDirectory(command);
+    ExportResult result = RunExport(options);
+    out << result.report.Summary();
+    WriteReportFile(command, result.report);
+    out << "Guardado en " << DisplayPath(result.outputFile) << "\n";
+    out << "Proceso finalizado\n";
+    return kCliOk;
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -142,6 +157,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Dump(command, out);
         if (command.name == "import")
             return Import(command, out);
+        if (command.name == "export")
+            return Export(command, out);
         throw UsageError("orden desconocida: " + command.name);
     } catch (const UsageError& e) {
         err << "pasarela-cli: " << e.what() << "\n\n" << kUsage;

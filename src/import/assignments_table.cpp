@@ -45,6 +45,19 @@ private:
     std::size_t key_;
 };
 
+// DASTENO is Spanish and writes "2,5" whatever the machine's settings, so a comma is
+// taken as well as the user's own mark and the point.
+double ParseHours(const std::string& text, char decimalSeparator)
+{
+    try {
+        return ParseNumber(text, decimalSeparator);
+    } catch (const Error&) {
+        if (decimalSeparator == ',')
+            throw;
+        return ParseNumber(text, ',');
+    }
+}
+
 }  // namespace
 
 // Orlavi reads a subject's weekly sessions as one "1" per hour; past thirteen hours the
@@ -91,7 +104,7 @@ void BuildAssignmentsTable(ImportContext& context)
 
         double hours = 0;
         try {
-            hours = ParseNumber(hoursText, context.decimalSeparator);
+            hours = ParseHours(hoursText, context.decimalSeparator);
         } catch (const Error& e) {
             RethrowWithContext(entry.Label(keys), e);
         }

@@ -405,7 +405,8 @@ void DbfTable::ParseHeader(const std::vector<unsigned char>& head, std::uint64_t
             throw bad("el campo '" + field.name + "' tiene longitud 0");
         if (auto fixed = FixedWidth(field.type, dialect_); fixed && field.length != *fixed)
             throw bad("el campo '" + field.name + "' de tipo " + std::string(1, field.type) + " debería medir " +
-                      std::to_string(*fixed) + " bytes y mide " + std::to_string(field.length));
+                      std::to_string(*fixed) + (*fixed == 1 ? " byte" : " bytes") + " y mide " +
+                      std::to_string(field.length));
         fields_.push_back(field);
     }
     if (fields_.empty())

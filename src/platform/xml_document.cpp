@@ -38,18 +38,22 @@ constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // A buffer that pugixml may own: it frees such buffers with its own deallocator.
 struct PugiFree {
-    void operator()(char* memory) const noexcept { pugi::get_memory_deallocation_function()(memory); }
+    void operator()(char* memory) const noexcept
+    {
+        pugi::get_memory_deallocation_function()(memory);
+    }
 };
 using PugiBuffer = std::unique_ptr<char, PugiFree>;
 
-struct Utf8Text {
+// A file's text, first as read and then as UTF-8.
+struct TextBuffer {
     PugiBuffer bytes;
     std::size_t size = 0;
 
     std::string_view View() const { return {bytes.get(), size}; }
 };
 
-Utf8Text AllocateText(std::size_t size)
+TextBuffer AllocateText(std::size_t size)
 {
     void* memory = pugi::get_memory_allocation_function()(size == 0 ? 1 : size);
     if (memory == nullptr) {
@@ -58,9 +62,9 @@ Utf8Text AllocateText(std::size_t size)
     return {PugiBuffer(static_cast<char*>(memory)), size};
 }
 
-Utf8Text CopyText(std::string_view text)
+TextBuffer CopyText(std::string_view text)
 {
-    Utf8Text copy = AllocateText(text.size());
+    TextBuffer copy = AllocateText(text.size());
     std::memcpy(copy.bytes.get(), text.data(), text.size());
     return copy;
 }
@@ -70,7 +74,7 @@ std::string Quoted(const fs::path& path)
     return "'" + DisplayPath(path) + "'";
 }
 
-Utf8Text ReadWholeFile(const fs::path& path)
+TextBuffer ReadWholeFile(const fs::path& path)
 {
     std::error_code statusError;
     const fs::file_status status = fs::status(path, statusError);
@@ -84,6 +88,10 @@ Utf8Text ReadWholeFile(const fs::path& path)
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int reason = errno;
+        if (reason == EACCES || reason == EPERM) {
+            throw Error("No se puede leer el archivo " + Quoted(path) +
+                        ": no hay permiso o está en uso por otro programa");
+        }
         throw Error("No se puede abrir el archivo " + Quoted(path) +
                     (reason != 0 ? ": " + std::generic_category().message(reason) : ""));
     }
@@ -93,7 +101,7 @@ Utf8Text ReadWholeFile(const fs::path& path)
     if (size < 0 || !in) {
         throw Error("No se puede leer el archivo " + Quoted(path));
     }
-    Utf8Text text = AllocateText(static_cast<std::size_t>(size));
+    TextBuffer text = AllocateText(static_cast<std::size_t>(size));
     in.read(text.bytes.get(), static_cast<std::streamsize>(size));
     if (in.gcount() != static_cast<std::streamsize>(size)) {
         throw Error("No se puede leer el archivo " + Quoted(path) + " entero");
@@ -288,7 +296,7 @@ CodePage SingleByteCodePage(TextEncoding encoding)
 }
 
 struct DecodedFile {
-    Utf8Text text;
+    TextBuffer text;
     TextEncoding encoding;
     bool byteOrderMark;
 };
@@ -325,13 +333,14 @@ ByteOrder DetectByteOrder(std::string_view raw)
 // names, else the one it was read in.
 DecodedFile ReadAsUtf8(const fs::path& path)
 {
-    Utf8Text text = ReadWholeFile(path);
+    TextBuffer text = ReadWholeFile(path);
     const ByteOrder order = DetectByteOrder(text.View());
     if (order.utf16) {
         text = CopyText(Utf16ToUtf8(text.View().substr(order.markSize), order.bigEndian));
     } else if (order.utf8Mark) {
         // pugixml would skip the mark too, but error offsets must count from the text.
-        std::memmove(text.bytes.get(), text.bytes.get() + order.markSize, text.size - order.markSize);
+        std::memmove(text.bytes.get(), text.bytes.get() + order.markSize,
+                     text.size - order.markSize);
         text.size -= order.markSize;
     }
 
@@ -383,7 +392,8 @@ TextPosition Locate(std::string_view text, std::size_t offset)
     // Parsing in place overwrites the text, so the position is counted on a fresh read:
     // cheaper than keeping a second copy of every document for the rare faulty one.
     const DecodedFile again = ReadAsUtf8(path);
-    const TextPosition at = Locate(again.text.View(), offset < 0 ? 0 : static_cast<std::size_t>(offset));
+    const TextPosition at =
+        Locate(again.text.View(), offset < 0 ? 0 : static_cast<std::size_t>(offset));
     throw XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
                             std::to_string(at.line) + ", columna " + std::to_string(at.column) +
                             "): " + std::string(reason),
@@ -527,8 +537,9 @@ private:
             out += static_cast<char>(cp);
             return;
         }
-        for (std::size_t i = 0; i < upper.size(); ++i) {
-            if (upper[i] == cp && cp != kReplacementCharacter) {
+        // U+FFFD marks the bytes the code page leaves undefined, so it is never one of them.
+        for (std::size_t i = 0; i < upper.size() && cp != kReplacementCharacter; ++i) {
+            if (upper[i] == cp) {
                 out += static_cast<char>(0x80 + i);
                 return;
             }

@@ -39,8 +39,9 @@ private:
 // its document and the document lives.
 class XmlElement {
 public:
+    // The element's tag name.
     std::string_view Name() const;
-    // The value with character and entity references resolved; nullopt when absent.
+    // The value, references resolved; nullopt when absent. Valid until the element changes.
     std::optional<std::string_view> Attribute(std::string_view name) const;
 
     // Adds an element after the existing children and returns it.
@@ -57,8 +58,8 @@ private:
     pugi::xml_node_struct* node_;
 };
 
-// A DASTENO document: loaded whole, queried by absolute element paths, rebuilt and saved
-// in the encoding its XML declaration names, so DASTENO reads back what it wrote.
+// A DASTENO document, saved in the encoding its declaration names (characters that the
+// encoding cannot hold as &#NNNN;), so DASTENO reads back what it wrote.
 class XmlDocument {
 public:
     // The encodings a document is read and saved in.
@@ -66,10 +67,7 @@ public:
 
     // An empty document (no declaration, no root) saved as UTF-8.
     XmlDocument();
-    // Reads UTF-8 (with or without BOM), UTF-16 with BOM, ISO-8859-1 or Windows-1252.
-    // Throws XmlParseError when the file is not well-formed, Error when it cannot be read
-    // or names an encoding we do not read. Entities are never expanded and no file or URL
-    // that the DOCTYPE names is opened.
+    // Reads UTF-8, UTF-16 (BOM), ISO-8859-1 or Windows-1252; never expands entities.
     static XmlDocument Load(const std::filesystem::path& path);
     XmlDocument(XmlDocument&& other) noexcept;
     XmlDocument& operator=(XmlDocument&& other) noexcept;
@@ -80,21 +78,17 @@ public:
 
     // The document element, if there is one.
     std::optional<XmlElement> Root() const;
-    // Every element on a path of element names from the root ("/centro/aulas/daula"), in
-    // document order. Throws Error when the path is not of that form.
+    // Every element on an absolute path of element names ("/centro/aulas/daula"), in order.
     std::vector<XmlElement> SelectElements(std::string_view absolutePath) const;
     // The first element that SelectElements would give.
     std::optional<XmlElement> SelectFirst(std::string_view absolutePath) const;
 
     // Detaches the document element with all it holds; other top-level nodes stay.
     void RemoveRoot();
-    // Adds the document element after the other top-level nodes. Throws Error when the
-    // document still has one.
+    // Adds the document element after the other top-level nodes; Error if one is left.
     XmlElement AppendRoot(std::string_view name);
 
-    // Writes every top-level node in order, without added whitespace, replacing `path`
-    // only once the whole file is written. Characters the encoding cannot hold are
-    // written as numeric character references.
+    // Writes every top-level node, nothing added, replacing `path` only once all is written.
     void Save(const std::filesystem::path& path) const;
     // The bytes that Save writes.
     std::string SaveToString() const;

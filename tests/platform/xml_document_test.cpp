@@ -121,7 +121,8 @@ TEST_F(XmlDocumentTest, LoadDecodesEachEncodingToUtf8)
         {"UTF-8 without declaration", "<centro nombre=\"Matemáticas ½ € 中\"/>", "UTF-8",
          "Matemáticas ½ € 中"},
         {"UTF-8 with BOM",
-         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?><centro nombre=\"Matemáticas €\"/>",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+         "<centro nombre=\"Matemáticas €\"/>",
          "UTF-8", "Matemáticas €"},
         {"declaration without encoding",
          "<?xml version=\"1.0\" standalone=\"yes\"?><centro nombre=\"Matemáticas\"/>", "UTF-8",
@@ -136,8 +137,13 @@ TEST_F(XmlDocumentTest, LoadDecodesEachEncodingToUtf8)
                     u"<centro nombre=\"Matemáticas € 𝄞\"/>",
                     true),
          "UTF-16", "Matemáticas € 𝄞"},
+        {"UTF-16 LE without BOM",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro nombre=\"María\"/>",
+                    false),
+         "UTF-16", "María"},
         {"ISO-8859-1",
-         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><centro nombre=\"Matem\xE1" "ticas \xBD\"/>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+         "<centro nombre=\"Matem\xE1" "ticas \xBD\"/>",
          "ISO-8859-1", "Matemáticas ½"},
         {"latin1 in single quotes",
          "<?xml version='1.0' encoding='latin1'?><centro nombre=\"Matem\xE1" "ticas \xBD\"/>",
@@ -430,15 +436,17 @@ TEST_F(XmlDocumentTest, SaveGivesBackTheBytesThatWereLoaded)
     for (int byte = 0xA0; byte <= 0xFF; ++byte) {
         latin1Letters += static_cast<char>(byte);
     }
-    const std::string windows1252Extras = "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E"
-                                          "\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F";
+    // Every byte from 0x80 to 0x9F that Windows-1252 defines.
+    const std::string windows1252Extras =
+        "\x80\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8E"
+        "\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9E\x9F";
     struct Case {
         std::string_view name;
         std::string input;
         std::string output;
     };
     const std::u16string_view utf16Text =
-        u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro nombre=\"Mar\u00EDa € 𝄞\"/>";
+        u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro nombre=\"María € 𝄞\"/>";
     const Case cases[] = {
         {"UTF-8 without declaration", "<centro nombre=\"María € 中\"/>",
          "<centro nombre=\"María € 中\"/>"},
