@@ -4,7 +4,7 @@ add_library(pasarela_options INTERFACE)
 
 set(pasarela_warnings
   -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
-  -Woverloaded-virtual -Wnull-dereference -Wformat=2)
+  -Woverloaded-virtual -Wformat=2)
 if(PASARELA_WERROR)
   list(APPEND pasarela_warnings -Werror)
 endif()

@@ -89,13 +89,8 @@ std::filesystem::path WorkingDirectory(const Command& command)
 
 void WriteReportFile(const Command& command, const RunReport& report)
 {
-    if (!command.reportFile)
-        return;
-    std::ofstream out(PathFromUtf8(*command.reportFile), std::ios::binary);
-    out << report.FullText();
-    out.close();
-    if (!out)
-        throw Error("No se pudo escribir el informe '" + *command.reportFile + "'");
+    if (command.reportFile)
+        SaveReport(PathFromUtf8(*command.reportFile), report);
 }
 
 int Dump(const Command& command, std::ostream& out)

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <cmath>
 
 #include "import/code_list.h"
@@ -10,12 +11,14 @@ namespace {
 constexpr std::string_view kTable = "ASIGT";
 constexpr std::string_view kPath = "/centro/asignaturas/dasignatura";
 
+constexpr int kSessionsWidth = 20;
+
 const FieldSpec kFields[] = {
     {"CASIG", FieldKind::Character, 10},    {"CPROF", FieldKind::Character, 10},
     {"CGRUP", FieldKind::Character, 10},    {"CAULA", FieldKind::Character, 10},
     {"TURNO", FieldKind::Character, 1},     {"NIVEL", FieldKind::Character, 5},
     {"CURSO", FieldKind::Character, 3},     {"GRUPO", FieldKind::Character, 2},
-    {"HORAS", FieldKind::Float, 0},         {"SESIONES", FieldKind::Character, 20},
+    {"HORAS", FieldKind::Float, 0},         {"SESIONES", FieldKind::Character, kSessionsWidth},
     {"CTAREA", FieldKind::Character, 10},   {"NCONEX", FieldKind::Character, 4},
     {"IDCURSO", FieldKind::Character, 10},  {"IDGRUP", FieldKind::Character, 10},
     {"IDASIG", FieldKind::Character, 10},   {"IDPROF", FieldKind::Character, 10},
@@ -67,12 +70,15 @@ std::string SessionsText(double hours)
 {
     const double whole = std::floor(hours);
     std::string text;
-    auto ones = static_cast<long long>(whole);
+    double ones = whole;
     if (ones > 13) {
-        text = std::to_string(ones - 13);
+        // Written from the double itself: a count of hours need not fit any integer type.
+        char digits[400];
+        const auto written = std::to_chars(digits, digits + sizeof digits, whole - 13, std::chars_format::fixed, 0);
+        text.assign(digits, written.ptr);
         ones = 13;
     }
-    if (ones > 0)
+    if (ones >= 1)
         text.append(static_cast<std::size_t>(ones), '1');
     if (hours > 0 && hours != whole)
         text += "½";
@@ -111,6 +117,12 @@ void BuildAssignmentsTable(ImportContext& context)
         if (hours == 0)
             hours = 1;
 
+        // A cut text would give Orlavi a wrong count; more than ten million weekly hours
+        // is a fault in the file, not something to report and carry on with.
+        const std::string sessions = SessionsText(hours);
+        if (CharCount(sessions) > std::size_t{kSessionsWidth})
+            throw Error(entry.Label(keys) + ": '" + hoursText + "' horas no caben en el campo SESIONES");
+
         if (!subjects.Find(subjectId) || subjects.Get(subjectCod).empty()) {
             context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
             continue;
@@ -144,7 +156,7 @@ void BuildAssignmentsTable(ImportContext& context)
         table.SetString(kCurso, course);
         table.SetString(kGrupo, group);
         table.SetFloat(kHoras, hours);
-        table.SetString(kSesiones, SessionsText(hours));
+        table.SetString(kSesiones, sessions);
         table.SetString(kCTarea, activityCode);
         StoreText(context, table, kNConex, connection, entry, keys);
         table.SetString(kIdCurso, courseId);

@@ -5,16 +5,22 @@
 
 namespace pasarela {
 
-bool CodeList::Contains(std::string_view code) const { return folded_.contains(FoldCase(code)); }
+bool CodeList::Contains(std::string_view code) const { return folded_.contains(FoldCase(StoredForm(code))); }
 
-void CodeList::Add(std::string_view code) { folded_.insert(FoldCase(code)); }
+void CodeList::Add(std::string_view code) { folded_.insert(FoldCase(StoredForm(code))); }
 
 std::string CodeList::FirstFreeWithCounter(std::string_view stem, std::string_view tail, std::size_t maxLength) const
 {
     const std::size_t tailLength = Utf8Length(tail);
+    // Codes are never taken back, so a counter found taken stays taken: the next search
+    // for the same stem starts where this one ended. Without this, a code repeated by
+    // hundreds of merged schools would cost a search as long as its repeats each time.
+    unsigned long& next = nextCounter_[FoldCase(stem) + '\0' + FoldCase(tail) + '\0' + std::to_string(maxLength)];
+    if (next == 0)
+        next = 1;
     // The list is finite, so some counter is free; the bound only guards a maxLength
     // too small to hold any counter at all.
-    for (unsigned long counter = 1; counter < 1'000'000'000ul; ++counter) {
+    for (unsigned long& counter = next; counter < 1'000'000'000ul; ++counter) {
         std::string digits = std::to_string(counter);
         std::string candidate;
         if (maxLength == std::string::npos) {
@@ -28,6 +34,11 @@ std::string CodeList::FirstFreeWithCounter(std::string_view stem, std::string_vi
             return candidate;
     }
     throw Error("No queda ningún código libre para '" + std::string(stem) + "'");
+}
+
+std::string StoredForm(std::string_view text)
+{
+    return DecodeToUtf8(Utf8ToWindows1252(text).bytes, CodePage::Windows1252);
 }
 
 std::string FirstChars(std::string_view text, std::size_t count) { return Utf8Prefix(text, count); }

@@ -3,13 +3,15 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace pasarela {
 
-// The short codes a table step has given out, compared without regard to letter case
-// (MAT and mat are the same code to Orlavi's users). Hashed on the folded text, so each
-// test costs the same however many codes a school has.
+// The short codes a table step has given out, compared as the table stores them and
+// without regard to letter case (MAT and mat are the same code to Orlavi's users; Ω1 and
+// Ψ1 are both stored as ?1). Hashed on the folded text, so each test costs the same
+// however many codes a school has.
 class CodeList {
 public:
     bool Contains(std::string_view code) const;
@@ -23,7 +25,13 @@ public:
 
 private:
     std::unordered_set<std::string> folded_;
+    // Per stem, tail and length: the counter the next search starts from.
+    mutable std::unordered_map<std::string, unsigned long> nextCounter_;
 };
+
+// The text a Windows-1252 character field gives back for `text`: characters it cannot
+// hold read as '?', so two codes that differ only in those are the same code in a table.
+std::string StoredForm(std::string_view text);
 
 // The first `count` characters of `text` (all of it when shorter).
 std::string FirstChars(std::string_view text, std::size_t count);

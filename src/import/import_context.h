@@ -19,7 +19,8 @@ struct ImportContext {
     std::filesystem::path tableDir;
     RunReport& report;
     char decimalSeparator = '.';
-    // Orlavi codes given to subjects and activities so far (case-sensitive).
+    // Orlavi codes given to subjects and activities so far, as COD stores them
+    // (case-sensitive).
     std::unordered_set<std::string> usedCodes;
     // Names the subject code rule has been applied to so far (case-sensitive).
     std::unordered_set<std::string> usedNames;

@@ -68,6 +68,7 @@ RunReport RunImport(const ImportOptions& options)
 
     RunReport report;
     ImportContext context{document, staging, report, options.decimalSeparator, {}, {}};
+    bool committing = false;
     try {
         BuildSubjectsTable(context);
         AddActivitiesToSubjectsTable(context);
@@ -81,6 +82,7 @@ RunReport RunImport(const ImportOptions& options)
             std::vector<std::string> names;
             for (const char* table : kImportedTables)
                 names.push_back(std::string(table) + ".DBF");
+            committing = true;
             CommitFileSet(staging, options.workingDir, names);
             // An index built for the old rows would not match the new ones. DIASHORAST's
             // is left, as Orlavi's own import leaves it.
@@ -95,7 +97,10 @@ RunReport RunImport(const ImportOptions& options)
             }
         }
     } catch (...) {
-        ClearStaging(staging, lockPath);
+        // A commit that could not put the old tables back leaves in the staging folder
+        // what the next run needs to finish it; that run clears the folder afterwards.
+        if (!committing)
+            ClearStaging(staging, lockPath);
         throw;
     }
     ClearStaging(staging, lockPath);

@@ -36,18 +36,18 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
             continue;
 
         std::string orlaviCode = FirstChars(code, 10);
-        const bool taken = context.usedCodes.contains(orlaviCode);
+        const bool taken = context.usedCodes.contains(StoredForm(orlaviCode));
         // A long code is cut to its first 8 and last 2 characters only for the first
         // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
         // ending is what tells them apart.
         if (context.usedNames.insert(name).second && !taken && CharCount(code) > 10)
             orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
-        if (taken || context.usedCodes.contains(orlaviCode)) {
+        if (taken || context.usedCodes.contains(StoredForm(orlaviCode))) {
             context.report.Note(std::string(kTable), "código ya usado por otra materia: entrada sin fila",
                                 entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
             continue;
         }
-        context.usedCodes.insert(orlaviCode);
+        context.usedCodes.insert(StoredForm(orlaviCode));
 
         const std::string id = entry.Read("idmateria");
         const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/atomic_file.h"
+
 namespace pasarela {
 
 void RunReport::SetRows(const std::string& table, std::size_t rows)
@@ -63,6 +65,13 @@ std::string RunReport::FullText() const
     for (const Notice& notice : notices_)
         text += notice.table + " | " + notice.reason + " | " + notice.entry + "\n";
     return text;
+}
+
+void SaveReport(const std::filesystem::path& path, const RunReport& report)
+{
+    AtomicFile out(path);
+    out.Write(report.FullText());
+    out.Commit();
 }
 
 }  // namespace pasarela

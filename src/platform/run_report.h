@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
@@ -40,5 +41,8 @@ private:
     std::map<std::pair<std::string, std::string>, std::size_t> counts_;
     std::vector<std::pair<std::string, std::string>> reasonOrder_;
 };
+
+// Writes the report's full text to a file (replaced only once written).
+void SaveReport(const std::filesystem::path& path, const RunReport& report);
 
 }  // namespace pasarela

@@ -1,0 +1,166 @@
+#include "app/shell.h"
+
+#include "app/ini_file.h"
+#include "export/export_run.h"
+#include "import/import_run.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace pasarela {
+namespace {
+
+constexpr char kSettingsSection[] = "Transformadores";
+constexpr char kSettingsKey[] = "Transformado";
+constexpr char kFinished[] = "Proceso finalizado";
+
+std::string LowerAsciiLetters(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// The completion message, with a pointer to the report when entries were left out or
+// altered, so the user learns of them without a second dialog in Orlavi's batch runs.
+std::string FinishedMessage(const RunReport& report, const std::filesystem::path& reportFile)
+{
+    if (!report.HasNotices())
+        return kFinished;
+    return std::string(kFinished) + "\r\n\r\n" + std::to_string(report.Notices().size()) +
+           " avisos (entradas omitidas o alteradas). Informe completo en:\r\n" + DisplayPath(reportFile);
+}
+
+}  // namespace
+
+LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters)
+{
+    std::size_t count = 0;
+    while (count < parameters.size() && !parameters[count].empty())
+        ++count;
+    LaunchMode mode;
+    if (count != 2)
+        return mode;
+    mode.batchMode = 2;
+    const std::string word = LowerAsciiLetters(parameters[0]);
+    if (word == "importar") {
+        mode.startJob = Job::Export;
+        mode.showImportArea = false;
+    } else if (word == "exportar") {
+        mode.startJob = Job::Import;
+        mode.showExportArea = false;
+    }
+    return mode;
+}
+
+Shell::Shell(LaunchMode mode, ShellSettings settings, UserInterface& ui)
+    : mode_(mode), settings_(std::move(settings)), ui_(ui)
+{
+}
+
+void Shell::OnShow()
+{
+    if (mode_.startJob == Job::Export)
+        RunExport();
+    else if (mode_.startJob == Job::Import)
+        RunImport();
+}
+
+void Shell::AskForFile()
+{
+    if (auto picked = ui_.PickXmlFile())
+        chosenFile_ = *picked;
+}
+
+void Shell::InputMissing(const std::string& message)
+{
+    ui_.ShowMessage(message);
+    if (mode_.batchMode == 2) {
+        transformResult_ = -1;
+        ui_.CloseWindow();
+    }
+}
+
+void Shell::Finish(const std::string& message)
+{
+    ui_.SetBusy(false);
+    transformResult_ = 1;
+    ui_.ShowMessage(message);
+    if (mode_.batchMode == 2)
+        ui_.CloseWindow();
+}
+
+void Shell::RunImport()
+{
+    AskForFile();
+    try {
+        ImportOptions options;
+        options.xmlFile = chosenFile_;
+        options.workingDir = settings_.workingDir;
+        options.decimalSeparator = settings_.decimalSeparator;
+        std::error_code ec;
+        if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec))
+            throw MissingInputError("No existe archivo");
+        ui_.SetBusy(true);
+        RunReport report = pasarela::RunImport(options);
+        const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
+        if (report.HasNotices())
+            SaveReport(reportFile, report);
+        Finish(FinishedMessage(report, reportFile));
+    } catch (const MissingInputError& e) {
+        ui_.SetBusy(false);
+        InputMissing(e.what());
+    } catch (const std::exception& e) {
+        ui_.SetBusy(false);
+        ui_.ShowMessage(e.what());
+    }
+}
+
+void Shell::RunExport()
+{
+    ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi");
+    AskForFile();
+    try {
+        ExportOptions options;
+        options.xmlFile = chosenFile_;
+        options.workingDir = settings_.workingDir;
+        std::error_code ec;
+        if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec) ||
+            !std::filesystem::is_regular_file(settings_.workingDir / "SOLUC.DBF", ec))
+            throw MissingInputError("No existe archivo XML o Solución.");
+        ui_.SetBusy(true);
+        ExportResult result = pasarela::RunExport(options);
+        const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
+        if (result.report.HasNotices())
+            SaveReport(reportFile, result.report);
+        Finish(FinishedMessage(result.report, reportFile));
+    } catch (const MissingInputError& e) {
+        ui_.SetBusy(false);
+        InputMissing(e.what());
+    } catch (const std::exception& e) {
+        ui_.SetBusy(false);
+        ui_.ShowMessage(e.what());
+    }
+}
+
+void Shell::OnClose()
+{
+    if (mode_.batchMode != 2)
+        return;
+    try {
+        WriteIniValue(settings_.settingsFile, kSettingsSection, kSettingsKey, std::to_string(transformResult_));
+    } catch (const std::exception& e) {
+        ui_.ShowMessage(e.what());
+    }
+}
+
+int Shell::ExitStatus() const
+{
+    if (transformResult_ == 1)
+        return 0;
+    if (transformResult_ == -1)
+        return 2;
+    return 1;
+}
+
+}  // namespace pasarela

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pasarela {
+
+// Which job a start-up command line asks for.
+enum class Job { None, Import, Export };
+
+// What the command line of the Windows program says, read once at start-up.
+struct LaunchMode {
+    // 2 when started with exactly two parameters (batch mode, as Orlavi starts us), else 0.
+    int batchMode = 0;
+    // The job that starts by itself when the window shows.
+    Job startJob = Job::None;
+    bool showImportArea = true;
+    bool showExportArea = true;
+};
+
+// Reads the parameters after the program's path. They are counted up to the first empty
+// one; only the first is examined, with A-Z lower-cased and nothing else changed:
+// "exportar" starts the import, "importar" the export (the words are Orlavi's view).
+LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters);
+
+// The window's side of a run: its dialogs and messages. The Win32 window, and a scripted
+// stand-in in the tests, implement it.
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    // The file-open dialog; nothing when the user cancels.
+    virtual std::optional<std::filesystem::path> PickXmlFile() = 0;
+    // A plain message box with one OK button, captioned with the program's title.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // The wait cursor for the whole screen while a job works.
+    virtual void SetBusy(bool busy) = 0;
+    // Closes the main window (which ends the program).
+    virtual void CloseWindow() = 0;
+};
+
+struct ShellSettings {
+    std::filesystem::path workingDir;  // C:\VTEMP
+    std::filesystem::path settingsFile;  // Orlavi.ini beside the program
+    char decimalSeparator = '.';
+};
+
+// The program's behaviour apart from drawing: the run modes, the two jobs with their
+// sequence of dialogs and messages, the outcome and the settings file. Errors end here:
+// each is shown in a message box and the window stays open.
+class Shell {
+public:
+    Shell(LaunchMode mode, ShellSettings settings, UserInterface& ui);
+
+    const LaunchMode& Mode() const { return mode_; }
+    // The window is about to show: in batch mode the job named on the command line starts.
+    void OnShow();
+    // The import button (and "exportar" in batch mode).
+    void RunImport();
+    // The export button (and "importar" in batch mode).
+    void RunExport();
+    // The window is closing: in batch mode the outcome goes to the settings file. A write
+    // that fails is shown and the program still ends.
+    void OnClose();
+
+    // 1 after a completed job, -1 after a batch job found its input missing, else 0.
+    int TransformResult() const { return transformResult_; }
+    // The process exit status for scripts: 0 for 1, 2 for -1, 1 otherwise.
+    int ExitStatus() const;
+    const std::filesystem::path& ChosenFile() const { return chosenFile_; }
+
+private:
+    void AskForFile();
+    void Finish(const std::string& message);
+    void InputMissing(const std::string& message);
+
+    LaunchMode mode_;
+    ShellSettings settings_;
+    UserInterface& ui_;
+    int transformResult_ = 0;
+    std::filesystem::path chosenFile_;  // filenameXML: kept after a cancelled dialog
+};
+
+}  // namespace pasarela

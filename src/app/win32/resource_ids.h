@@ -1,0 +1,11 @@
+#pragma once
+
+// Resource and control identifiers, shared by pasarela.rc and the window's code.
+
+#define IDI_PASARELA 1
+
+#define IDC_CLOSE_BUTTON 101
+#define IDC_HELP_BUTTON 102
+#define IDC_IMPORT_BUTTON 103
+#define IDC_EXPORT_BUTTON 104
+#define IDM_HELP_TOPIC 201

@@ -1,0 +1,297 @@
+#include "import/import_run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "import/import_test_support.h"
+#include "platform/dbf_table.h"
+#include "platform/error.h"
+#include "platform/file.h"
+
+namespace pasarela {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StrEq;
+using ::testing::ThrowsMessage;
+using test::Rows;
+using test::SchoolXml;
+
+// Values of a school file that the failure tests spoil one at a time.
+struct SchoolValues {
+    std::string capacity = "24";
+    std::string start = "08:55";
+    std::string hours = "2";
+    std::string teacher = "LMM";
+};
+
+// A school with two entries in every section, so that all six tables get rows.
+std::string School(const SchoolValues& values = {})
+{
+    return SchoolXml(R"(
+<materias>
+  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
+  <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>
+</materias>
+<profesores>
+  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" documento="X1" idprofesor="501"/>
+  <profesor codigo=")" + values.teacher + R"(" nombre="Luis" apellido1="Mora" apellido2="" idprofesor="502"/>
+</profesores>
+<aulas>
+  <daula codigo="A1" nombre="Aula 1" capacidad_alumnos="30" idaula="9001"/>
+  <daula codigo="LAB" nombre="Laboratorio" capacidad_alumnos=")" + values.capacity + R"(" idaula="9002"/>
+</aulas>
+<grupos>
+  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="7001" idcurso="301"/>
+  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="301"/>
+</grupos>
+<franjashorarias>
+  <franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/>
+  <franjahoraria dia_semana="1" posicion="2" hora_inicio=")" + values.start + R"(" hora_final="09:50"/>
+</franjashorarias>
+<asignaturas>
+  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="3"/>
+  <dasignatura cgrupo="7002" casig="901" cprofe="502" conexion="" nhoras=")" + values.hours + R"("/>
+</asignaturas>
+)");
+}
+
+class ImportRunTest : public test::ImportTest {
+protected:
+    // Imports the school and adds an index beside every table, as Orlavi leaves them:
+    // the state every failing run must leave exactly as it was.
+    std::map<std::string, std::string> ImportSchoolWithIndexes()
+    {
+        Import(School());
+        for (const char* table : kImportedTables)
+            test::WriteBytes(workDir_ / (std::string(table) + ".MDX"), "index");
+        return Snapshot();
+    }
+};
+
+TEST_F(ImportRunTest, MissingFileIsReportedBeforeAnythingIsTouched)
+{
+    struct Case {
+        const char* name;
+        std::filesystem::path file;
+    };
+    const Case cases[] = {
+        {"no file chosen", {}},
+        {"a file that does not exist", root_ / "nada.xml"},
+        {"a folder", root_},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImportOptions options;
+        options.xmlFile = c.file;
+        options.workingDir = workDir_;
+        EXPECT_THAT([&] { RunImport(options); }, ThrowsMessage<MissingInputError>(StrEq("No existe archivo")));
+        EXPECT_TRUE(std::filesystem::is_empty(workDir_));
+    }
+}
+
+TEST_F(ImportRunTest, FileThatIsNotASchoolFileLeavesTheTablesUntouched)
+{
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"another root element", "<?xml version=\"1.0\"?>\n<escuela><aulas/></escuela>\n",
+         "no es un archivo de DASTENO: su elemento raíz es 'escuela' y debería ser 'centro'"},
+        {"an element left open", "<?xml version=\"1.0\"?>\n<centro>\n  <aulas>\n</centro>\n",
+         "no es un XML válido (línea 4, columna 3)"},
+        {"an attribute without quotes", "<centro>\n<aulas>\n  <daula codigo=A1/>\n</aulas>\n</centro>\n",
+         "no es un XML válido (línea 3, columna 17)"},
+        {"an empty file", "", "no es un XML válido (línea 1, columna 1)"},
+    };
+    const auto before = ImportSchoolWithIndexes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto options = OptionsFor(c.xml);
+        EXPECT_THAT([&] { RunImport(options); }, ThrowsMessage<Error>(HasSubstr(c.message)));
+        EXPECT_EQ(Snapshot(), before);
+    }
+}
+
+TEST_F(ImportRunTest, FailingStepLeavesAllSixTablesByteIdentical)
+{
+    struct Case {
+        const char* name;
+        SchoolValues values;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"a capacity with a fraction", {.capacity = "12.5"},
+         "daula nº 2 (codigo='LAB', idaula='9002'): '12.5' is not a valid integer value for field 'MAXALUM'"},
+        {"a one-digit hour", {.start = "8:30"}, "'8:' is not a valid integer value"},
+        {"hours that are not a number", {.hours = "dos"}, "'dos' is not a valid floating point value"},
+    };
+    const auto before = ImportSchoolWithIndexes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto options = OptionsFor(School(c.values));
+        EXPECT_THAT([&] { RunImport(options); }, ThrowsMessage<Error>(HasSubstr(c.message)));
+        EXPECT_EQ(Snapshot(), before);
+    }
+}
+
+TEST_F(ImportRunTest, TableInUseLeavesAllSixTablesByteIdentical)
+{
+    struct Case {
+        const char* name;
+        const char* table;
+        std::function<std::function<void()>(const std::filesystem::path&)> hold;  // returns the release
+    };
+    const Case cases[] = {
+        {"the first table held as a table", "ASIGNOMT",
+         [](const std::filesystem::path& path) {
+             auto table = std::make_shared<DbfTable>(DbfTable::Open(path));
+             return std::function<void()>([table] { table->Close(); });
+         }},
+        {"the last table held as a file", "ASIGT",
+         [](const std::filesystem::path& path) {
+             auto file = std::make_shared<File>(File::Open(path, File::Mode::Read));
+             return std::function<void()>([file] { file->Close(); });
+         }},
+    };
+    const auto before = ImportSchoolWithIndexes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto release = c.hold(TablePath(c.table));
+        const auto options = OptionsFor(School({.teacher = "NEW"}));
+        EXPECT_THAT([&] { RunImport(options); },
+                    ThrowsMessage<Error>(AllOf(HasSubstr(std::string(c.table) + ".DBF"),
+                                               HasSubstr("está en uso por otro programa"))));
+        release();
+        EXPECT_EQ(Snapshot(), before);
+    }
+
+    SCOPED_TRACE("once released, the same import goes through");
+    Import(School({.teacher = "NEW"}));
+    EXPECT_EQ(ReadColumn("PROFT", "ABREV"), (std::vector<std::string>{"ARG", "NEW"}));
+}
+
+TEST_F(ImportRunTest, SecondImportRunningInTheSameFolderIsRefused)
+{
+    const auto before = ImportSchoolWithIndexes();
+    std::filesystem::create_directories(workDir_ / ".pasarela-import");
+    File lock = File::Open(workDir_ / ".pasarela-import" / "LOCK", File::Mode::Create);
+
+    const auto options = OptionsFor(School());
+    EXPECT_THAT([&] { RunImport(options); },
+                ThrowsMessage<Error>(HasSubstr("Ya hay otra importación en curso en")));
+    EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(ImportRunTest, CheckOnlyReportsAndChangesNothing)
+{
+    ImportOptions options = OptionsFor(School());
+    options.checkOnly = true;
+    RunReport report = RunImport(options);
+    EXPECT_EQ(report.Rows("PROFT"), 2u);
+    EXPECT_TRUE(Snapshot().empty());
+
+    const auto before = ImportSchoolWithIndexes();
+    options = OptionsFor(School({.teacher = "ARG"}));
+    options.checkOnly = true;
+    report = RunImport(options);
+    EXPECT_EQ(report.Count("PROFT", "código repetido o largo: se usa otro"), 1u);
+    EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(ImportRunTest, SuccessfulImportRemovesOldIndexesButThatOfTheTimeSlots)
+{
+    ImportSchoolWithIndexes();
+    Import(School());
+
+    std::vector<std::string> files;
+    for (const auto& [name, bytes] : Snapshot())
+        files.push_back(name);
+    EXPECT_EQ(files, (std::vector<std::string>{"ASIGNOMT.DBF", "ASIGT.DBF", "AULAT.DBF", "DIASHORAST.DBF",
+                                               "DIASHORAST.MDX", "GRUPOST.DBF", "PROFT.DBF"}));
+}
+
+TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
+{
+    Import(School());
+    std::map<std::string, Rows> first;
+    for (const char* table : kImportedTables)
+        first[table] = ReadTable(table);
+
+    Import(School());
+    for (const char* table : kImportedTables) {
+        SCOPED_TRACE(table);
+        EXPECT_FALSE(first[table].empty());
+        EXPECT_EQ(ReadTable(table), first[table]);
+    }
+}
+
+// Each table with its fields as Orlavi reads them: name, type letter and length.
+struct TableLayout {
+    const char* table;
+    std::vector<std::string> fields;
+};
+
+const TableLayout kLayouts[] = {
+    {"ASIGNOMT", {"COD C10", "CODLARGO C10", "NOMBRE C80", "CODTAREA C10", "ESTAREA L1", "IDASIG C10"}},
+    {"PROFT", {"ABREV C10", "NOMBRE C80", "DEPART C40", "EMAIL C100", "DNI C14", "IDPROF C10"}},
+    {"AULAT", {"ABREV C10", "NOMBRE C80", "EDIFICIO C1", "MAXALUM I4", "IDAULA C20"}},
+    {"GRUPOST", {"ABREV C10", "TURNO C1", "NIVEL C5", "CURSO C3", "GRUPO C2", "MARCO C1", "IDGRUPO C10",
+                 "IDCURSO C10", "DESCRIP C80", "TUTOR C10"}},
+    {"DIASHORAST", {"DIHO C10", "CODDIHO C10", "DIA C20", "TEXTODIA C20", "HORA C8", "TEXTOHOR C15",
+                    "HORADESDE C8", "HORAHASTA C8", "MINUTOS C8", "MARCO C1", "MARCOXML C10", "SESION_ORDEN I4",
+                    "PLANTILLA C20"}},
+    {"ASIGT", {"CASIG C10", "CPROF C10", "CGRUP C10", "CAULA C10", "TURNO C1", "NIVEL C5", "CURSO C3", "GRUPO C2",
+               "HORAS O8", "SESIONES C20", "CTAREA C10", "NCONEX C4", "IDCURSO C10", "IDGRUP C10", "IDASIG C10",
+               "IDPROF C10"}},
+};
+
+TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFields)
+{
+    const std::string oneEach = SchoolXml(R"(
+<materias><dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/></materias>
+<profesores><profesor codigo="ARG" idprofesor="501"/></profesores>
+<aulas><daula codigo="A1" capacidad_alumnos="30" idaula="9001"/></aulas>
+<grupos><dgrupo codigo="1A" idgrupo="7001"/></grupos>
+<franjashorarias><franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/></franjashorarias>
+<asignaturas><dasignatura cgrupo="7001" casig="901" cprofe="501" nhoras="3"/></asignaturas>
+)");
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::size_t notesPerTable;
+    };
+    const Case cases[] = {
+        {"one entry in every section", oneEach, 1},
+        {"no section at all", SchoolXml(""), 0},
+    };
+    Import(School());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RunReport report = Import(c.xml);
+        for (const TableLayout& layout : kLayouts) {
+            SCOPED_TRACE(layout.table);
+            DbfTable table = DbfTable::Open(TablePath(layout.table));
+            std::vector<std::string> fields;
+            for (const DbfField& field : table.Fields())
+                fields.push_back(field.name + " " + field.type + std::to_string(field.length));
+            EXPECT_EQ(fields, layout.fields);
+            EXPECT_EQ(table.RecordCount(), 0u);
+            EXPECT_EQ(report.Count(layout.table, "sección con una sola entrada: la tabla queda vacía"),
+                      c.notesPerTable);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace pasarela

@@ -1,0 +1,172 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "import/import_run.h"
+#include "platform/dbf_table.h"
+#include "platform/run_report.h"
+
+// Helpers shared by the import tests: a working folder per test, DASTENO files written
+// from inline XML, and tables read back as text so a whole table compares in one line.
+namespace pasarela::test {
+
+using Row = std::vector<std::string>;
+using Rows = std::vector<Row>;
+
+// A DASTENO file around the given sections.
+inline std::string SchoolXml(std::string_view sections)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<centro>\n" + std::string(sections) + "</centro>\n";
+}
+
+// One entry element with its attributes, values escaped; for tests that build entries
+// from a table of cases.
+inline std::string EntryXml(std::string_view element,
+                            std::initializer_list<std::pair<std::string_view, std::string_view>> attributes)
+{
+    std::string text = "<" + std::string(element);
+    for (const auto& [name, value] : attributes) {
+        text += " " + std::string(name) + "=\"";
+        for (char c : value) {
+            switch (c) {
+            case '&': text += "&amp;"; break;
+            case '<': text += "&lt;"; break;
+            case '"': text += "&quot;"; break;
+            default: text += c;
+            }
+        }
+        text += "\"";
+    }
+    return text + "/>\n";
+}
+
+inline std::string ReadBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void WriteBytes(const std::filesystem::path& path, std::string_view bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Every field of every live record, as AsString gives it.
+inline Rows ReadRows(const std::filesystem::path& path)
+{
+    DbfTable table = DbfTable::Open(path);
+    Rows rows;
+    for (table.First(); !table.Eof(); table.Next()) {
+        Row row;
+        for (std::size_t field = 0; field < table.Fields().size(); ++field)
+            row.push_back(table.AsString(field));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+// A test with an Orlavi working folder of its own, removed afterwards even on failure.
+class ImportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static std::atomic<unsigned> counter{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            root_ = std::filesystem::temp_directory_path() /
+                    ("pasarela-import-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1)));
+            if (std::filesystem::create_directory(root_))
+                break;
+            root_.clear();
+        }
+        ASSERT_FALSE(root_.empty()) << "cannot create a temporary folder";
+        workDir_ = root_ / "VTEMP";
+        std::filesystem::create_directory(workDir_);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ec;
+        if (!root_.empty())
+            std::filesystem::remove_all(root_, ec);
+    }
+
+    // Writes a DASTENO file beside the working folder and returns its path.
+    std::filesystem::path WriteXml(std::string_view xml, std::string_view name = "dasteno.xml") const
+    {
+        const auto path = root_ / name;
+        WriteBytes(path, xml);
+        return path;
+    }
+
+    // Options for importing `xml` into the working folder.
+    ImportOptions OptionsFor(std::string_view xml) const
+    {
+        ImportOptions options;
+        options.xmlFile = WriteXml(xml);
+        options.workingDir = workDir_;
+        return options;
+    }
+
+    RunReport Import(std::string_view xml) const { return RunImport(OptionsFor(xml)); }
+
+    Rows ReadTable(std::string_view table) const { return ReadRows(TablePath(table)); }
+
+    // The named fields of every row, in the order asked for.
+    Rows ReadColumns(std::string_view table, std::initializer_list<std::string_view> fields) const
+    {
+        DbfTable dbf = DbfTable::Open(TablePath(table));
+        std::vector<std::size_t> indexes;
+        for (std::string_view field : fields)
+            indexes.push_back(dbf.FieldIndex(field));
+        Rows rows;
+        for (dbf.First(); !dbf.Eof(); dbf.Next()) {
+            Row row;
+            for (std::size_t index : indexes)
+                row.push_back(dbf.AsString(index));
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    }
+
+    // One field of every row.
+    std::vector<std::string> ReadColumn(std::string_view table, std::string_view field) const
+    {
+        std::vector<std::string> values;
+        for (Row& row : ReadColumns(table, {field}))
+            values.push_back(std::move(row[0]));
+        return values;
+    }
+
+    std::filesystem::path TablePath(std::string_view table) const { return workDir_ / (std::string(table) + ".DBF"); }
+
+    // Name and bytes of every file directly in the working folder, to show a run left
+    // them exactly as they were.
+    std::map<std::string, std::string> Snapshot() const
+    {
+        std::map<std::string, std::string> files;
+        for (const auto& item : std::filesystem::directory_iterator(workDir_))
+            if (item.is_regular_file())
+                files[item.path().filename().string()] = ReadBytes(item.path());
+        return files;
+    }
+
+    std::filesystem::path root_;
+    std::filesystem::path workDir_;
+};
+
+}  // namespace pasarela::test
