@@ -27,8 +27,9 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
 {
     if (!report.HasNotices())
         return kFinished;
-    return std::string(kFinished) + "\r\n\r\n" + std::to_string(report.Notices().size()) +
-           " avisos (entradas omitidas o alteradas). Informe completo en:\r\n" + DisplayPath(reportFile);
+    const std::size_t count = report.Notices().size();
+    return std::string(kFinished) + "\r\n\r\n" + std::to_string(count) + (count == 1 ? " aviso" : " avisos") +
+           " (entradas omitidas o alteradas). Informe completo en:\r\n" + DisplayPath(reportFile);
 }
 
 }  // namespace
@@ -93,15 +94,18 @@ void Shell::Finish(const std::string& message)
 void Shell::RunImport()
 {
     AskForFile();
+    std::error_code ec;
+    if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec)) {
+        InputMissing("No existe archivo");
+        return;
+    }
+    // Checked before the wait cursor, so a run that never starts does not touch it.
+    ui_.SetBusy(true);
     try {
         ImportOptions options;
         options.xmlFile = chosenFile_;
         options.workingDir = settings_.workingDir;
         options.decimalSeparator = settings_.decimalSeparator;
-        std::error_code ec;
-        if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec))
-            throw MissingInputError("No existe archivo");
-        ui_.SetBusy(true);
         RunReport report = pasarela::RunImport(options);
         const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
         if (report.HasNotices())
@@ -120,15 +124,17 @@ void Shell::RunExport()
 {
     ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi");
     AskForFile();
+    std::error_code ec;
+    if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec) ||
+        !std::filesystem::is_regular_file(settings_.workingDir / "SOLUC.DBF", ec)) {
+        InputMissing("No existe archivo XML o Solución.");
+        return;
+    }
+    ui_.SetBusy(true);
     try {
         ExportOptions options;
         options.xmlFile = chosenFile_;
         options.workingDir = settings_.workingDir;
-        std::error_code ec;
-        if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec) ||
-            !std::filesystem::is_regular_file(settings_.workingDir / "SOLUC.DBF", ec))
-            throw MissingInputError("No existe archivo XML o Solución.");
-        ui_.SetBusy(true);
         ExportResult result = pasarela::RunExport(options);
         const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
         if (result.report.HasNotices())

@@ -646,6 +646,28 @@ void XmlElement::SetAttribute(std::string_view name, int value)
     SetAttribute(name, std::to_string(value));
 }
 
+// The parser's reasons in the user's language.
+static const char* ParseProblem(pugi::xml_parse_status status)
+{
+    switch (status) {
+    case pugi::status_file_not_found: return "no se encuentra el archivo";
+    case pugi::status_io_error: return "no se pudo leer el archivo";
+    case pugi::status_unrecognized_tag: return "etiqueta no reconocida";
+    case pugi::status_bad_pi: return "instrucción de proceso o declaración XML mal formada";
+    case pugi::status_bad_comment: return "comentario mal formado";
+    case pugi::status_bad_cdata: return "sección CDATA mal formada";
+    case pugi::status_bad_doctype: return "declaración DOCTYPE mal formada";
+    case pugi::status_bad_pcdata: return "texto mal formado";
+    case pugi::status_bad_start_element: return "etiqueta de apertura mal formada";
+    case pugi::status_bad_attribute: return "atributo mal formado";
+    case pugi::status_bad_end_element: return "etiqueta de cierre mal formada";
+    case pugi::status_end_element_mismatch: return "la etiqueta de cierre no corresponde a la de apertura";
+    case pugi::status_append_invalid_root: return "el documento no puede tener ese nodo raíz";
+    case pugi::status_no_document_element: return "el documento no tiene ningún elemento";
+    default: return "el archivo no es XML válido";
+    }
+}
+
 XmlDocument::XmlDocument() : document_(std::make_unique<pugi::xml_document>()) {}
 
 XmlDocument::XmlDocument(XmlDocument&& other) noexcept = default;
@@ -666,7 +688,7 @@ XmlDocument XmlDocument::Load(const fs::path& path)
         throw Error("No hay memoria suficiente para leer el archivo " + Quoted(path));
     }
     if (!result) {
-        ThrowParseError(path, result.offset, result.description());
+        ThrowParseError(path, result.offset, ParseProblem(result.status));
     }
     if (const std::optional<pugi::xml_node> second = SecondRoot(*loaded.document_)) {
         // offset_debug() points at the name, one past the '<'.

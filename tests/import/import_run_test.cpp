@@ -4,9 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -150,35 +149,43 @@ TEST_F(ImportRunTest, TableInUseLeavesAllSixTablesByteIdentical)
     struct Case {
         const char* name;
         const char* table;
-        std::function<std::function<void()>(const std::filesystem::path&)> hold;  // returns the release
+        bool openAsTable;  // else as a plain file
     };
     const Case cases[] = {
-        {"the first table held as a table", "ASIGNOMT",
-         [](const std::filesystem::path& path) {
-             auto table = std::make_shared<DbfTable>(DbfTable::Open(path));
-             return std::function<void()>([table] { table->Close(); });
-         }},
-        {"the last table held as a file", "ASIGT",
-         [](const std::filesystem::path& path) {
-             auto file = std::make_shared<File>(File::Open(path, File::Mode::Read));
-             return std::function<void()>([file] { file->Close(); });
-         }},
+        {"the first table replaced, held as a table", "ASIGNOMT", true},
+        {"the last table replaced, held as a file", "ASIGT", false},
     };
     const auto before = ImportSchoolWithIndexes();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto release = c.hold(TablePath(c.table));
+        std::optional<DbfTable> heldTable;
+        File heldFile;
+        if (c.openAsTable)
+            heldTable.emplace(DbfTable::Open(TablePath(c.table)));
+        else
+            heldFile = File::Open(TablePath(c.table), File::Mode::Read);
+
         const auto options = OptionsFor(School({.teacher = "NEW"}));
         EXPECT_THAT([&] { RunImport(options); },
                     ThrowsMessage<Error>(AllOf(HasSubstr(std::string(c.table) + ".DBF"),
                                                HasSubstr("está en uso por otro programa"))));
-        release();
+        heldTable.reset();
+        heldFile.Close();
         EXPECT_EQ(Snapshot(), before);
     }
 
     SCOPED_TRACE("once released, the same import goes through");
     Import(School({.teacher = "NEW"}));
     EXPECT_EQ(ReadColumn("PROFT", "ABREV"), (std::vector<std::string>{"ARG", "NEW"}));
+}
+
+TEST_F(ImportRunTest, MissingWorkingFolderIsAnError)
+{
+    ImportOptions options = OptionsFor(School());
+    options.workingDir = root_ / "NOHAY";
+    EXPECT_THAT([&] { RunImport(options); },
+                ThrowsMessage<Error>(HasSubstr("No existe la carpeta de trabajo de Orlavi")));
+    EXPECT_FALSE(std::filesystem::exists(options.workingDir));
 }
 
 TEST_F(ImportRunTest, SecondImportRunningInTheSameFolderIsRefused)

@@ -107,7 +107,8 @@ TEST_F(TimeSlotsTableTest, NumberOrTimeThatIsNotWholeStopsTheImportNamingThePeri
     const Case cases[] = {
         {"a one-digit hour", {{"dia_semana", "2"}, {"posicion", "1"}, {"hora_inicio", "8:30"}, {"hora_final", "09:25"}},
          "'8:' is not a valid integer value"},
-        {"a minute cut short", {{"dia_semana", "2"}, {"posicion", "1"}, {"hora_inicio", "08:00"}, {"hora_final", "09:5x"}},
+        {"a minute that is not a number",
+         {{"dia_semana", "2"}, {"posicion", "1"}, {"hora_inicio", "08:00"}, {"hora_final", "09:5x"}},
          "'5x' is not a valid integer value"},
         {"an empty time", {{"dia_semana", "2"}, {"posicion", "1"}, {"hora_inicio", ""}, {"hora_final", "09:25"}},
          "'' is not a valid integer value"},

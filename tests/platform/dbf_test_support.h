@@ -43,6 +43,8 @@ inline std::string Zeros(std::size_t count) { return std::string(count, '\0'); }
 inline std::string ReadFileBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
+    if (!in)
+        ADD_FAILURE() << "cannot read " << path.string();
     std::string bytes;
     char chunk[4096];
     while (in.read(chunk, sizeof chunk) || in.gcount() > 0)

@@ -203,7 +203,7 @@ TEST_F(XmlDocumentTest, ParseErrorNamesTheFileLineAndColumn)
     } catch (const XmlParseError& e) {
         EXPECT_EQ(std::string(e.what()), "El archivo " + Quoted(path) +
                                              " no es un XML válido (línea 3, columna 15): "
-                                             "Error parsing element attribute");
+                                             "atributo mal formado");
         EXPECT_EQ(e.Line(), 3u);
         EXPECT_EQ(e.Column(), 15u);
     }
@@ -220,19 +220,19 @@ TEST_F(XmlDocumentTest, ParseErrorPositionCountsLinesAndCharactersOfTheText)
     };
     const Case cases[] = {
         {"accented letters count once", "<centro>\n<d n=\"ñáü€\" x=1/></centro>", 2, 15,
-         "Error parsing element attribute"},
+         "atributo mal formado"},
         {"CR LF ends a line once", "<centro>\r\n<a>\r\n</b></centro>", 3, 3,
-         "Start-end tags mismatch"},
-        {"lone CR ends a line", "<centro>\r<a>\r</b></centro>", 3, 3, "Start-end tags mismatch"},
+         "la etiqueta de cierre no corresponde a la de apertura"},
+        {"lone CR ends a line", "<centro>\r<a>\r</b></centro>", 3, 3, "la etiqueta de cierre no corresponde a la de apertura"},
         {"BOM is not a character", "\xEF\xBB\xBF<centro x=1/>", 1, 11,
-         "Error parsing element attribute"},
+         "atributo mal formado"},
         {"ISO-8859-1 counted after decoding",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<d n=\"\xF1\xF1\" x=1/>", 2, 13,
-         "Error parsing element attribute"},
+         "atributo mal formado"},
         {"UTF-16 counted after decoding",
          Utf16Bytes(u"\uFEFF<centro>\n<d n=\"𝄞\" x=1/></centro>", false), 2, 12,
-         "Error parsing element attribute"},
-        {"empty file", "", 1, 1, "No document element found"},
+         "atributo mal formado"},
+        {"empty file", "", 1, 1, "el documento no tiene ningún elemento"},
         {"second root element", "<centro/>\n  <centro/>", 2, 3, "hay más de un elemento raíz"},
     };
     for (const Case& c : cases) {

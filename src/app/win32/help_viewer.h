@@ -1,0 +1,33 @@
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+
+namespace pasarela {
+
+// The compiled-HTML help of the program, shown by Windows' help viewer (hhctrl.ocx). The
+// viewer is loaded only when first asked for, so a Windows without it still runs the jobs.
+class HelpViewer {
+public:
+    explicit HelpViewer(std::filesystem::path helpFile);
+    ~HelpViewer();
+    HelpViewer(const HelpViewer&) = delete;
+    HelpViewer& operator=(const HelpViewer&) = delete;
+
+    // Opens the help at its table of contents. Throws Error saying what is missing.
+    void ShowContents(HWND owner);
+    // Opens the help at the topic with this context number. Throws Error as ShowContents.
+    void ShowTopic(HWND owner, unsigned long context);
+
+private:
+    using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+
+    void Call(HWND owner, UINT command, DWORD_PTR data);
+
+    std::filesystem::path helpFile_;
+    HMODULE library_ = nullptr;
+    HtmlHelpFunction htmlHelp_ = nullptr;
+};
+
+}  // namespace pasarela

@@ -1,0 +1,531 @@
+#include "app/win32/main_window.h"
+
+#include <commdlg.h>
+
+#include <utility>
+
+#include "app/win32/glyphs.h"
+#include "app/win32/resource_ids.h"
+#include "app/win32/wide_text.h"
+#include "platform/error.h"
+
+namespace pasarela {
+namespace {
+
+constexpr wchar_t kClassName[] = L"PasarelaMainWindow";
+constexpr wchar_t kCaption[] = L"Exportar e importar datos entre Orlavi y DASTENO";
+// The program's title: every message box carries it.
+constexpr wchar_t kTitle[] = L"Pasarela";
+constexpr wchar_t kFileDialogTitle[] = L"Seleccione Archivo XML obtenido de DASTENO";
+constexpr wchar_t kImportCaption[] = L"Transformar datos desde DASTENO hacia Orlavi ";
+constexpr wchar_t kExportCaption[] = L"Transformar datos desde Orlavi hacia DASTENO";
+constexpr wchar_t kVersionLine[] = L"Pasarela para OV18 V-1.0";
+// The help's topic for this window, also asked for by F1.
+constexpr unsigned long kHelpContext = 3;
+
+// A fixed dialog frame: no resizing, no minimise or maximise box.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
+
+// Design positions in pixels at 96 DPI; a control's are relative to its area's top left.
+struct DesignRect {
+    int left, top, width, height;
+};
+
+constexpr DesignRect kClientArea{0, 0, 632, 266};
+constexpr DesignRect kImportArea{0, 0, 315, 169};
+constexpr DesignRect kExportArea{316, 0, 317, 169};
+constexpr DesignRect kBottomArea{0, 168, 633, 97};
+constexpr DesignRect kImportLabel{24, 24, 265, 57};
+constexpr DesignRect kExportLabel{8, 24, 305, 57};
+constexpr DesignRect kJobButton{96, 120, 89, 25};
+constexpr DesignRect kCloseButton{256, 32, 89, 25};
+constexpr DesignRect kHelpButton{40, 64, 75, 25};
+constexpr DesignRect kVersionLabel{368, 72, 233, 13};
+constexpr int kGlyphSize = 16;
+constexpr int kGlyphGap = 4;  // between a button's glyph and its caption
+
+// Top to bottom: start, middle, end.
+struct Gradient {
+    COLORREF start, middle, end;
+};
+
+constexpr Gradient kJobGradient{RGB(0xF9, 0xD3, 0x7D), RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xEE, 0xDD)};
+constexpr Gradient kBottomGradient{RGB(0xC2, 0xCD, 0xFE), RGB(0xCF, 0xF2, 0xFE), RGB(0xCC, 0xD8, 0xE6)};
+
+// In batch mode the one job's area covers the whole window, bottom strip included.
+DesignRect ImportAreaOf(const LaunchMode& mode) { return mode.showExportArea ? kImportArea : kClientArea; }
+DesignRect ExportAreaOf(const LaunchMode& mode) { return mode.showImportArea ? kExportArea : kClientArea; }
+bool ShowsBottom(const LaunchMode& mode) { return mode.showImportArea && mode.showExportArea; }
+
+// Entry points of newer Windows versions, looked up so the program still starts on older ones.
+template <typename Function>
+Function User32Function(const char* name)
+{
+    // GetProcAddress hands back a generic pointer; void(*)() converts to any function type.
+    auto entry = reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name));
+    return reinterpret_cast<Function>(entry);
+}
+
+UINT DpiOf(HWND window)
+{
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+    if (getDpiForWindow != nullptr)
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0)
+            return dpi;
+    HDC dc = GetDC(window);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSY);
+    ReleaseDC(window, dc);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+SIZE FrameSizeFor(int clientWidth, int clientHeight, UINT dpi)
+{
+    using AdjustForDpiFunction = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+    static const auto adjustForDpi = User32Function<AdjustForDpiFunction>("AdjustWindowRectExForDpi");
+    RECT frame{0, 0, clientWidth, clientHeight};
+    if (adjustForDpi != nullptr)
+        adjustForDpi(&frame, kStyle, FALSE, kExStyle, dpi);
+    else
+        AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
+    return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+std::string SystemMessage(DWORD error)
+{
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring text(buffer != nullptr ? buffer : L"", length);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
+        text.pop_back();
+    return Narrow(text);
+}
+
+COLORREF Mix(COLORREF from, COLORREF to, double share)
+{
+    auto channel = [share](int a, int b) { return static_cast<BYTE>(a + (b - a) * share + 0.5); };
+    return RGB(channel(GetRValue(from), GetRValue(to)), channel(GetGValue(from), GetGValue(to)),
+               channel(GetBValue(from), GetBValue(to)));
+}
+
+// Row by row: a three-colour gradient needs no msimg32.
+void PaintGradient(HDC dc, const RECT& area, const Gradient& gradient)
+{
+    const int height = area.bottom - area.top;
+    HGDIOBJ oldBrush = SelectObject(dc, GetStockObject(DC_BRUSH));
+    for (int row = 0; row < height; ++row) {
+        const double position = height > 1 ? static_cast<double>(row) / (height - 1) : 0.0;
+        SetDCBrushColor(dc, position < 0.5 ? Mix(gradient.start, gradient.middle, position * 2)
+                                           : Mix(gradient.middle, gradient.end, position * 2 - 1));
+        PatBlt(dc, area.left, area.top + row, area.right - area.left, 1, PATCOPY);
+    }
+    SelectObject(dc, oldBrush);
+}
+
+// A transparent label; it may run past its box rather than lose a line at a large DPI.
+void DrawLabel(HDC dc, HFONT font, COLORREF colour, RECT box, const wchar_t* text, UINT format)
+{
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    SetTextColor(dc, colour);
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, text, -1, &box, format | DT_NOPREFIX | DT_NOCLIP);
+    SelectObject(dc, oldFont);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance, LaunchMode mode, ShellSettings settings, std::filesystem::path helpFile)
+    : instance_(instance), shell_(mode, std::move(settings), *this), help_(std::move(helpFile))
+{
+}
+
+MainWindow::~MainWindow()
+{
+    if (window_ != nullptr) {
+        closing_ = true;  // torn down after a failed start: no outcome to record
+        DestroyWindow(window_);
+    }
+    if (accelerators_ != nullptr)
+        DestroyAcceleratorTable(accelerators_);
+    ReleaseDpiResources();
+}
+
+int MainWindow::Run(int showCommand)
+{
+    Create();
+    // A batch job runs before the window shows: the user first sees its own dialogs.
+    shell_.OnShow();
+    if (window_ != nullptr) {
+        ShowWindow(window_, showCommand);
+        UpdateWindow(window_);
+    }
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        const bool forWindow =
+            window_ != nullptr && (message.hwnd == window_ || IsChild(window_, message.hwnd) != FALSE);
+        if (forWindow && (TranslateAcceleratorW(window_, accelerators_, &message) != 0 ||
+                          IsDialogMessageW(window_, &message) != FALSE))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return shell_.ExitStatus();
+}
+
+void MainWindow::Create()
+{
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance_;
+    windowClass.hIcon = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PASARELA), IMAGE_ICON,
+                                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(IDI_PASARELA), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), 0));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = kClassName;
+    if (RegisterClassExW(&windowClass) == 0)
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
+
+    // Born on the primary screen, so the DPI it reads is the one it will be shown at.
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    const RECT& work = monitor.rcWork;
+    if (CreateWindowExW(kExStyle, kClassName, kCaption, kStyle, (work.left + work.right) / 2,
+                        (work.top + work.bottom) / 2, 1, 1, nullptr, nullptr, instance_, this) == nullptr)
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
+
+    // Creation order is the tab order: bottom strip, then the import, then the export.
+    closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir");
+    helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda");
+    importButton_ = CreateButton(IDC_IMPORT_BUTTON, L"OK");
+    exportButton_ = CreateButton(IDC_EXPORT_BUTTON, L"OK");
+    const LaunchMode& mode = shell_.Mode();
+    ShowWindow(closeButton_, ShowsBottom(mode) ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(helpButton_, ShowsBottom(mode) ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(importButton_, mode.showImportArea ? SW_SHOWNA : SW_HIDE);
+    ShowWindow(exportButton_, mode.showExportArea ? SW_SHOWNA : SW_HIDE);
+
+    ACCEL helpKey{FVIRTKEY, VK_F1, IDM_HELP_TOPIC};
+    accelerators_ = CreateAcceleratorTableW(&helpKey, 1);
+
+    ApplyDpi(DpiOf(window_));
+    const SIZE frame = FrameSizeFor(Scale(kClientArea.width), Scale(kClientArea.height), dpi_);
+    SetWindowPos(window_, nullptr, work.left + (work.right - work.left - frame.cx) / 2,
+                 work.top + (work.bottom - work.top - frame.cy) / 2, frame.cx, frame.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HWND MainWindow::CreateButton(int id, const wchar_t* caption)
+{
+    HWND button = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, window_,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    if (button == nullptr)
+        throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError()));
+    return button;
+}
+
+int MainWindow::Scale(int designPixels) const
+{
+    return MulDiv(designPixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+}
+
+// Fonts, glyphs and positions for `dpi`; the new ones are in place before the old go.
+void MainWindow::ApplyDpi(UINT dpi)
+{
+    dpi_ = dpi;
+    auto makeFont = [this](const wchar_t* face, int points, int weight) {
+        return CreateFontW(-MulDiv(points, static_cast<int>(dpi_), 72), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_SWISS, face);
+    };
+    HFONT textFont = makeFont(L"MS Sans Serif", 8, FW_NORMAL);
+    HFONT captionFont = makeFont(L"Arial", 12, FW_BOLD);
+    HFONT versionFont = makeFont(L"MS Sans Serif", 8, FW_BOLD);
+    HICON checkMark = MakeGlyphIcon(Glyph::CheckMark, Scale(kGlyphSize), Scale(kGlyphGap));
+    HICON cross = nullptr;
+    try {
+        cross = MakeGlyphIcon(Glyph::Cross, Scale(kGlyphSize), Scale(kGlyphGap));
+    } catch (...) {
+        DestroyIcon(checkMark);
+        throw;
+    }
+    for (HWND button : {closeButton_, helpButton_, importButton_, exportButton_})
+        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(textFont), FALSE);
+    SendMessageW(importButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark));
+    SendMessageW(exportButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark));
+    SendMessageW(closeButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(cross));
+    ReleaseDpiResources();
+    textFont_ = textFont;
+    captionFont_ = captionFont;
+    versionFont_ = versionFont;
+    checkMark_ = checkMark;
+    cross_ = cross;
+    PlaceButtons();
+    InvalidateRect(window_, nullptr, FALSE);
+}
+
+void MainWindow::ReleaseDpiResources()
+{
+    for (HFONT* font : {&textFont_, &captionFont_, &versionFont_})
+        if (*font != nullptr) {
+            DeleteObject(*font);
+            *font = nullptr;
+        }
+    for (HICON* icon : {&checkMark_, &cross_})
+        if (*icon != nullptr) {
+            DestroyIcon(*icon);
+            *icon = nullptr;
+        }
+}
+
+void MainWindow::PlaceButtons()
+{
+    const LaunchMode& mode = shell_.Mode();
+    auto place = [this](HWND button, const DesignRect& area, const DesignRect& control) {
+        MoveWindow(button, Scale(area.left) + Scale(control.left), Scale(area.top) + Scale(control.top),
+                   Scale(control.width), Scale(control.height), TRUE);
+    };
+    place(closeButton_, kBottomArea, kCloseButton);
+    place(helpButton_, kBottomArea, kHelpButton);
+    place(importButton_, ImportAreaOf(mode), kJobButton);
+    place(exportButton_, ExportAreaOf(mode), kJobButton);
+}
+
+void MainWindow::Paint(HDC dc) const
+{
+    const LaunchMode& mode = shell_.Mode();
+    auto areaRect = [this](const DesignRect& area) {
+        return RECT{Scale(area.left), Scale(area.top), Scale(area.left + area.width), Scale(area.top + area.height)};
+    };
+    auto labelRect = [this](const DesignRect& area, const DesignRect& label) {
+        const int left = Scale(area.left) + Scale(label.left);
+        const int top = Scale(area.top) + Scale(label.top);
+        return RECT{left, top, left + Scale(label.width), top + Scale(label.height)};
+    };
+
+    RECT client;
+    GetClientRect(window_, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+    const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
+    if (ShowsBottom(mode)) {
+        PaintGradient(dc, areaRect(kBottomArea), kBottomGradient);
+        DrawLabel(dc, versionFont_, RGB(0xFF, 0, 0), labelRect(kBottomArea, kVersionLabel), kVersionLine,
+                  DT_SINGLELINE);
+    }
+    if (mode.showImportArea) {
+        const DesignRect area = ImportAreaOf(mode);
+        PaintGradient(dc, areaRect(area), kJobGradient);
+        DrawLabel(dc, captionFont_, text, labelRect(area, kImportLabel), kImportCaption, DT_WORDBREAK);
+    }
+    if (mode.showExportArea) {
+        const DesignRect area = ExportAreaOf(mode);
+        PaintGradient(dc, areaRect(area), kJobGradient);
+        DrawLabel(dc, captionFont_, text, labelRect(area, kExportLabel), kExportCaption, DT_WORDBREAK);
+    }
+}
+
+bool MainWindow::IsOwnButton(HWND control) const
+{
+    return control != nullptr &&
+           (control == closeButton_ || control == helpButton_ || control == importButton_ || control == exportButton_);
+}
+
+HWND MainWindow::FirstTabStop() const
+{
+    const LaunchMode& mode = shell_.Mode();
+    if (ShowsBottom(mode))
+        return closeButton_;
+    return mode.showImportArea ? importButton_ : exportButton_;
+}
+
+void MainWindow::OnCommand(int id)
+{
+    switch (id) {
+    case IDC_CLOSE_BUTTON:
+        Close();
+        break;
+    case IDC_HELP_BUTTON:
+        help_.ShowContents(window_);
+        break;
+    case IDM_HELP_TOPIC:
+        help_.ShowTopic(window_, kHelpContext);
+        break;
+    case IDC_IMPORT_BUTTON:
+        shell_.RunImport();
+        break;
+    case IDC_EXPORT_BUTTON:
+        shell_.RunExport();
+        break;
+    default:
+        break;  // IDCANCEL from Escape and IDOK from Enter outside a button: nothing to do
+    }
+}
+
+void MainWindow::Close()
+{
+    if (closing_ || window_ == nullptr)
+        return;
+    closing_ = true;
+    shell_.OnClose();
+    DestroyWindow(window_);
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* created = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<MainWindow*>(created->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (self == nullptr)
+        return DefWindowProcW(window, message, wParam, lParam);
+    // Nothing may unwind through Windows: what the Shell does not catch is shown here.
+    try {
+        return self->HandleMessage(message, wParam, lParam);
+    } catch (const std::exception& e) {
+        self->ShowMessage(e.what());
+    } catch (...) {
+        self->ShowMessage("Error inesperado en la ventana de Pasarela.");
+    }
+    return 0;
+}
+
+LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        OnCommand(LOWORD(wParam));
+        return 0;
+    case DM_GETDEFID: {
+        // Enter presses the focused button, as in a dialog.
+        HWND focus = GetFocus();
+        if (IsOwnButton(focus))
+            return MAKELRESULT(GetDlgCtrlID(focus), DC_HASDEFID);
+        return 0;
+    }
+    case WM_HELP:
+        help_.ShowTopic(window_, kHelpContext);
+        return TRUE;
+    case WM_SETCURSOR:
+        if (busy_) {
+            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            if (HWND focus = GetFocus(); IsOwnButton(focus))
+                lastFocus_ = focus;
+        } else {
+            SetFocus(IsOwnButton(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_ : FirstTabStop());
+        }
+        return 0;
+    case WM_DPICHANGED: {
+        ApplyDpi(LOWORD(wParam));
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;  // WM_PAINT covers every pixel; erasing first would flicker
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window_, &ps);
+        RECT client;
+        GetClientRect(window_, &client);
+        // Drawn off screen and copied in one go, so the gradients do not flicker.
+        HDC buffer = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+        if (buffer != nullptr && bitmap != nullptr) {
+            HGDIOBJ oldBitmap = SelectObject(buffer, bitmap);
+            Paint(buffer);
+            BitBlt(dc, 0, 0, client.right, client.bottom, buffer, 0, 0, SRCCOPY);
+            SelectObject(buffer, oldBitmap);
+        } else {
+            Paint(dc);
+        }
+        if (bitmap != nullptr)
+            DeleteObject(bitmap);
+        if (buffer != nullptr)
+            DeleteDC(buffer);
+        EndPaint(window_, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        // Themed buttons ask for what lies behind their rounded corners.
+        Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+        InvalidateRect(window_, nullptr, FALSE);
+        break;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_DESTROY:
+        if (!closing_) {
+            // Destroyed without WM_CLOSE (Windows shutting down): the outcome still counts.
+            closing_ = true;
+            shell_.OnClose();
+        }
+        PostQuitMessage(0);
+        return 0;
+    case WM_NCDESTROY: {
+        const LRESULT result = DefWindowProcW(window_, message, wParam, lParam);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+        window_ = closeButton_ = helpButton_ = importButton_ = exportButton_ = lastFocus_ = nullptr;
+        return result;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+std::optional<std::filesystem::path> MainWindow::PickXmlFile()
+{
+    std::wstring name(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = L"*.xml\0*.xml\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = name.data();
+    dialog.nMaxFile = static_cast<DWORD>(name.size());
+    dialog.lpstrTitle = kFileDialogTitle;
+    dialog.lpstrDefExt = L"xml";
+    // No OFN_FILEMUSTEXIST: a name typed for a missing file reaches the job, which says so.
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    if (GetOpenFileNameW(&dialog) != FALSE)
+        return std::filesystem::path(name.c_str());
+    if (const DWORD error = CommDlgExtendedError(); error != 0)
+        ShowMessage("No se pudo mostrar el diálogo para elegir el archivo XML (código " + std::to_string(error) +
+                    ").");
+    return std::nullopt;
+}
+
+void MainWindow::ShowMessage(const std::string& text)
+{
+    MessageBoxW(window_, Widen(text).c_str(), kTitle, MB_OK);
+}
+
+void MainWindow::SetBusy(bool busy)
+{
+    busy_ = busy;
+    SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+}
+
+void MainWindow::CloseWindow() { Close(); }
+
+}  // namespace pasarela

@@ -1,0 +1,446 @@
+#include "app/shell.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "import/import_run.h"
+#include "platform/dbf_table.h"
+#include "platform/dbf_test_support.h"
+#include "platform/file.h"
+
+namespace pasarela {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+// The launch mode in one line, so a failing row shows every field at once.
+std::string Describe(const LaunchMode& mode)
+{
+    const char* job = mode.startJob == Job::Import ? "import" : mode.startJob == Job::Export ? "export" : "none";
+    return "batchMode=" + std::to_string(mode.batchMode) + " job=" + job +
+           " importArea=" + (mode.showImportArea ? "shown" : "hidden") +
+           " exportArea=" + (mode.showExportArea ? "shown" : "hidden");
+}
+
+TEST(ParseLaunchModeTest, ReadsTheRawParameterList)
+{
+    const std::string interactive = "batchMode=0 job=none importArea=shown exportArea=shown";
+    const std::string batchImport = "batchMode=2 job=import importArea=shown exportArea=hidden";
+    const std::string batchExport = "batchMode=2 job=export importArea=hidden exportArea=shown";
+    const std::string batchNoJob = "batchMode=2 job=none importArea=shown exportArea=shown";
+    struct Case {
+        const char* name;
+        std::vector<std::string> parameters;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"no parameters", {}, interactive},
+        {"one parameter", {"exportar"}, interactive},
+        {"three parameters", {"exportar", "1", "2"}, interactive},
+        {"exportar", {"exportar", "1"}, batchImport},
+        {"EXPORTAR", {"EXPORTAR", "1"}, batchImport},
+        {"Exportar", {"Exportar", "1"}, batchImport},
+        {"second parameter not read", {"exportar", "importar"}, batchImport},
+        {"importar", {"importar", "1"}, batchExport},
+        {"IMPORTAR", {"IMPORTAR", "1"}, batchExport},
+        {"non-ASCII capital", {"ÉXPORTAR", "1"}, batchNoJob},
+        {"leading blank", {" exportar", "1"}, batchNoJob},
+        {"trailing blank", {"importar ", "1"}, batchNoJob},
+        {"another word", {"ayuda", "1"}, batchNoJob},
+        {"empty second parameter ends the list", {"exportar", ""}, interactive},
+        {"parameters after an empty one are not counted", {"exportar", "", "1"}, interactive},
+        {"empty first parameter", {"", "1"}, interactive},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Describe(ParseLaunchMode(c.parameters)), c.expected);
+    }
+}
+
+// The window as a script: the file dialog gives the queued answers, and every call the
+// shell makes is recorded in order, so a test reads like what the user sees.
+class ScriptedUserInterface : public UserInterface {
+public:
+    // The dialog's next answer: a file, or nothing when the user cancels.
+    void WillPick(std::optional<std::filesystem::path> answer) { answers_.push_back(std::move(answer)); }
+    // The calls made since the last time they were taken.
+    std::vector<std::string> TakeCalls() { return std::exchange(calls_, {}); }
+
+    std::optional<std::filesystem::path> PickXmlFile() override
+    {
+        calls_.push_back("dialog");
+        if (answers_.empty()) {
+            ADD_FAILURE() << "file dialog shown without an answer queued";
+            return std::nullopt;
+        }
+        auto answer = std::move(answers_.front());
+        answers_.pop_front();
+        return answer;
+    }
+    void ShowMessage(const std::string& text) override { calls_.push_back("message: " + text); }
+    void SetBusy(bool busy) override { calls_.push_back(busy ? "busy on" : "busy off"); }
+    void CloseWindow() override { calls_.push_back("close"); }
+
+private:
+    std::deque<std::optional<std::filesystem::path>> answers_;
+    std::vector<std::string> calls_;
+};
+
+const std::optional<std::filesystem::path> kCancelled;
+const std::vector<std::string> kBatchImport = {"exportar", "1"};
+const std::vector<std::string> kBatchExport = {"importar", "1"};
+const std::vector<std::string> kInteractive = {};
+const std::string kExportFirstMessage =
+    "message: Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi";
+
+struct SchoolValues {
+    std::string secondTeacher = "LMM";
+    std::string secondCapacity = "24";
+};
+
+// A school with two entries in every section, the least from which every table gets rows.
+std::string School(const SchoolValues& values = {})
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
+<materias>
+  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
+  <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>
+</materias>
+<profesores>
+  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" idprofesor="501"/>
+  <profesor codigo=")" + values.secondTeacher + R"(" nombre="Luis" apellido1="Mora" apellido2="" idprofesor="502"/>
+</profesores>
+<aulas>
+  <daula codigo="A1" nombre="Aula 1" capacidad_alumnos="30" idaula="9001"/>
+  <daula codigo="LAB" nombre="Laboratorio" capacidad_alumnos=")" + values.secondCapacity + R"(" idaula="9002"/>
+</aulas>
+<grupos>
+  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="7001" idcurso="301"/>
+  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="301"/>
+</grupos>
+<franjashorarias>
+  <franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/>
+  <franjahoraria dia_semana="1" posicion="2" hora_inicio="08:55" hora_final="09:50"/>
+</franjashorarias>
+<asignaturas>
+  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="3"/>
+  <dasignatura cgrupo="7002" casig="901" cprofe="502" conexion="" nhoras="2"/>
+</asignaturas>
+</centro>
+)";
+}
+
+// A run of the program in a folder of its own: Orlavi's working folder VTEMP and the
+// settings file beside it, both removed afterwards.
+class ShellTest : public test::TempFolderTest {
+protected:
+    void SetUp() override
+    {
+        TempFolderTest::SetUp();
+        workDir_ = folder_ / "VTEMP";
+        std::filesystem::create_directory(workDir_);
+        settings_.workingDir = workDir_;
+        settings_.settingsFile = folder_ / "Orlavi.ini";
+    }
+
+    Shell Start(const std::vector<std::string>& parameters) { return Shell(ParseLaunchMode(parameters), settings_, ui_); }
+
+    std::filesystem::path WriteSchool(const SchoolValues& values = {}) const
+    {
+        const auto path = folder_ / "centro.xml";
+        test::WriteFileBytes(path, School(values));
+        return path;
+    }
+
+    // The settings file as Orlavi will read it, or a note that there is none.
+    std::string SettingsText() const
+    {
+        if (!std::filesystem::exists(settings_.settingsFile))
+            return "<no settings file>";
+        return test::ReadFileBytes(settings_.settingsFile);
+    }
+
+    // Every ABREV of PROFT, to tell which file an import read.
+    std::vector<std::string> TeacherCodes() const
+    {
+        DbfTable table = DbfTable::Open(workDir_ / "PROFT.DBF");
+        std::vector<std::string> codes;
+        for (table.First(); !table.Eof(); table.Next())
+            codes.push_back(table.AsString(table.FieldIndex("ABREV")));
+        return codes;
+    }
+
+    // Orlavi's timetable with one entry, in the codes the import of School() gave.
+    void WriteSolution() const
+    {
+        const auto path = workDir_ / "SOLUC.DBF";
+        const FieldSpec fields[] = {
+            {"DIA", FieldKind::Integer, 0},      {"HORA", FieldKind::Integer, 0},
+            {"SESIONES", FieldKind::Integer, 0}, {"CODGRUPO", FieldKind::Character, 10},
+            {"ASIG", FieldKind::Character, 10},  {"TAREA", FieldKind::Character, 10},
+            {"PROF", FieldKind::Character, 10},  {"AULA", FieldKind::Character, 10},
+        };
+        DbfTable::Create(path, fields);
+        DbfTable table = DbfTable::Open(path, test::ReadWrite());
+        table.Append();
+        table.SetInteger(table.FieldIndex("DIA"), 1);
+        table.SetInteger(table.FieldIndex("HORA"), 2);
+        table.SetInteger(table.FieldIndex("SESIONES"), 1);
+        table.SetString(table.FieldIndex("CODGRUPO"), "1B");
+        table.SetString(table.FieldIndex("ASIG"), "MAT");
+        table.SetString(table.FieldIndex("TAREA"), "LEC");
+        table.SetString(table.FieldIndex("PROF"), "LMM");
+        table.SetString(table.FieldIndex("AULA"), "LAB");
+        table.Post();
+        table.Close();
+    }
+
+    std::filesystem::path workDir_;
+    ShellSettings settings_;
+    ScriptedUserInterface ui_;
+};
+
+TEST_F(ShellTest, BatchImportThatCompletesClosesTheWindowAndLeaves1)
+{
+    const auto school = WriteSchool();
+    ui_.WillPick(school);
+    Shell shell = Start(kBatchImport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado", "close"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+    EXPECT_EQ(shell.ExitStatus(), 0);
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
+    EXPECT_EQ(SettingsText(), "<no settings file>");  // written by the close, not by the run
+
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
+    EXPECT_THAT(ui_.TakeCalls(), IsEmpty());
+}
+
+TEST_F(ShellTest, BatchImportCancelledAtOnceClosesTheWindowAndLeavesMinus1)
+{
+    ui_.WillPick(kCancelled);
+    Shell shell = Start(kBatchImport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "message: No existe archivo", "close"));
+    EXPECT_EQ(shell.TransformResult(), -1);
+    EXPECT_EQ(shell.ExitStatus(), 2);
+    EXPECT_THAT(FolderContents(), ElementsAre("VTEMP"));
+    EXPECT_TRUE(std::filesystem::is_empty(workDir_));
+
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=-1\r\n");
+}
+
+TEST_F(ShellTest, InteractiveImportCancelledOnlyTellsTheUser)
+{
+    Shell shell = Start(kInteractive);
+    shell.OnShow();
+    EXPECT_THAT(ui_.TakeCalls(), IsEmpty());
+
+    ui_.WillPick(kCancelled);
+    shell.RunImport();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "message: No existe archivo"));
+    EXPECT_EQ(shell.TransformResult(), 0);
+    EXPECT_EQ(shell.ExitStatus(), 1);
+    EXPECT_TRUE(std::filesystem::is_empty(workDir_));
+}
+
+TEST_F(ShellTest, InteractiveModeKeepsTheWindowOpenAndWritesNoSettingsFile)
+{
+    ui_.WillPick(WriteSchool());
+    Shell shell = Start(kInteractive);
+
+    shell.RunImport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+
+    shell.OnClose();
+    EXPECT_THAT(ui_.TakeCalls(), IsEmpty());
+    EXPECT_EQ(SettingsText(), "<no settings file>");
+}
+
+TEST_F(ShellTest, CancelledDialogReusesTheFileChosenBefore)
+{
+    const auto school = WriteSchool();
+    Shell shell = Start(kInteractive);
+    ui_.WillPick(school);
+    shell.RunImport();
+    ui_.TakeCalls();
+
+    // The file changes on disk; the next run must read it again, not remember the tables.
+    WriteSchool({.secondTeacher = "NEW"});
+    ui_.WillPick(kCancelled);
+    shell.RunImport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
+    EXPECT_EQ(shell.ChosenFile(), school);
+
+    std::filesystem::remove(school);
+    ui_.WillPick(kCancelled);
+    shell.RunImport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "message: No existe archivo"));
+    EXPECT_EQ(shell.TransformResult(), 1);  // a missing file outside batch mode changes no outcome
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
+}
+
+TEST_F(ShellTest, FileChosenByAnExportIsUsedByAnImport)
+{
+    const auto school = WriteSchool();
+    Shell shell = Start(kInteractive);
+    ui_.WillPick(school);
+    shell.RunExport();  // no SOLUC yet, so it ends at once, but the choice stays
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre(kExportFirstMessage, "dialog", "message: No existe archivo XML o Solución."));
+    EXPECT_EQ(shell.TransformResult(), 0);
+
+    ui_.WillPick(kCancelled);
+    shell.RunImport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    EXPECT_EQ(shell.ChosenFile(), school);
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
+}
+
+TEST_F(ShellTest, BatchExportWithoutItsInputClosesTheWindowAndLeavesMinus1)
+{
+    struct Case {
+        const char* name;
+        bool chooseFile;
+    };
+    const Case cases[] = {
+        {"dialog cancelled before any file was chosen", false},
+        {"file chosen but no SOLUC", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui_.WillPick(c.chooseFile ? std::optional(WriteSchool()) : kCancelled);
+        Shell shell = Start(kBatchExport);
+
+        shell.OnShow();
+
+        EXPECT_THAT(ui_.TakeCalls(), ElementsAre(kExportFirstMessage, "dialog",
+                                                 "message: No existe archivo XML o Solución.", "close"));
+        EXPECT_EQ(shell.TransformResult(), -1);
+        EXPECT_EQ(shell.ExitStatus(), 2);
+        shell.OnClose();
+        EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=-1\r\n");
+        std::filesystem::remove(settings_.settingsFile);
+    }
+}
+
+TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
+{
+    const auto school = WriteSchool();
+    RunImport({.xmlFile = school, .workingDir = workDir_});
+    WriteSolution();
+    ui_.WillPick(school);
+    Shell shell = Start(kBatchExport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre(kExportFirstMessage, "dialog", "busy on", "busy off",
+                                             "message: Proceso finalizado", "close"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+    EXPECT_EQ(shell.ExitStatus(), 0);
+    EXPECT_THAT(test::ReadFileBytes(folder_ / "ResultadoOrlaviscentro.xml"),
+                HasSubstr(R"(<dsolucion casig="901" cgrupo="7002" cprofe="502" caula="9002" cactiv="950" )"
+                          R"(dia="1" hora="2" sesiones="1" idcurso="301")"));
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
+}
+
+TEST_F(ShellTest, ErrorDuringAnImportIsShownAndTheWindowStaysOpen)
+{
+    ui_.WillPick(WriteSchool({.secondCapacity = "12.5"}));
+    Shell shell = Start(kBatchImport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("dialog", "busy on", "busy off",
+                            AllOf(StartsWith("message: "),
+                                  HasSubstr("'12.5' is not a valid integer value for field 'MAXALUM'"))));
+    EXPECT_EQ(shell.TransformResult(), 0);
+    EXPECT_EQ(shell.ExitStatus(), 1);
+
+    // The user closes the window: Orlavi learns that nothing was transformed.
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=0\r\n");
+}
+
+TEST_F(ShellTest, CompletionMessagePointsAtTheReportOfAlteredEntries)
+{
+    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));  // a repeated code gets another one
+    Shell shell = Start(kInteractive);
+
+    shell.RunImport();
+
+    const auto report = workDir_ / "PASARELA-INFORME.TXT";
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("dialog", "busy on", "busy off",
+                            "message: Proceso finalizado\r\n\r\n1 aviso (entradas omitidas o alteradas). "
+                            "Informe completo en:\r\n" + DisplayPath(report)));
+    EXPECT_THAT(test::ReadFileBytes(report), HasSubstr("PROFT | código repetido o largo: se usa otro"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+}
+
+TEST_F(ShellTest, BatchModeWithAnUnrecognisedWordStartsNothingAndLeaves0)
+{
+    Shell shell = Start({"ayuda", "1"});
+
+    shell.OnShow();
+    shell.OnClose();
+
+    EXPECT_THAT(ui_.TakeCalls(), IsEmpty());
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=0\r\n");
+    EXPECT_EQ(shell.ExitStatus(), 1);
+}
+
+TEST_F(ShellTest, RunStartedByTheUserInBatchModeStillClosesTheWindow)
+{
+    Shell shell = Start({"ayuda", "1"});
+    ui_.WillPick(WriteSchool());
+
+    shell.RunImport();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado", "close"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+}
+
+TEST_F(ShellTest, SettingsFileThatCannotBeWrittenIsShownNamingTheFile)
+{
+    settings_.settingsFile = folder_ / "falta" / "Orlavi.ini";
+    ui_.WillPick(kCancelled);
+    Shell shell = Start(kBatchImport);
+    shell.OnShow();
+    ui_.TakeCalls();
+
+    shell.OnClose();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("message: No se pudo guardar el resultado en '" +
+                                             DisplayPath(settings_.settingsFile) + "': No existe la carpeta '" +
+                                             DisplayPath(folder_ / "falta") + "'"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "falta"));
+    EXPECT_EQ(shell.ExitStatus(), 2);  // the outcome for scripts stands even when Orlavi cannot be told
+}
+
+}  // namespace
+}  // namespace pasarela

@@ -1,0 +1,386 @@
+#!/usr/bin/env bash
+# Pasarela.exe end to end, under Wine on a private X server, driven through its dialogs
+# with xdotool the way a user (or Orlavi's batch start) meets them:
+#   batch import, batch export, a cancelled batch import, batch mode with an unknown job,
+#   interactive mode with the help keys, and the same window at 150 % (144 DPI).
+# Message texts are read from Wine's message-box trace; the outcome from Orlavi.ini, the
+# tables in C:\VTEMP and the exit status.
+#
+#   window_test.sh PASARELA.EXE SOURCE_DIR [SCREENSHOT.png]
+#
+# With SCREENSHOT.png the interactive window at 96 DPI is saved there (docs/window.png).
+# A failing step saves what the screen showed as window-test-failure.png in the current
+# folder. Every wait is bounded; the prefix, the X server and the files go at exit.
+set -euo pipefail
+
+if (( $# < 2 )); then
+    echo "usage: $0 PASARELA.EXE SOURCE_DIR [SCREENSHOT.png]" >&2
+    exit 2
+fi
+exe=$(realpath -- "$1")
+source_dir=$(realpath -- "$2")
+screenshot=${3:+$(realpath -m -- "$3")}
+for tool in wine wineboot wineserver Xvfb xdotool import convert; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pasarela-window.XXXXXX")
+xvfb_pid=
+program_pid=
+cleanup() {
+    if [[ -n $program_pid ]]; then
+        kill "$program_pid" 2>/dev/null || true
+    fi
+    if [[ -d $work/prefix ]]; then
+        WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all,+msgbox  # each message box's text lands in the program's log
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers asking questions
+unset WINEARCH
+started=$SECONDS
+
+# A display of our own: Xvfb picks a free number and writes it to fd 3 once listening.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 60); do
+    [[ -s $work/display ]] && break
+    sleep 1
+done
+if [[ ! -s $work/display ]]; then
+    echo "$0: Xvfb did not start: $(cat "$work/xvfb.log")" >&2
+    exit 1
+fi
+export DISPLAY=:$(head -n 1 "$work/display")
+
+if ! timeout 300 wineboot -i >"$work/wineboot.log" 2>&1; then
+    echo "$0: could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")" >&2
+    exit 1
+fi
+vtemp=$WINEPREFIX/drive_c/VTEMP
+echo "Wine prefix ready after $((SECONDS - started)) s"
+
+failures=0
+test_name=
+run_log=
+messages_seen=0
+
+fail() {
+    echo "FAIL [$test_name]: $*" >&2
+    failures=$((failures + 1))
+}
+
+# A step the rest of the test depends on failed: show what was on screen and stop.
+die() {
+    fail "$*"
+    echo "  visible windows:" >&2
+    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
+        echo "    $id '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
+    done
+    [[ -n $run_log && -f $run_log ]] && sed 's/^/  log: /' "$run_log" >&2
+    import -window root "$PWD/window-test-failure.png" 2>/dev/null &&
+        echo "  screen saved as $PWD/window-test-failure.png" >&2
+    exit 1
+}
+
+windows_named() {
+    xdotool search --onlyvisible --name "$1" 2>/dev/null || true
+}
+
+# Waits up to 60 s for a visible window whose title matches the regular expression;
+# prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 60); do
+        id=$(windows_named "$1" | head -n 1)
+        if [[ -n $id ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 1
+    done
+    return 1
+}
+
+wait_gone() {
+    for _ in $(seq 60); do
+        if ! windows_named '.' | grep -qx "$1"; then
+            return 0
+        fi
+        sleep 1
+    done
+    return 1
+}
+
+press() {
+    local id=$1
+    shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    xdotool key --delay 50 "$@"
+}
+
+# Copies the program into a folder of its own (Orlavi.ini is written beside it) and starts
+# it with the given parameters.
+start_program() {
+    local folder=$1
+    shift
+    mkdir -p "$folder"
+    cp "$exe" "$folder/Pasarela.exe"
+    run_log=$work/$test_name.log
+    messages_seen=0
+    timeout --kill-after=10 120 wine "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
+    program_pid=$!
+}
+
+finish_program() {
+    local status=0
+    wait "$program_pid" || status=$?
+    program_pid=
+    echo "$status"
+}
+
+# The next message box: its text must contain `fragment` (non-ASCII letters appear in
+# the trace as \xxxx escapes, so fragments stay ASCII); Enter closes it.
+expect_message() {
+    local fragment=$1 id text
+    id=$(wait_window '^Pasarela$') || die "no message box appeared (expected '$fragment')"
+    messages_seen=$((messages_seen + 1))
+    text=$(grep -a 'MSGBOX_OnInit' "$run_log" | sed -n "${messages_seen}p")
+    [[ $text == *"$fragment"* ]] || fail "message $messages_seen is ${text#*MSGBOX_OnInit }, expected '$fragment'"
+    press "$id" Return
+    wait_gone "$id" || die "the message box '$fragment' did not close"
+}
+
+# The file-open dialog: types the Windows form of `file` and confirms, or cancels when
+# `file` is empty.
+answer_file_dialog() {
+    local file=$1 id
+    id=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
+    if [[ -z $file ]]; then
+        press "$id" Escape
+    else
+        xdotool windowfocus --sync "$id" 2>/dev/null || true
+        xdotool type --delay 20 "Z:${file//\//\\}"
+        xdotool key Return
+    fi
+    wait_gone "$id" || die "the file dialog did not close"
+}
+
+expect_status() {
+    local status
+    status=$(finish_program)
+    [[ $status == "$1" ]] || fail "exit status $status, expected $1"
+}
+
+expect_settings() {
+    local file=$1 expected=$2
+    if [[ ! -f $file ]]; then
+        fail "Orlavi.ini was not written"
+        return
+    fi
+    if ! cmp -s "$file" <(printf '%b' "$expected"); then
+        fail "Orlavi.ini differs: $(od -c "$file" | head -n 20)"
+    fi
+}
+
+# The window's pixel at x,y (window coordinates) as RRGGBB, from a fresh screenshot.
+pixel() {
+    convert "$work/screen.png" -crop "1x1+$(($2 + window_x))+$(($3 + window_y))" +repage -format '%[hex:p{0,0}]' info: |
+        cut -c 1-6
+}
+
+# Screenshot of the screen and the main window's place on it.
+capture_window() {
+    local id=$1
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    window_x=$X window_y=$Y window_width=$WIDTH window_height=$HEIGHT
+    import -window root "$work/screen.png"
+}
+
+expect_pixel() {
+    local actual
+    actual=$(pixel "$1" "$2")
+    [[ ${actual^^} == "$3" ]] || fail "pixel $1,$2 of the window is $actual, expected $3 ($4)"
+}
+
+# Orlavi's solution table SOLUC.DBF (dBase III): rows "DIA|HORA|SESIONES|CODGRUPO|ASIG|
+# TAREA|PROF|AULA", numbers right-aligned and texts left-aligned in their widths.
+write_solution_table() {
+    local file=$1
+    shift
+    local -a names=(DIA HORA SESIONES CODGRUPO ASIG TAREA PROF AULA)
+    local -a types=(N N C C C C C C)
+    local -a widths=(2 2 5 10 10 10 10 10)
+    local i row
+    byte() { printf "\\x$(printf %02x $(($1 & 255)))"; }
+    {
+        printf '\x03\x7e\x01\x01'  # dBase III without memo, last changed 2026-01-01
+        byte $(($# & 255)); byte $(($# >> 8)); byte 0; byte 0  # records
+        byte $((32 + 32 * 8 + 1)); byte $(((32 + 32 * 8 + 1) >> 8))  # header length
+        byte 60; byte 0  # record length: deletion flag + 59
+        head -c 20 /dev/zero
+        for i in "${!names[@]}"; do
+            printf '%s' "${names[i]}"
+            head -c $((11 - ${#names[i]})) /dev/zero
+            printf '%s' "${types[i]}"
+            head -c 4 /dev/zero
+            byte "${widths[i]}"
+            head -c 15 /dev/zero
+        done
+        printf '\r'
+        for row in "$@"; do
+            IFS='|' read -r -a values <<<"$row"
+            printf ' '
+            for i in "${!names[@]}"; do
+                if [[ ${types[i]} == N ]]; then
+                    printf "%${widths[i]}s" "${values[i]}"
+                else
+                    printf "%-${widths[i]}s" "${values[i]}"
+                fi
+            done
+        done
+        printf '\x1a'
+    } >"$file"
+}
+
+mkdir -p "$work/data"
+cp "$source_dir/examples/centro.xml" "$work/data/centro.xml"
+tables=(ASIGNOMT ASIGT AULAT DIASHORAST GRUPOST PROFT)
+
+# --- Orlavi starts the import ("exportar" in its words); the file is chosen and imported.
+test_name=batch_import
+begun=$SECONDS
+start_program "$work/import" exportar x
+answer_file_dialog "$work/data/centro.xml"
+expect_message 'L"Proceso finalizado'
+expect_status 0
+for table in "${tables[@]}"; do
+    [[ -s $vtemp/$table.DBF ]] || fail "C:\\VTEMP\\$table.DBF was not written"
+done
+expect_settings "$work/import/Orlavi.ini" '[Transformadores]\r\nTransformado=1\r\n'
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- The import's dialog is cancelled: the outcome -1 reaches an Orlavi.ini that has
+# other sections, a comment, CRLF lines, Latin-1 text and no final line break; nothing
+# else in it changes. The job word's letter case does not matter.
+test_name=batch_import_cancelled
+begun=$SECONDS
+mkdir -p "$work/cancel"
+printf '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=1\r\nOtro=7\r\n[Final]\r\nX=1' \
+    >"$work/cancel/Orlavi.ini"
+tables_before=$(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}")
+start_program "$work/cancel" EXPORTAR x
+answer_file_dialog ''
+expect_message 'L"No existe archivo"'
+expect_status 2
+expect_settings "$work/cancel/Orlavi.ini" \
+    '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=-1\r\nOtro=7\r\n[Final]\r\nX=1'
+[[ $(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}") == "$tables_before" ]] || fail "a cancelled import changed the tables"
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- Orlavi starts the export ("importar"): its notice, the dialog, the result beside the
+# chosen file. Uses the tables of the import above and a solution with one row kept, one
+# without a day and one whose group and teacher are unknown.
+test_name=batch_export
+begun=$SECONDS
+write_solution_table "$vtemp/SOLUC.DBF" \
+    '1|2|1|1ESOA|MAT|LECT|MGR|A101' \
+    '0|3|1|1ESOA|MAT|LECT|MGR|A101' \
+    '3|4|2|NOGRUPO|ING|REUN|NADIE|A102'
+start_program "$work/export" importar x
+expect_message 'Abrir el fichero XML de DASTENO,\r\ndesde el cual'
+answer_file_dialog "$work/data/centro.xml"
+expect_message 'L"Proceso finalizado'
+expect_status 0
+result=$work/data/ResultadoOrlaviscentro.xml
+if [[ ! -f $result ]]; then
+    fail "ResultadoOrlaviscentro.xml was not written beside centro.xml"
+else
+    for row in \
+        '<dsolucion casig="5111" cgrupo="7001" cprofe="4401" caula="8801" cactiv="5101" dia="1" hora="2" sesiones="1" idcurso="301"/>' \
+        '<dsolucion casig="5112" cgrupo="" cprofe="" caula="8802" cactiv="REUN" dia="3" hora="4" sesiones="2" idcurso=""/>'; do
+        grep -qF "$row" "$result" || fail "the result lacks $row"
+    done
+    rows=$(grep -o '<dsolucion ' "$result" | wc -l)
+    [[ $rows == 2 ]] || fail "the result holds $rows dsolucion elements, expected 2"
+fi
+expect_settings "$work/export/Orlavi.ini" '[Transformadores]\r\nTransformado=1\r\n'
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- Two parameters with an unknown job: batch mode, both areas, no job; closing the
+# window records 0.
+test_name=batch_unknown_job
+begun=$SECONDS
+start_program "$work/unknown" otra x
+id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+sleep 1  # let the first paint finish before the screenshot
+capture_window "$id"
+expect_pixel 10 0 F9D37D "top of the import area"
+expect_pixel 400 0 F9D37D "top of the export area"
+press "$id" alt+F4
+expect_status 1
+expect_settings "$work/unknown/Orlavi.ini" '[Transformadores]\r\nTransformado=0\r\n'
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- An empty second parameter ends the list: interactive mode. Both areas and the
+# bottom strip show; F1 and the help button report the missing help file; Alt+S (the
+# Salir button) closes; nothing is written.
+test_name=interactive
+begun=$SECONDS
+start_program "$work/interactive" exportar ''
+id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+sleep 1  # let the first paint finish before the screenshot
+capture_window "$id"
+[[ ${window_width}x$window_height == 632x266 ]] ||
+    fail "client area ${window_width}x$window_height, expected 632x266"
+expect_pixel 10 0 F9D37D "top of the import area"
+expect_pixel 400 0 F9D37D "top of the export area"
+expect_pixel 10 264 CCD8E6 "bottom of the bottom strip"
+if [[ -n $screenshot ]]; then
+    mkdir -p "$(dirname "$screenshot")"
+    convert "$work/screen.png" -crop "${window_width}x$window_height+$window_x+$window_y" +repage "$screenshot"
+    echo "window saved as $screenshot"
+fi
+press "$id" F1
+expect_message "No se encuentra la ayuda 'DASTENO.chm'"
+press "$id" Tab Return  # from Salir, first in the tab order, to F1 Ayuda
+expect_message "No se encuentra la ayuda 'DASTENO.chm'"
+press "$id" alt+s
+expect_status 1
+[[ ! -e $work/interactive/Orlavi.ini ]] || fail "interactive mode wrote Orlavi.ini"
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- At 150 % the window grows with the DPI and still holds everything.
+test_name=dpi_150
+begun=$SECONDS
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+start_program "$work/dpi"
+id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+sleep 1
+capture_window "$id"
+[[ ${window_width}x$window_height == 948x399 ]] ||
+    fail "client area ${window_width}x$window_height at 144 DPI, expected 948x399"
+expect_pixel 15 0 F9D37D "top of the import area"
+expect_pixel 600 0 F9D37D "top of the export area"
+expect_pixel 15 397 CCD8E6 "bottom of the bottom strip"
+press "$id" alt+F4
+expect_status 1
+echo "$test_name: $((SECONDS - begun)) s"
+
+echo "window tests took $((SECONDS - started)) s"
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all window checks passed"
