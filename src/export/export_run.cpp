@@ -102,95 +102,92 @@ ExportResult RunExport(const ExportOptions& options)
     const std::string stamp = options.formatDate ? options.formatDate(now) : UserDateTimeText(now);
 
     document.RemoveRoot();
-    XmlElement root = document.AppendRoot("centro");
-    root.SetAttribute("codigo_interno", header.code);
-    root.SetAttribute("nombre", header.name);
-    root.SetAttribute("curso", header.year);
-    root.SetAttribute("fecha_exportacion", stamp);
-    root.SetAttribute("version", header.version);
-    XmlElement timetable = root.AppendElement("solucion_horario");
-
+    // The timetable goes straight into the file as it is translated: a school's million
+    // entries would otherwise be held twice, as a tree and as the text written from it.
     std::size_t translated = 0;
     std::size_t read = 0;
-    for (solution.First(); !solution.Eof(); solution.Next()) {
-        ++read;
-        const std::string where = "registro " + std::to_string(solution.RecordNumber());
-        const std::int32_t dayNumber = solution.AsInteger(day);
-        const double periodNumber = solution.AsFloat(period);
-        if (dayNumber == 0 || periodNumber == 0) {
-            report.Note(solutionName, "DIA u HORA 0 o vacío: fila omitida", where);
-            continue;
+    result.outputFile = ExportOutputPath(options.xmlFile);
+    document.SaveWithStreamedRoot(result.outputFile, [&](XmlStreamWriter& out) {
+        out.StartElement("centro");
+        out.Attribute("codigo_interno", header.code);
+        out.Attribute("nombre", header.name);
+        out.Attribute("curso", header.year);
+        out.Attribute("fecha_exportacion", stamp);
+        out.Attribute("version", header.version);
+        out.StartElement("solucion_horario");
+        for (solution.First(); !solution.Eof(); solution.Next()) {
+            ++read;
+            const std::string where = "registro " + std::to_string(solution.RecordNumber());
+            const std::int32_t dayNumber = solution.AsInteger(day);
+            const double periodNumber = solution.AsFloat(period);
+            if (dayNumber == 0 || periodNumber == 0) {
+                report.Note(solutionName, "DIA u HORA 0 o vacío: fila omitida", where);
+                continue;
+            }
+
+            const std::string subject = solution.AsString(subjectCode);
+            if (!subjects.Find(subject)) {
+                report.Note(solutionName, "asignatura desconocida en ASIGNOMT: fila omitida",
+                            where + " (ASIG='" + subject + "')");
+                continue;
+            }
+            const std::string casig = subjects.Get(subjectId);
+
+            std::string cgrupo, idcurso;
+            const std::string group = solution.AsString(groupCode);
+            if (groups.Find(group)) {
+                cgrupo = groups.Get(groupId);
+                idcurso = groups.Get(groupCourse);
+            } else if (!group.empty()) {
+                report.Note(solutionName, "grupo no encontrado en GRUPOST", where + " (CODGRUPO='" + group + "')");
+            }
+
+            // Orlavi shortens the two standard activities to four letters.
+            std::string activity = solution.AsString(activityCode);
+            if (activity == "LECT")
+                activity = "LECTIVA";
+            else if (activity == "GUAR")
+                activity = "GUARDIA";
+            std::string cactiv;
+            if (subjects.Find(activity))
+                cactiv = subjects.Get(subjectId);
+            else if (Utf8Prefix(casig, 4) == activity)
+                cactiv = casig;
+            else
+                cactiv = activity;
+
+            std::string cprofe;
+            const std::string teacher = solution.AsString(teacherCode);
+            if (teachers.Find(teacher))
+                cprofe = teachers.Get(teacherId);
+            else if (!teacher.empty())
+                report.Note(solutionName, "profesor no encontrado en PROFT", where + " (PROF='" + teacher + "')");
+
+            std::string caula;
+            const std::string room = solution.AsString(roomCode);
+            if (rooms.Find(room))
+                caula = rooms.Get(roomId);
+            else if (!room.empty())
+                report.Note(solutionName, "aula no encontrada en AULAT", where + " (AULA='" + room + "')");
+
+            out.StartElement("dsolucion");
+            out.Attribute("casig", casig);
+            out.Attribute("cgrupo", cgrupo);
+            out.Attribute("cprofe", cprofe);
+            out.Attribute("caula", caula);
+            out.Attribute("cactiv", cactiv);
+            out.Attribute("dia", static_cast<int>(dayNumber));
+            out.Attribute("hora", solution.AsString(period));
+            out.Attribute("sesiones", solution.AsString(sessions));
+            out.Attribute("idcurso", idcurso);
+            out.EndElement();
+            ++translated;
         }
-
-        const std::string subject = solution.AsString(subjectCode);
-        if (!subjects.Find(subject)) {
-            report.Note(solutionName, "asignatura desconocida en ASIGNOMT: fila omitida",
-                        where + " (ASIG='" + subject + "')");
-            continue;
-        }
-        const std::string casig = subjects.Get(subjectId);
-
-        std::string cgrupo, idcurso;
-        const std::string group = solution.AsString(groupCode);
-        if (groups.Find(group)) {
-            cgrupo = groups.Get(groupId);
-            idcurso = groups.Get(groupCourse);
-        } else if (!group.empty()) {
-            report.Note(solutionName, "grupo no encontrado en GRUPOST", where + " (CODGRUPO='" + group + "')");
-        }
-
-        // Orlavi shortens the two standard activities to four letters.
-        std::string activity = solution.AsString(activityCode);
-        if (activity == "LECT")
-            activity = "LECTIVA";
-        else if (activity == "GUAR")
-            activity = "GUARDIA";
-        std::string cactiv;
-        if (subjects.Find(activity))
-            cactiv = subjects.Get(subjectId);
-        else if (Utf8Prefix(casig, 4) == activity)
-            cactiv = casig;
-        else
-            cactiv = activity;
-
-        std::string cprofe;
-        const std::string teacher = solution.AsString(teacherCode);
-        if (teachers.Find(teacher))
-            cprofe = teachers.Get(teacherId);
-        else if (!teacher.empty())
-            report.Note(solutionName, "profesor no encontrado en PROFT", where + " (PROF='" + teacher + "')");
-
-        std::string caula;
-        const std::string room = solution.AsString(roomCode);
-        if (rooms.Find(room))
-            caula = rooms.Get(roomId);
-        else if (!room.empty())
-            report.Note(solutionName, "aula no encontrada en AULAT", where + " (AULA='" + room + "')");
-
-        XmlElement row = timetable.AppendElement("dsolucion");
-        row.SetAttribute("casig", casig);
-        row.SetAttribute("cgrupo", cgrupo);
-        row.SetAttribute("cprofe", cprofe);
-        row.SetAttribute("caula", caula);
-        row.SetAttribute("cactiv", cactiv);
-        row.SetAttribute("dia", static_cast<int>(dayNumber));
-        row.SetAttribute("hora", solution.AsString(period));
-        row.SetAttribute("sesiones", solution.AsString(sessions));
-        row.SetAttribute("idcurso", idcurso);
-        ++translated;
-    }
+        out.EndElement();
+        out.EndElement();
+    });
     report.SetRows(solutionName, read);
     report.SetRows("dsolucion", translated);
-
-    // Orlavi may use its tables again while the document is written.
-    solution.Close();
-    groups.Close();
-    teachers.Close();
-    rooms.Close();
-    subjects.Close();
-    assignments.Close();
-    result.outputFile = ExportOutputPath(options.xmlFile);
-    document.Save(result.outputFile);
     return result;
 }
 

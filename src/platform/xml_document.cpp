@@ -554,8 +554,10 @@ private:
     std::exception_ptr error_;
 };
 
+// `tail`, when given, writes UTF-8 text after the document's own nodes, through the same
+// transcoding.
 void WriteDocument(const pugi::xml_document& document, TextEncoding encoding, bool byteOrderMark,
-                   const ByteSink& sink)
+                   const ByteSink& sink, const std::function<void(const ByteSink&)>* tail = nullptr)
 {
     if (encoding == TextEncoding::Utf16) {
         sink(kUtf16LeByteOrderMark);
@@ -564,6 +566,12 @@ void WriteDocument(const pugi::xml_document& document, TextEncoding encoding, bo
     }
     TranscodingWriter writer(encoding, sink);
     document.save(writer, "", kFormatOptions, pugi::encoding_utf8);
+    if (tail != nullptr) {
+        const ByteSink throughWriter = [&writer](std::string_view text) {
+            writer.write(text.data(), text.size());
+        };
+        (*tail)(throughWriter);
+    }
     writer.Finish();
 }
 
@@ -780,6 +788,113 @@ void XmlDocument::Save(const fs::path& path) const
     AtomicFile file(path);
     WriteDocument(*document_, encoding_, byteOrderMark_,
                   [&file](std::string_view bytes) { file.Write(bytes); });
+    file.Commit();
+}
+
+void XmlStreamWriter::Put(std::string_view text)
+{
+    buffer_ += text;
+    if (buffer_.size() >= (1u << 16)) {
+        Flush();
+    }
+}
+
+void XmlStreamWriter::Flush()
+{
+    if (!buffer_.empty()) {
+        out_(buffer_);
+        buffer_.clear();
+    }
+}
+
+void XmlStreamWriter::StartElement(std::string_view name)
+{
+    if (startTagOpen_) {
+        Put(">");
+    }
+    Put("<");
+    Put(name);
+    open_.emplace_back(name);
+    startTagOpen_ = true;
+}
+
+void XmlStreamWriter::Attribute(std::string_view name, std::string_view value)
+{
+    if (!startTagOpen_) {
+        throw Error("Atributo '" + std::string(name) + "' fuera de una etiqueta de apertura");
+    }
+    Put(" ");
+    Put(name);
+    Put("=\"");
+    // As pugixml escapes attribute values: & < " and control characters; a NUL ends the
+    // value there, as it does for a value stored in a tree.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c >= 32 && c != '&' && c != '<' && c != '"') {
+            continue;
+        }
+        Put(value.substr(start, i - start));
+        start = i + 1;
+        if (c == 0) {
+            start = value.size();
+            break;
+        }
+        if (c == '&') {
+            Put("&amp;");
+        } else if (c == '<') {
+            Put("&lt;");
+        } else if (c == '"') {
+            Put("&quot;");
+        } else {
+            const char reference[] = {'&', '#', static_cast<char>('0' + c / 10), static_cast<char>('0' + c % 10), ';'};
+            Put(std::string_view(reference, sizeof reference));
+        }
+    }
+    if (start < value.size()) {
+        Put(value.substr(start));
+    }
+    Put("\"");
+}
+
+void XmlStreamWriter::Attribute(std::string_view name, int value)
+{
+    Attribute(name, std::to_string(value));
+}
+
+void XmlStreamWriter::EndElement()
+{
+    if (open_.empty()) {
+        throw Error("No hay ningún elemento abierto que cerrar");
+    }
+    if (startTagOpen_) {
+        Put("/>");
+    } else {
+        Put("</");
+        Put(open_.back());
+        Put(">");
+    }
+    open_.pop_back();
+    startTagOpen_ = false;
+}
+
+void XmlDocument::SaveWithStreamedRoot(const fs::path& path,
+                                       const std::function<void(XmlStreamWriter&)>& writeRoot) const
+{
+    if (document_->document_element()) {
+        throw Error("El documento XML ya tiene elemento raíz");
+    }
+    AtomicFile file(path);
+    const std::function<void(const ByteSink&)> tail = [&writeRoot](const ByteSink& out) {
+        XmlStreamWriter writer(out);
+        writeRoot(writer);
+        if (!writer.open_.empty()) {
+            throw Error("El elemento '" + writer.open_.back() + "' quedó sin cerrar");
+        }
+        writer.Flush();
+    };
+    WriteDocument(*document_, encoding_, byteOrderMark_, [&file](std::string_view bytes) { file.Write(bytes); },
+                  &tail);
     file.Commit();
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +59,29 @@ private:
     pugi::xml_node_struct* node_;
 };
 
+// Writes elements straight to a document being saved, for a root too large to build in
+// memory first (a timetable of a million entries). Attribute values are escaped as the
+// document's own nodes are, so the bytes are those a built tree would give.
+class XmlStreamWriter {
+public:
+    void StartElement(std::string_view name);
+    // Only between StartElement and the element's first child.
+    void Attribute(std::string_view name, std::string_view value);
+    void Attribute(std::string_view name, int value);
+    void EndElement();
+
+private:
+    friend class XmlDocument;
+    explicit XmlStreamWriter(const std::function<void(std::string_view)>& out) : out_(out) {}
+    void Put(std::string_view text);
+    void Flush();
+
+    const std::function<void(std::string_view)>& out_;
+    std::string buffer_;
+    std::vector<std::string> open_;
+    bool startTagOpen_ = false;
+};
+
 // A DASTENO document, saved in the encoding its declaration names (characters that the
 // encoding cannot hold as &#NNNN;), so DASTENO reads back what it wrote.
 class XmlDocument {
@@ -92,6 +116,10 @@ public:
     void Save(const std::filesystem::path& path) const;
     // The bytes that Save writes.
     std::string SaveToString() const;
+    // Saves like Save, the document having no root yet: after every top-level node,
+    // `writeRoot` writes the document element.
+    void SaveWithStreamedRoot(const std::filesystem::path& path,
+                              const std::function<void(XmlStreamWriter&)>& writeRoot) const;
 
 private:
     std::unique_ptr<pugi::xml_document> document_;

@@ -68,7 +68,9 @@ if ! timeout 300 wineboot -i >"$work/wineboot.log" 2>&1; then
     echo "$0: could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")" >&2
     exit 1
 fi
+# Orlavi's working folder, which Orlavi's installation creates.
 vtemp=$WINEPREFIX/drive_c/VTEMP
+mkdir -p "$vtemp"
 echo "Wine prefix ready after $((SECONDS - started)) s"
 
 failures=0
@@ -143,11 +145,23 @@ start_program() {
     program_pid=$!
 }
 
+# Waits up to 60 s for the program to end; sets `status` to its exit status, or to
+# "running" after stopping a program that would not end.
 finish_program() {
-    local status=0
+    for _ in $(seq 60); do
+        kill -0 "$program_pid" 2>/dev/null || break
+        sleep 1
+    done
+    if kill -0 "$program_pid" 2>/dev/null; then
+        kill "$program_pid" 2>/dev/null || true
+        wait "$program_pid" 2>/dev/null || true
+        program_pid=
+        status=running
+        return
+    fi
+    status=0
     wait "$program_pid" || status=$?
     program_pid=
-    echo "$status"
 }
 
 # The next message box: its text must contain `fragment` (non-ASCII letters appear in
@@ -178,8 +192,7 @@ answer_file_dialog() {
 }
 
 expect_status() {
-    local status
-    status=$(finish_program)
+    finish_program
     [[ $status == "$1" ]] || fail "exit status $status, expected $1"
 }
 
@@ -196,7 +209,7 @@ expect_settings() {
 
 # The window's pixel at x,y (window coordinates) as RRGGBB, from a fresh screenshot.
 pixel() {
-    convert "$work/screen.png" -crop "1x1+$(($2 + window_x))+$(($3 + window_y))" +repage -format '%[hex:p{0,0}]' info: |
+    convert "$work/screen.png" -crop "1x1+$(($1 + window_x))+$(($2 + window_y))" +repage -format '%[hex:p{0,0}]' info: |
         cut -c 1-6
 }
 
@@ -279,14 +292,14 @@ begun=$SECONDS
 mkdir -p "$work/cancel"
 printf '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=1\r\nOtro=7\r\n[Final]\r\nX=1' \
     >"$work/cancel/Orlavi.ini"
-tables_before=$(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}")
+tables_before=$(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}" 2>&1 || true)
 start_program "$work/cancel" EXPORTAR x
 answer_file_dialog ''
 expect_message 'L"No existe archivo"'
 expect_status 2
 expect_settings "$work/cancel/Orlavi.ini" \
     '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=-1\r\nOtro=7\r\n[Final]\r\nX=1'
-[[ $(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}") == "$tables_before" ]] || fail "a cancelled import changed the tables"
+[[ $(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}" 2>&1 || true) == "$tables_before" ]] || fail "a cancelled import changed the tables"
 echo "$test_name: $((SECONDS - begun)) s"
 
 # --- Orlavi starts the export ("importar"): its notice, the dialog, the result beside the
