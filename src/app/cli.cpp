@@ -51,6 +51,9 @@ Command ParseCommand(const std::vector<std::string>& args)
 {
     Command command;
     command.name = args.at(0);
+    // Named before the file is asked for, so a mistyped command is what the user is told.
+    if (command.name != "import" && command.name != "export" && command.name != "dump")
+        throw UsageError("orden desconocida: " + command.name);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> std::string {
@@ -152,9 +155,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Dump(command, out);
         if (command.name == "import")
             return Import(command, out);
-        if (command.name == "export")
-            return Export(command, out);
-        throw UsageError("orden desconocida: " + command.name);
+        return Export(command, out);
     } catch (const UsageError& e) {
         err << "pasarela-cli: " << e.what() << "\n\n" << kUsage;
         return kCliUsage;

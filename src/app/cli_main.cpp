@@ -6,6 +6,9 @@
 #include "platform/environment.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
 // Wide arguments, so that file names with accents reach us intact whatever the console's
 // code page.
 int wmain(int argc, wchar_t** argv)
@@ -16,6 +19,9 @@ int wmain(int argc, wchar_t** argv)
         args.emplace_back(reinterpret_cast<const char*>(utf8.data()), utf8.size());
     }
     pasarela::PrepareConsole();
+    // Bytes as written: the CSV dump ends its lines with CR LF itself, and text mode
+    // would make that CR CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
     return pasarela::RunCli(args, std::cout, std::cerr);
 }
 #else

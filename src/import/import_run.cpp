@@ -53,14 +53,19 @@ RunReport RunImport(const ImportOptions& options)
 
     const std::filesystem::path staging = options.workingDir / kStagingDir;
     std::filesystem::create_directories(staging, ec);
+    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+        ec == std::errc::read_only_file_system)
+        throw Error("No hay permiso para escribir en la carpeta de trabajo de Orlavi '" +
+                    DisplayPath(options.workingDir) + "'");
     if (ec)
         throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ec.message());
     const std::filesystem::path lockPath = staging / "LOCK";
-    // One import at a time in a folder: a second one would build into the same place.
+    // One import at a time in a folder: a second one would build into the same place. Any
+    // other failure (a read-only folder, a full disk) keeps its own message.
     File lock;
     try {
         lock = File::Open(lockPath, File::Mode::Create);
-    } catch (const Error&) {
+    } catch (const FileInUseError&) {
         throw Error("Ya hay otra importación en curso en '" + DisplayPath(options.workingDir) + "'");
     }
     RecoverFileSet(staging, options.workingDir);
@@ -99,7 +104,8 @@ RunReport RunImport(const ImportOptions& options)
     } catch (...) {
         // A commit that could not put the old tables back leaves in the staging folder
         // what the next run needs to finish it; that run clears the folder afterwards.
-        if (!committing)
+        // Otherwise the built tables would only take up space.
+        if (!committing || !HasPendingCommit(staging))
             ClearStaging(staging, lockPath);
         throw;
     }

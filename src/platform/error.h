@@ -20,6 +20,13 @@ public:
     using Error::Error;
 };
 
+// A file that another program, or another part of this one, holds for its exclusive use:
+// callers that expect such a holder (a second import) tell it apart from other failures.
+class FileInUseError : public Error {
+public:
+    using Error::Error;
+};
+
 // Rethrows `e` with "context: " in front, keeping the original wording after it.
 [[noreturn]] inline void RethrowWithContext(std::string_view context, const std::exception& e)
 {

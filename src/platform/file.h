@@ -79,4 +79,13 @@ void RemoveFile(const std::filesystem::path& path);
 // The path as the user knows it, for messages (UTF-8).
 std::string DisplayPath(const std::filesystem::path& path);
 
+// Test seam: the `n`th write, truncation, sync or rename from now on (1 = the next) fails
+// as on a full disk, so a test can stop a run at each of its writes; 0 disarms.
+void FailNthWrite(std::uint64_t n);
+// Whether the failure armed by FailNthWrite has happened.
+bool WriteFaultFired();
+// Throws the armed disk-full Error for `path` when its turn has come; called by File and
+// the renames before they change anything.
+void CheckWriteFault(const std::filesystem::path& path);
+
 }  // namespace pasarela

@@ -44,6 +44,8 @@ std::string DisplayPath(const std::filesystem::path& path) { return path.string(
 
 File File::Open(const std::filesystem::path& path, Mode mode)
 {
+    if (mode == Mode::Create)
+        CheckWriteFault(path);
     int flags = O_CLOEXEC;
     switch (mode) {
     case Mode::Read: flags |= O_RDONLY; break;
@@ -64,7 +66,7 @@ File File::Open(const std::filesystem::path& path, Mode mode)
         int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK)
-            throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + Quoted(path) + " está en uso por otro programa");
         ThrowOpenError(path, error);
     }
     // Truncate only once the lock is ours: never cut a file that someone else holds.
@@ -116,6 +118,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
 
 void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 {
+    CheckWriteFault(path_);
     const auto* in = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
@@ -139,12 +142,14 @@ std::uint64_t File::Size() const
 
 void File::Truncate(std::uint64_t size)
 {
+    CheckWriteFault(path_);
     if (::ftruncate(handle_, static_cast<off_t>(size)) != 0)
         ThrowWriteError(path_, errno);
 }
 
 void File::Sync()
 {
+    CheckWriteFault(path_);
     if (::fsync(handle_) != 0)
         ThrowWriteError(path_, errno);
 }
@@ -165,6 +170,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     std::error_code ec;
     if (std::filesystem::exists(target, ec))
         held = File::Open(target, File::Mode::Read);
+    CheckWriteFault(target);
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
@@ -175,6 +181,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
 {
+    CheckWriteFault(target);
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)

@@ -123,6 +123,12 @@ void CommitFileSet(const std::filesystem::path& stagingDir, const std::filesyste
     RemoveQuietly(oldDir);
 }
 
+bool HasPendingCommit(const std::filesystem::path& stagingDir)
+{
+    std::error_code ec;
+    return std::filesystem::exists(stagingDir / kJournal, ec);
+}
+
 void RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir)
 {
     const auto journal = stagingDir / kJournal;

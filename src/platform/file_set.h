@@ -16,6 +16,9 @@ namespace pasarela {
 void CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                    const std::vector<std::string>& names);
 
+// Whether `stagingDir` holds the journal of a commit that RecoverFileSet must finish.
+bool HasPendingCommit(const std::filesystem::path& stagingDir);
+
 // Finishes a commit that was interrupted after all new files were complete; does
 // nothing when no journal is there. Throws Error when a target is in use.
 void RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir);

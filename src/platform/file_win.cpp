@@ -50,7 +50,7 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
         throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
     default:
         if (IsInUse(error))
-            throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + Quoted(path) + " está en uso por otro programa");
         throw Error("No se pudo abrir el archivo " + Quoted(path) + ": " + SystemMessage(error));
     }
 }
@@ -139,6 +139,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
 
 void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 {
+    CheckWriteFault(path_);
     const auto* in = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
@@ -163,6 +164,7 @@ std::uint64_t File::Size() const
 
 void File::Truncate(std::uint64_t size)
 {
+    CheckWriteFault(path_);
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &info, sizeof info))
@@ -171,6 +173,7 @@ void File::Truncate(std::uint64_t size)
 
 void File::Sync()
 {
+    CheckWriteFault(path_);
     if (!FlushFileBuffers(handle_))
         ThrowWriteError(path_, GetLastError());
 }
@@ -187,6 +190,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 {
     // MoveFileEx refuses to replace a file that another program holds open, which is
     // exactly the exclusive use that Orlavi's tables need.
+    CheckWriteFault(target);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
@@ -206,6 +210,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
 {
+    CheckWriteFault(target);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))

@@ -129,19 +129,19 @@ struct RowBytes {
 // backlink inside the header length. The quirk members reproduce damage met in the wild.
 struct DbfBuilder {
     std::uint8_t version = 0x03;
-    std::uint8_t languageId = 0x57;       // byte 29, classic layouts only
-    std::string driver = "DBWINUS0";      // bytes 32-63, level 7 only
+    std::uint8_t languageId = 0x57;   // byte 29, classic layouts only
+    std::string driver = "DBWINUS0";  // bytes 32-63, level 7 only
     std::vector<FieldBytes> fields{};
     std::vector<RowBytes> rows{};
 
-    std::optional<std::uint32_t> count{};        // record count in the header (default: rows)
-    std::optional<std::uint16_t> headerLength{}; // default: what the descriptors take
-    std::optional<std::uint16_t> recordLength{}; // default: 1 + the field widths
-    std::optional<unsigned char> terminator = 0x0D;  // nullopt: the descriptors just end
-    std::size_t headerPadding = 0;              // zeros after the terminator, inside the header
-    std::size_t recordPadding = 0;              // bytes after the last field of each record
-    bool endMark = true;                        // the 0x1A after the last record
-    std::string tail{};                          // bytes after everything else
+    std::optional<std::uint32_t> count{};             // record count in the header (default: rows)
+    std::optional<std::uint16_t> headerLength{};      // default: what the descriptors take
+    std::optional<std::uint16_t> recordLength{};      // default: 1 + the field widths
+    std::optional<unsigned char> terminator = 0x0D;   // nullopt: the descriptors just end
+    std::size_t headerPadding = 0;                    // zeros after the terminator, inside the header
+    std::size_t recordPadding = 0;                    // bytes after the last field of each record
+    bool endMark = true;                              // the 0x1A after the last record
+    std::string tail{};                               // bytes after everything else
 
     bool Level7() const { return (version & 0x07) == 0x04; }
     bool VisualFoxPro() const { return version >= 0x30 && version <= 0x32; }

@@ -10,9 +10,7 @@ enum class Glyph {
     Cross,      // red X of a close button
 };
 
-// Draws `glyph` in a `size` x `size` square with smooth edges, followed by `gap` clear
-// columns that keep a button's caption off the picture. Made at run time so it stays sharp
-// at every DPI; the caller destroys it with DestroyIcon. Throws Error when Windows refuses.
+// A `size`-pixel smooth `glyph` plus `gap` clear columns before the caption; caller calls DestroyIcon.
 HICON MakeGlyphIcon(Glyph glyph, int size, int gap);
 
 }  // namespace pasarela

@@ -33,8 +33,8 @@ void HelpViewer::Call(HWND owner, UINT command, DWORD_PTR data)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(helpFile_, ec))
-        throw Error("No se encuentra la ayuda '" + DisplayPath(helpFile_.filename()) + "' en la carpeta del programa (" +
-                    DisplayPath(helpFile_.parent_path()) + ").");
+        throw Error("No se encuentra la ayuda '" + DisplayPath(helpFile_.filename()) +
+                    "' en la carpeta del programa (" + DisplayPath(helpFile_.parent_path()) + ").");
     if (htmlHelp_ == nullptr) {
         if (library_ == nullptr)
             library_ = LoadLibraryW(L"hhctrl.ocx");

@@ -6,8 +6,7 @@
 
 namespace pasarela {
 
-// The compiled-HTML help of the program, shown by Windows' help viewer (hhctrl.ocx). The
-// viewer is loaded only when first asked for, so a Windows without it still runs the jobs.
+// The program's compiled-HTML help; hhctrl.ocx is loaded on first use, so Windows without it still runs.
 class HelpViewer {
 public:
     explicit HelpViewer(std::filesystem::path helpFile);

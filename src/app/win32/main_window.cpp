@@ -149,9 +149,6 @@ MainWindow::~MainWindow()
         closing_ = true;  // torn down after a failed start: no outcome to record
         DestroyWindow(window_);
     }
-    if (accelerators_ != nullptr)
-        DestroyAcceleratorTable(accelerators_);
-    ReleaseDpiResources();
 }
 
 int MainWindow::Run(int showCommand)
@@ -165,10 +162,8 @@ int MainWindow::Run(int showCommand)
     }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        const bool forWindow =
-            window_ != nullptr && (message.hwnd == window_ || IsChild(window_, message.hwnd) != FALSE);
-        if (forWindow && (TranslateAcceleratorW(window_, accelerators_, &message) != 0 ||
-                          IsDialogMessageW(window_, &message) != FALSE))
+        // Tab, Enter and Alt+S move and press the buttons as in a dialog.
+        if (window_ != nullptr && IsDialogMessageW(window_, &message) != FALSE)
             continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
@@ -202,19 +197,13 @@ void MainWindow::Create()
                         (work.top + work.bottom) / 2, 1, 1, nullptr, nullptr, instance_, this) == nullptr)
         throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
 
-    // Creation order is the tab order: bottom strip, then the import, then the export.
-    closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir");
-    helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda");
-    importButton_ = CreateButton(IDC_IMPORT_BUTTON, L"OK");
-    exportButton_ = CreateButton(IDC_EXPORT_BUTTON, L"OK");
+    // Creation order is the tab order: bottom strip, then the import, then the export. A
+    // button of a hidden area is never made visible, so Tab and Alt+S skip it.
     const LaunchMode& mode = shell_.Mode();
-    ShowWindow(closeButton_, ShowsBottom(mode) ? SW_SHOWNA : SW_HIDE);
-    ShowWindow(helpButton_, ShowsBottom(mode) ? SW_SHOWNA : SW_HIDE);
-    ShowWindow(importButton_, mode.showImportArea ? SW_SHOWNA : SW_HIDE);
-    ShowWindow(exportButton_, mode.showExportArea ? SW_SHOWNA : SW_HIDE);
-
-    ACCEL helpKey{FVIRTKEY, VK_F1, IDM_HELP_TOPIC};
-    accelerators_ = CreateAcceleratorTableW(&helpKey, 1);
+    closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir", ShowsBottom(mode));
+    helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda", ShowsBottom(mode));
+    importButton_ = CreateButton(IDC_IMPORT_BUTTON, L"OK", mode.showImportArea);
+    exportButton_ = CreateButton(IDC_EXPORT_BUTTON, L"OK", mode.showExportArea);
 
     ApplyDpi(DpiOf(window_));
     const SIZE frame = FrameSizeFor(Scale(kClientArea.width), Scale(kClientArea.height), dpi_);
@@ -223,9 +212,10 @@ void MainWindow::Create()
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-HWND MainWindow::CreateButton(int id, const wchar_t* caption)
+HWND MainWindow::CreateButton(int id, const wchar_t* caption, bool visible)
 {
-    HWND button = CreateWindowExW(0, L"BUTTON", caption, WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0, window_,
+    const DWORD style = WS_CHILD | WS_TABSTOP | BS_PUSHBUTTON | (visible ? WS_VISIBLE : 0);
+    HWND button = CreateWindowExW(0, L"BUTTON", caption, style, 0, 0, 0, 0, window_,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (button == nullptr)
         throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError()));
@@ -237,53 +227,32 @@ int MainWindow::Scale(int designPixels) const
     return MulDiv(designPixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
 }
 
-// Fonts, glyphs and positions for `dpi`; the new ones are in place before the old go.
+// Fonts, glyphs and positions for `dpi`; the buttons take the new ones before the old go.
 void MainWindow::ApplyDpi(UINT dpi)
 {
     dpi_ = dpi;
     auto makeFont = [this](const wchar_t* face, int points, int weight) {
-        return CreateFontW(-MulDiv(points, static_cast<int>(dpi_), 72), 0, 0, 0, weight, FALSE, FALSE, FALSE,
-                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                           DEFAULT_PITCH | FF_SWISS, face);
+        return FontHandle(CreateFontW(-MulDiv(points, static_cast<int>(dpi_), 72), 0, 0, 0, weight, FALSE, FALSE,
+                                      FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                      DEFAULT_PITCH | FF_SWISS, face));
     };
-    HFONT textFont = makeFont(L"MS Sans Serif", 8, FW_NORMAL);
-    HFONT captionFont = makeFont(L"Arial", 12, FW_BOLD);
-    HFONT versionFont = makeFont(L"MS Sans Serif", 8, FW_BOLD);
-    HICON checkMark = MakeGlyphIcon(Glyph::CheckMark, Scale(kGlyphSize), Scale(kGlyphGap));
-    HICON cross = nullptr;
-    try {
-        cross = MakeGlyphIcon(Glyph::Cross, Scale(kGlyphSize), Scale(kGlyphGap));
-    } catch (...) {
-        DestroyIcon(checkMark);
-        throw;
-    }
+    FontHandle textFont = makeFont(L"MS Sans Serif", 8, FW_NORMAL);
+    FontHandle captionFont = makeFont(L"Arial", 12, FW_BOLD);
+    FontHandle versionFont = makeFont(L"MS Sans Serif", 8, FW_BOLD);
+    IconHandle checkMark(MakeGlyphIcon(Glyph::CheckMark, Scale(kGlyphSize), Scale(kGlyphGap)));
+    IconHandle cross(MakeGlyphIcon(Glyph::Cross, Scale(kGlyphSize), Scale(kGlyphGap)));
     for (HWND button : {closeButton_, helpButton_, importButton_, exportButton_})
-        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(textFont), FALSE);
-    SendMessageW(importButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark));
-    SendMessageW(exportButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark));
-    SendMessageW(closeButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(cross));
-    ReleaseDpiResources();
-    textFont_ = textFont;
-    captionFont_ = captionFont;
-    versionFont_ = versionFont;
-    checkMark_ = checkMark;
-    cross_ = cross;
+        SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(textFont.get()), FALSE);
+    SendMessageW(importButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark.get()));
+    SendMessageW(exportButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark.get()));
+    SendMessageW(closeButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(cross.get()));
+    textFont_ = std::move(textFont);
+    captionFont_ = std::move(captionFont);
+    versionFont_ = std::move(versionFont);
+    checkMark_ = std::move(checkMark);
+    cross_ = std::move(cross);
     PlaceButtons();
     InvalidateRect(window_, nullptr, FALSE);
-}
-
-void MainWindow::ReleaseDpiResources()
-{
-    for (HFONT* font : {&textFont_, &captionFont_, &versionFont_})
-        if (*font != nullptr) {
-            DeleteObject(*font);
-            *font = nullptr;
-        }
-    for (HICON* icon : {&checkMark_, &cross_})
-        if (*icon != nullptr) {
-            DestroyIcon(*icon);
-            *icon = nullptr;
-        }
 }
 
 void MainWindow::PlaceButtons()
@@ -317,18 +286,18 @@ void MainWindow::Paint(HDC dc) const
     const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
     if (ShowsBottom(mode)) {
         PaintGradient(dc, areaRect(kBottomArea), kBottomGradient);
-        DrawLabel(dc, versionFont_, RGB(0xFF, 0, 0), labelRect(kBottomArea, kVersionLabel), kVersionLine,
+        DrawLabel(dc, versionFont_.get(), RGB(0xFF, 0, 0), labelRect(kBottomArea, kVersionLabel), kVersionLine,
                   DT_SINGLELINE);
     }
     if (mode.showImportArea) {
         const DesignRect area = ImportAreaOf(mode);
         PaintGradient(dc, areaRect(area), kJobGradient);
-        DrawLabel(dc, captionFont_, text, labelRect(area, kImportLabel), kImportCaption, DT_WORDBREAK);
+        DrawLabel(dc, captionFont_.get(), text, labelRect(area, kImportLabel), kImportCaption, DT_WORDBREAK);
     }
     if (mode.showExportArea) {
         const DesignRect area = ExportAreaOf(mode);
         PaintGradient(dc, areaRect(area), kJobGradient);
-        DrawLabel(dc, captionFont_, text, labelRect(area, kExportLabel), kExportCaption, DT_WORDBREAK);
+        DrawLabel(dc, captionFont_.get(), text, labelRect(area, kExportLabel), kExportCaption, DT_WORDBREAK);
     }
 }
 
@@ -354,9 +323,6 @@ void MainWindow::OnCommand(int id)
         break;
     case IDC_HELP_BUTTON:
         help_.ShowContents(window_);
-        break;
-    case IDM_HELP_TOPIC:
-        help_.ShowTopic(window_, kHelpContext);
         break;
     case IDC_IMPORT_BUTTON:
         shell_.RunImport();
@@ -414,6 +380,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     }
     case WM_HELP:
+        // F1: Windows turns the key into WM_HELP for the focused control, which passes it up.
         help_.ShowTopic(window_, kHelpContext);
         return TRUE;
     case WM_SETCURSOR:

@@ -3,17 +3,17 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 
 #include "app/shell.h"
 #include "app/win32/help_viewer.h"
 
 namespace pasarela {
 
-// The program's one window: two job areas side by side and a bottom strip with the close
-// and help buttons. It only draws, shows Windows' dialogs for the Shell and hands every
-// button and close to it; what a job does is the Shell's business.
+// The program's window: it draws, shows Windows' dialogs for the Shell and passes it every click and close.
 class MainWindow final : public UserInterface {
 public:
     MainWindow(HINSTANCE instance, LaunchMode mode, ShellSettings settings, std::filesystem::path helpFile);
@@ -21,8 +21,7 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Creates the window hidden, lets a batch job run before it shows (and shows it only if
-    // the job left it open), then dispatches input until it closes. Returns the exit status.
+    // Runs a batch job while still hidden, shows the window if the job left it open; returns the exit status.
     int Run(int showCommand);
 
     std::optional<std::filesystem::path> PickXmlFile() override;
@@ -31,12 +30,20 @@ public:
     void CloseWindow() override;
 
 private:
+    struct FontDeleter {
+        void operator()(HFONT font) const { DeleteObject(font); }
+    };
+    struct IconDeleter {
+        void operator()(HICON icon) const { DestroyIcon(icon); }
+    };
+    using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+    using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void Create();
-    HWND CreateButton(int id, const wchar_t* caption);
+    HWND CreateButton(int id, const wchar_t* caption, bool visible);
     void ApplyDpi(UINT dpi);
-    void ReleaseDpiResources();
     void PlaceButtons();
     void Paint(HDC dc) const;
     void OnCommand(int id);
@@ -54,13 +61,12 @@ private:
     HWND importButton_ = nullptr;
     HWND exportButton_ = nullptr;
     HWND lastFocus_ = nullptr;  // given back when the window is activated again
-    HACCEL accelerators_ = nullptr;
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
-    HFONT textFont_ = nullptr;     // 8-point MS Sans Serif: buttons
-    HFONT captionFont_ = nullptr;  // 12-point bold Arial: the two job captions
-    HFONT versionFont_ = nullptr;  // 8-point bold MS Sans Serif: the version line
-    HICON checkMark_ = nullptr;
-    HICON cross_ = nullptr;
+    FontHandle textFont_;     // 8-point MS Sans Serif: buttons
+    FontHandle captionFont_;  // 12-point bold Arial: the two job captions
+    FontHandle versionFont_;  // 8-point bold MS Sans Serif: the version line
+    IconHandle checkMark_;
+    IconHandle cross_;
     bool busy_ = false;
     bool closing_ = false;  // the Shell has been told; it hears of a close only once
 };

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Pasarela.exe end to end, under Wine on a private X server, driven through its dialogs
 # with xdotool the way a user (or Orlavi's batch start) meets them:
-#   batch import, batch export, a cancelled batch import, batch mode with an unknown job,
-#   interactive mode with the help keys, and the same window at 150 % (144 DPI).
+#   batch import, batch export, a cancelled batch import, a batch import that fails,
+#   batch mode with an unknown job, interactive mode with the help keys, and the window
+#   at 150 % (144 DPI).
 # Message texts are read from Wine's message-box trace; the outcome from Orlavi.ini, the
 # tables in C:\VTEMP and the exit status.
 #
@@ -209,8 +210,8 @@ expect_settings() {
 
 # The window's pixel at x,y (window coordinates) as RRGGBB, from a fresh screenshot.
 pixel() {
-    convert "$work/screen.png" -crop "1x1+$(($1 + window_x))+$(($2 + window_y))" +repage -format '%[hex:p{0,0}]' info: |
-        cut -c 1-6
+    convert "$work/screen.png" -crop "1x1+$(($1 + window_x))+$(($2 + window_y))" +repage -format '%[hex:p{0,0}]' info: \
+        2>/dev/null | cut -c 1-6
 }
 
 # Screenshot of the screen and the main window's place on it.
@@ -218,7 +219,17 @@ capture_window() {
     local id=$1
     eval "$(xdotool getwindowgeometry --shell "$id")"
     window_x=$X window_y=$Y window_width=$WIDTH window_height=$HEIGHT
-    import -window root "$work/screen.png"
+    import -window root "$work/screen.png" 2>/dev/null
+}
+
+# Whether colour RRGGBB is "present" or "absent" in the window's rectangle x,y,width,height.
+expect_colour() {
+    local share found=absent
+    share=$(convert "$work/screen.png" -crop "$3x$4+$(($1 + window_x))+$(($2 + window_y))" +repage \
+        -fill black +opaque "#$5" -fill white -opaque "#$5" -format '%[fx:mean]' info: 2>/dev/null)
+    [[ $share =~ ^[0-9.e+-]+$ ]] || die "could not read the screenshot: '$share'"
+    [[ $share =~ [1-9] ]] && found=present
+    [[ $found == "$6" ]] || fail "#$5 is $found in $1,$2 ${3}x$4 of the window, expected $6 ($7)"
 }
 
 expect_pixel() {
@@ -292,14 +303,15 @@ begun=$SECONDS
 mkdir -p "$work/cancel"
 printf '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=1\r\nOtro=7\r\n[Final]\r\nX=1' \
     >"$work/cancel/Orlavi.ini"
-tables_before=$(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}" 2>&1 || true)
+table_sums() { (cd "$vtemp" && md5sum "${tables[@]/%/.DBF}") 2>&1 || true; }
+tables_before=$(table_sums)
 start_program "$work/cancel" EXPORTAR x
 answer_file_dialog ''
 expect_message 'L"No existe archivo"'
 expect_status 2
 expect_settings "$work/cancel/Orlavi.ini" \
     '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=-1\r\nOtro=7\r\n[Final]\r\nX=1'
-[[ $(cd "$vtemp" && md5sum "${tables[@]/%/.DBF}" 2>&1 || true) == "$tables_before" ]] || fail "a cancelled import changed the tables"
+[[ $(table_sums) == "$tables_before" ]] || fail "a cancelled import changed the tables"
 echo "$test_name: $((SECONDS - begun)) s"
 
 # --- Orlavi starts the export ("importar"): its notice, the dialog, the result beside the
@@ -331,6 +343,25 @@ fi
 expect_settings "$work/export/Orlavi.ini" '[Transformadores]\r\nTransformado=1\r\n'
 echo "$test_name: $((SECONDS - begun)) s"
 
+# --- A batch import that fails: its error is shown, then the window appears with the
+# import's area alone filling it; closing it records 0.
+test_name=batch_import_error
+begun=$SECONDS
+printf 'esto no es XML' >"$work/data/roto.xml"
+start_program "$work/error" exportar x
+answer_file_dialog "$work/data/roto.xml"
+expect_message 'roto.xml'
+id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+sleep 1  # let the first paint finish before the screenshot
+capture_window "$id"
+expect_pixel 10 0 F9D37D "top of the import area"
+expect_pixel 600 265 FFEEDD "bottom of the import area, where the bottom strip would be"
+expect_colour 0 168 632 98 FF0000 absent "the red version line of the bottom strip"
+press "$id" alt+F4
+expect_status 1
+expect_settings "$work/error/Orlavi.ini" '[Transformadores]\r\nTransformado=0\r\n'
+echo "$test_name: $((SECONDS - begun)) s"
+
 # --- Two parameters with an unknown job: batch mode, both areas, no job; closing the
 # window records 0.
 test_name=batch_unknown_job
@@ -360,9 +391,10 @@ capture_window "$id"
 expect_pixel 10 0 F9D37D "top of the import area"
 expect_pixel 400 0 F9D37D "top of the export area"
 expect_pixel 10 264 CCD8E6 "bottom of the bottom strip"
+expect_colour 368 240 233 13 FF0000 present "the red version line"
 if [[ -n $screenshot ]]; then
     mkdir -p "$(dirname "$screenshot")"
-    convert "$work/screen.png" -crop "${window_width}x$window_height+$window_x+$window_y" +repage "$screenshot"
+    convert "$work/screen.png" -crop "${window_width}x$window_height+$window_x+$window_y" +repage "$screenshot" 2>/dev/null
     echo "window saved as $screenshot"
 fi
 press "$id" F1
@@ -374,7 +406,7 @@ expect_status 1
 [[ ! -e $work/interactive/Orlavi.ini ]] || fail "interactive mode wrote Orlavi.ini"
 echo "$test_name: $((SECONDS - begun)) s"
 
-# --- At 150 % the window grows with the DPI and still holds everything.
+# --- At 150 % (144 DPI) the window, its areas and their contents grow by half.
 test_name=dpi_150
 begun=$SECONDS
 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
@@ -387,6 +419,7 @@ capture_window "$id"
 expect_pixel 15 0 F9D37D "top of the import area"
 expect_pixel 600 0 F9D37D "top of the export area"
 expect_pixel 15 397 CCD8E6 "bottom of the bottom strip"
+expect_colour 552 360 350 20 FF0000 present "the red version line"
 press "$id" alt+F4
 expect_status 1
 echo "$test_name: $((SECONDS - begun)) s"

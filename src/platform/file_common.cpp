@@ -1,0 +1,36 @@
+#include "platform/file.h"
+
+#include <atomic>
+
+#include "platform/error.h"
+
+namespace pasarela {
+namespace {
+
+// Writes left until the armed failure; 0 when none is armed, as in every real run.
+std::atomic<std::uint64_t> writesUntilFault{0};
+std::atomic<bool> faultFired{false};
+
+}  // namespace
+
+void FailNthWrite(std::uint64_t n)
+{
+    faultFired = false;
+    writesUntilFault = n;
+}
+
+bool WriteFaultFired() { return faultFired; }
+
+void CheckWriteFault(const std::filesystem::path& path)
+{
+    std::uint64_t left = writesUntilFault.load();
+    while (left != 0 && !writesUntilFault.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left != 1)
+        return;
+    faultFired = true;
+    // The very words of a real full disk, so what the user reads is tested too.
+    throw Error("No se pudo escribir el archivo '" + DisplayPath(path) + "': el disco está lleno");
+}
+
+}  // namespace pasarela

@@ -1,0 +1,274 @@
+#include "app/cli.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/dbf_table.h"
+#include "platform/dbf_test_support.h"
+
+namespace pasarela {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::AllOf;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+struct CliOutput {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CliOutput RunCommand(const std::vector<std::string>& args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    CliOutput result;
+    result.status = RunCli(args, out, err);
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+std::string Utf8(const fs::path& path)
+{
+    const auto text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+TEST(CliTest, UsageErrorsExplainAndShowTheUsage)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{}, ""},
+        {{"import"}, "pasarela-cli: falta el archivo\n"},
+        {{"export", "a.xml", "--vtemp"}, "pasarela-cli: falta el valor de --vtemp\n"},
+        {{"import", "a.xml", "--report"}, "pasarela-cli: falta el valor de --report\n"},
+        {{"import", "a.xml", "b.xml"}, "pasarela-cli: sobra el argumento b.xml\n"},
+        {{"export", "a.xml", "--check"}, "pasarela-cli: opción desconocida: --check\n"},
+        {{"dump", "T.DBF", "--vtemp", "dir"}, "pasarela-cli: opción desconocida: --vtemp\n"},
+        {{"import", "a.xml", "--json"}, "pasarela-cli: opción desconocida: --json\n"},
+        {{"importar", "a.xml"}, "pasarela-cli: orden desconocida: importar\n"},
+        {{"frobnicate"}, "pasarela-cli: orden desconocida: frobnicate\n"},
+        {{"--vtemp", "dir", "import", "a.xml"}, "pasarela-cli: orden desconocida: --vtemp\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        const CliOutput result = RunCommand(c.args);
+        EXPECT_EQ(result.status, kCliUsage);
+        EXPECT_THAT(result.out, IsEmpty());
+        EXPECT_THAT(result.err, StartsWith(c.message + (c.message.empty() ? "" : "\n") + "Uso:\n"));
+        EXPECT_THAT(result.err, HasSubstr("  pasarela-cli dump TABLA.DBF [--json]\n"));
+    }
+}
+
+TEST(CliTest, HelpAndVersionGoToStandardOutput)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string start;
+    };
+    const Case cases[] = {
+        {{"--help"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
+        {{"-h"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
+        {{"--version"}, "pasarela-cli 1.0\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const CliOutput result = RunCommand(c.args);
+        EXPECT_EQ(result.status, kCliOk);
+        EXPECT_THAT(result.out, StartsWith(c.start));
+        EXPECT_THAT(result.err, IsEmpty());
+    }
+    EXPECT_EQ(RunCommand({"--version"}).out, "pasarela-cli 1.0\n");
+}
+
+class CliFilesTest : public test::TempFolderTest {
+protected:
+    fs::path Path(const char* name) const { return folder_ / name; }
+};
+
+TEST_F(CliFilesTest, MissingInputExitsWithTwo)
+{
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"import", Utf8(Path("nada.xml")), "--vtemp", Utf8(Path("VTEMP"))}, "No existe archivo\n"},
+        {{"export", Utf8(Path("nada.xml")), "--vtemp", Utf8(Path("VTEMP"))}, "No existe archivo XML o Solución.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const CliOutput result = RunCommand(c.args);
+        EXPECT_EQ(result.status, kCliMissingInput);
+        EXPECT_THAT(result.out, IsEmpty());
+        EXPECT_EQ(result.err, c.message);
+    }
+}
+
+TEST_F(CliFilesTest, ErrorsExitWithOneAndAreNamed)
+{
+    test::WriteFileBytes(Path("ROTA.DBF"), "no es una tabla");
+    const CliOutput missing = RunCommand({"dump", Utf8(Path("NADA.DBF"))});
+    EXPECT_EQ(missing.status, kCliError);
+    EXPECT_THAT(missing.err, AllOf(StartsWith("pasarela-cli: error: "), HasSubstr("NADA.DBF"), EndsWith("\n")));
+    const CliOutput broken = RunCommand({"dump", Utf8(Path("ROTA.DBF"))});
+    EXPECT_EQ(broken.status, kCliError);
+    EXPECT_THAT(broken.err, AllOf(StartsWith("pasarela-cli: error: "), HasSubstr("ROTA.DBF")));
+    EXPECT_THAT(broken.out, IsEmpty());
+}
+
+// A level-7 table as we write it, with a text to quote and empty cells of every kind.
+void WriteLevel7Table(const fs::path& path)
+{
+    const FieldSpec fields[] = {
+        {"NOMBRE", FieldKind::Character, 30},
+        {"NUM", FieldKind::Integer, 0},
+        {"PESO", FieldKind::Float, 0},
+        {"ACTIVO", FieldKind::Logical, 0},
+    };
+    DbfTable::Create(path, fields);
+    DbfTable table = DbfTable::Open(path, test::ReadWrite());
+    table.Append();
+    table.SetString(0, "Ana, \"la de Física\"");
+    table.SetInteger(1, 7);
+    table.SetFloat(2, 2.5);
+    table.SetLogical(3, true);
+    table.Post();
+    table.Append();
+    table.SetString(0, "Luis");
+    table.SetLogical(3, false);
+    table.Post();
+    table.Append();
+    table.SetInteger(1, -3);
+    table.SetFloat(2, 0.25);
+    table.Post();
+    table.Close();
+}
+
+// A dBase III table with a date, a two-decimal number, an unknown logical and a deleted
+// record, laid out byte by byte since we never write that layout.
+std::string DBase3Table()
+{
+    test::DbfBuilder dbf;
+    dbf.version = 0x03;
+    dbf.fields = {{"NOMBRE", 'C', 10}, {"ALTA", 'D', 8}, {"CUOTA", 'N', 6, 2}, {"SOCIO", 'L', 1}};
+    dbf.rows = {
+        {' ', {"Ana", "20130315", " 12.50", "T"}},
+        {'*', {"Borrada", "20130101", "  1.00", "F"}},
+        {' ', {"Luis", "        ", "      ", "?"}},
+        {' ', {"Eva", "19991231", "-00.25", "n"}},
+    };
+    return dbf.Build();
+}
+
+TEST_F(CliFilesTest, DumpWritesCsvAndJson)
+{
+    WriteLevel7Table(Path("NIVEL7.DBF"));
+    test::WriteFileBytes(Path("DBASE3.DBF"), DBase3Table());
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"level 7 as CSV",
+         {"dump", Utf8(Path("NIVEL7.DBF"))},
+         "NOMBRE,NUM,PESO,ACTIVO\r\n"
+         "\"Ana, \"\"la de Física\"\"\",7,2.5,T\r\n"
+         "Luis,,,F\r\n"
+         ",-3,0.25,\r\n"},
+        {"level 7 as JSON",
+         {"dump", Utf8(Path("NIVEL7.DBF")), "--json"},
+         "{\"fields\": [{\"name\": \"NOMBRE\", \"type\": \"C\", \"length\": 30, \"decimals\": 0}, "
+         "{\"name\": \"NUM\", \"type\": \"I\", \"length\": 4, \"decimals\": 0}, "
+         "{\"name\": \"PESO\", \"type\": \"O\", \"length\": 8, \"decimals\": 0}, "
+         "{\"name\": \"ACTIVO\", \"type\": \"L\", \"length\": 1, \"decimals\": 0}], \"records\": [\n"
+         "  [\"Ana, \\\"la de Física\\\"\", 7, 2.5, true],\n"
+         "  [\"Luis\", null, null, false],\n"
+         "  [\"\", -3, 0.25, null]\n"
+         "]}\n"},
+        {"dBase III as CSV",
+         {"dump", Utf8(Path("DBASE3.DBF"))},
+         "NOMBRE,ALTA,CUOTA,SOCIO\r\n"
+         "Ana,2013-03-15,12.5,T\r\n"
+         "Luis,,,\r\n"
+         "Eva,1999-12-31,-0.25,F\r\n"},
+        {"dBase III as JSON",
+         {"dump", "--json", Utf8(Path("DBASE3.DBF"))},
+         "{\"fields\": [{\"name\": \"NOMBRE\", \"type\": \"C\", \"length\": 10, \"decimals\": 0}, "
+         "{\"name\": \"ALTA\", \"type\": \"D\", \"length\": 8, \"decimals\": 0}, "
+         "{\"name\": \"CUOTA\", \"type\": \"N\", \"length\": 6, \"decimals\": 2}, "
+         "{\"name\": \"SOCIO\", \"type\": \"L\", \"length\": 1, \"decimals\": 0}], \"records\": [\n"
+         "  [\"Ana\", \"2013-03-15\", 12.5, true],\n"
+         "  [\"Luis\", null, null, null],\n"
+         "  [\"Eva\", \"1999-12-31\", -0.25, false]\n"
+         "]}\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliOutput result = RunCommand(c.args);
+        EXPECT_EQ(result.status, kCliOk) << result.err;
+        EXPECT_EQ(result.out, c.expected);
+        EXPECT_THAT(result.err, IsEmpty());
+    }
+}
+
+TEST_F(CliFilesTest, DumpOfATableWithoutRecords)
+{
+    const FieldSpec fields[] = {{"COD", FieldKind::Character, 10}};
+    DbfTable::Create(Path("VACIA.DBF"), fields);
+    EXPECT_EQ(RunCommand({"dump", Utf8(Path("VACIA.DBF"))}).out, "COD\r\n");
+    EXPECT_EQ(RunCommand({"dump", Utf8(Path("VACIA.DBF")), "--json"}).out,
+              "{\"fields\": [{\"name\": \"COD\", \"type\": \"C\", \"length\": 10, \"decimals\": 0}], \"records\": []}\n");
+}
+
+// Two entries in a section, so the import writes rows; the other sections are missing.
+constexpr char kSmallSchool[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<centro>\n<aulas>\n"
+    "<daula codigo=\"A1\" nombre=\"Aula 1\" capacidad_alumnos=\"30\" idaula=\"9001\"/>\n"
+    "<daula codigo=\"\" nombre=\"Biblioteca\" capacidad_alumnos=\"40\" idaula=\"9002\"/>\n"
+    "</aulas>\n</centro>\n";
+
+TEST_F(CliFilesTest, ImportPrintsTheSummaryAndWritesTheFullReport)
+{
+    test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
+    fs::create_directory(Path("VTEMP"));
+    const CliOutput result = RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--report",
+                                  Utf8(Path("informe.txt"))});
+    ASSERT_EQ(result.status, kCliOk) << result.err;
+    EXPECT_THAT(result.err, IsEmpty());
+    ASSERT_THAT(result.out, AllOf(HasSubstr("AULAT: 2 filas\n"), EndsWith("\nProceso finalizado\n")));
+    const std::string summary = result.out.substr(0, result.out.size() - std::string("Proceso finalizado\n").size());
+    // The report repeats the summary that was printed, then lists each notice.
+    EXPECT_THAT(test::ReadFileBytes(Path("informe.txt")),
+                AllOf(StartsWith("Resumen\n" + summary + "\nDetalle\n"), HasSubstr("AULAT | ")));
+    EXPECT_TRUE(fs::exists(Path("VTEMP") / "AULAT.DBF"));
+}
+
+TEST_F(CliFilesTest, CheckOnlyChangesNoTable)
+{
+    test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
+    fs::create_directory(Path("VTEMP"));
+    const CliOutput result = RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--check"});
+    EXPECT_EQ(result.status, kCliOk) << result.err;
+    EXPECT_THAT(result.out, AllOf(HasSubstr("AULAT: 2 filas\n"),
+                                  EndsWith("\nComprobación terminada: no se ha cambiado ninguna tabla\n")));
+    for (const auto& item : fs::directory_iterator(Path("VTEMP")))
+        EXPECT_NE(item.path().extension(), ".DBF") << item.path();
+}
+
+}  // namespace
+}  // namespace pasarela

@@ -1,0 +1,182 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "export/export_run.h"
+#include "import/import_run.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "robustness/robustness_test_support.h"
+
+namespace pasarela {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using test::ScopedMount;
+
+// Orlavi's folder or the user's folder missing, read only or full: the run stops with a
+// message that says which and why, and every table and earlier output stays as it was.
+class WorkingFolderTest : public test::ImportTest {
+protected:
+    // The example-sized school every test starts from, and the timetable of it.
+    static constexpr int kEntries = 5;
+
+    void ImportFirstSchool() { Import(test::GeneratedSchool(kEntries, "primero")); }
+
+    ExportOptions ExportOptionsFor(const std::filesystem::path& xml) const
+    {
+        ExportOptions options;
+        options.xmlFile = xml;
+        options.workingDir = workDir_;
+        options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
+        return options;
+    }
+
+    std::string ImportError(const ImportOptions& options) const
+    {
+        try {
+            RunImport(options);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "<no error>";
+    }
+
+    std::string ExportError(const ExportOptions& options) const
+    {
+        try {
+            RunExport(options);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "<no error>";
+    }
+};
+
+TEST_F(WorkingFolderTest, MissingWorkingFolderIsNamedAndNotCreated)
+{
+    const auto missing = root_ / "NOEXISTE";
+    ImportOptions import = OptionsFor(test::GeneratedSchool(kEntries, "x"));
+    import.workingDir = missing;
+    EXPECT_EQ(ImportError(import), "No existe la carpeta de trabajo de Orlavi '" + DisplayPath(missing) + "'");
+
+    ExportOptions exportOptions = ExportOptionsFor(import.xmlFile);
+    exportOptions.workingDir = missing;
+    // Orlavi's own words when its timetable is not there.
+    EXPECT_THROW(RunExport(exportOptions), MissingInputError);
+    EXPECT_EQ(ExportError(exportOptions), "No existe archivo XML o Solución.");
+
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    EXPECT_FALSE(std::filesystem::exists(ExportOutputPath(import.xmlFile)));
+}
+
+TEST_F(WorkingFolderTest, ReadOnlyWorkingFolderStopsTheImportAndStillAllowsTheExport)
+{
+    ImportFirstSchool();
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 50, kEntries);
+    struct Case {
+        std::string name;
+        bool stagingFolderLeft;  // an earlier import on this computer left its lock file
+        std::string message;
+    };
+    const Case cases[] = {
+        {"after an earlier import", true,
+         "No hay permiso para abrir el archivo '" + DisplayPath(workDir_ / ".pasarela-import" / "LOCK") + "'"},
+        {"before any import", false,
+         "No hay permiso para escribir en la carpeta de trabajo de Orlavi '" + DisplayPath(workDir_) + "'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.stagingFolderLeft)
+            std::filesystem::remove_all(workDir_ / ".pasarela-import");
+        const auto before = test::TreeListing(workDir_);
+        const auto tables = Snapshot();
+        std::string whyNot;
+        std::optional<ScopedMount> readOnly =
+            ScopedMount::Mount(workDir_, ScopedMount::Kind::ReadOnlyBind, 0, whyNot);
+        if (!readOnly)
+            GTEST_SKIP() << whyNot << " (root ignores permission bits, so only a read-only mount makes the folder "
+                                      "read only)";
+
+        EXPECT_EQ(ImportError(OptionsFor(test::GeneratedSchool(kEntries + 3, "segundo"))), c.message);
+        EXPECT_EQ(test::TreeListing(workDir_), before);
+        EXPECT_EQ(Snapshot(), tables);
+
+        // The export only reads Orlavi's folder and writes beside the DASTENO file.
+        const ExportResult result = RunExport(ExportOptionsFor(root_ / "dasteno.xml"));
+        EXPECT_THAT(test::ReadBytes(result.outputFile), HasSubstr("<dsolucion "));
+        std::filesystem::remove(result.outputFile);
+    }
+}
+
+TEST_F(WorkingFolderTest, FullDiskStopsTheImportWithTheEarlierTablesIntact)
+{
+    std::string whyNot;
+    // Room for a small school's tables and the copies an import builds of them, not for a
+    // school of a thousand teachers.
+    std::optional<ScopedMount> small = ScopedMount::Mount(workDir_, ScopedMount::Kind::SmallTmpfs, 128, whyNot);
+    if (!small)
+        GTEST_SKIP() << whyNot;
+    ImportFirstSchool();
+    const auto tables = Snapshot();
+
+    const std::string message = ImportError(OptionsFor(test::GeneratedSchool(1000, "grande")));
+    EXPECT_THAT(message, AllOf(HasSubstr(DisplayPath(workDir_ / ".pasarela-import")), HasSubstr("el disco está lleno")));
+    EXPECT_EQ(Snapshot(), tables);
+    EXPECT_THAT(test::Leftovers(workDir_), IsEmpty());
+
+    // Space once freed, the same folder takes an import again.
+    Import(test::GeneratedSchool(kEntries + 1, "tercero"));
+    EXPECT_EQ(ReadColumn("PROFT", "ABREV").size(), static_cast<std::size_t>(kEntries + 1));
+}
+
+TEST_F(WorkingFolderTest, FullOrReadOnlyOutputFolderStopsTheExportAndKeepsTheEarlierOutput)
+{
+    ImportFirstSchool();
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 5000, kEntries);
+    const auto tables = Snapshot();
+    struct Case {
+        std::string name;
+        ScopedMount::Kind kind;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"full", ScopedMount::Kind::SmallTmpfs, "el disco está lleno"},
+        {"read only", ScopedMount::Kind::ReadOnlyBind, "No hay permiso"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto folder = root_ / ("salida " + c.name);
+        std::filesystem::create_directory(folder);
+        const auto xml = folder / "dasteno.xml";
+        const auto output = ExportOutputPath(xml);
+        const auto populate = [&] {
+            std::filesystem::copy_file(root_ / "dasteno.xml", xml);
+            test::WriteBytes(output, "la exportación anterior");
+        };
+        // A read-only mount shows what the folder held; a new tmpfs starts empty.
+        if (c.kind == ScopedMount::Kind::ReadOnlyBind)
+            populate();
+        std::string whyNot;
+        std::optional<ScopedMount> mount = ScopedMount::Mount(folder, c.kind, 64, whyNot);
+        if (!mount)
+            GTEST_SKIP() << whyNot;
+        if (c.kind == ScopedMount::Kind::SmallTmpfs)
+            populate();
+        const auto before = test::TreeListing(folder);
+
+        EXPECT_THAT(ExportError(ExportOptionsFor(xml)), AllOf(HasSubstr(DisplayPath(folder)), HasSubstr(c.reason)));
+        EXPECT_EQ(test::ReadBytes(output), "la exportación anterior");
+        EXPECT_EQ(test::TreeListing(folder), before);
+        EXPECT_EQ(Snapshot(), tables);
+    }
+}
+
+}  // namespace
+}  // namespace pasarela

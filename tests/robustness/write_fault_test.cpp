@@ -1,0 +1,122 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "export/export_run.h"
+#include "import/import_run.h"
+#include "platform/dbf_table.h"
+#include "platform/error.h"
+#include "platform/file.h"
+#include "robustness/robustness_test_support.h"
+
+namespace pasarela {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+
+// Every write of a run is failed in turn, as a disk that fills up at that very moment
+// would: a run that stops anywhere must leave what the user had, byte for byte.
+class WriteFaultTest : public test::ImportTest {
+protected:
+    void TearDown() override
+    {
+        FailNthWrite(0);
+        test::ImportTest::TearDown();
+    }
+};
+
+// Fails write 1, 2, 3 ... of `run` until it gets through; `check` looks at the state
+// after each failure. Returns how many failures were tried.
+template <typename Run, typename Check>
+std::uint64_t FailEachWriteInTurn(Run run, Check check)
+{
+    constexpr std::uint64_t kEnough = 100000;  // a run that never ends would be a bug too
+    for (std::uint64_t n = 1; n < kEnough; ++n) {
+        SCOPED_TRACE("write " + std::to_string(n) + " fails");
+        FailNthWrite(n);
+        std::string message;
+        try {
+            run();
+        } catch (const Error& e) {
+            message = e.what();
+        }
+        const bool fired = WriteFaultFired();
+        FailNthWrite(0);
+        if (message.empty()) {
+            // The run got through: a failure it swallowed would have published a table
+            // the disk never fully took.
+            EXPECT_FALSE(fired) << "the failed write was ignored and the run reported success";
+            return n - 1;
+        }
+        EXPECT_TRUE(fired) << message;
+        EXPECT_THAT(message, AllOf(StartsWith("No se pudo escribir el archivo '"), HasSubstr("el disco está lleno")));
+        check();
+        if (::testing::Test::HasFailure())
+            return n;
+    }
+    ADD_FAILURE() << "the run never got through";
+    return kEnough;
+}
+
+TEST_F(WriteFaultTest, ImportStoppedAtAnyWriteLeavesTheTablesAsTheyWere)
+{
+    struct Case {
+        std::string name;
+        bool earlierImport;
+    };
+    const Case cases[] = {{"over the tables of an earlier import", true}, {"into a folder without tables", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(workDir_);
+        std::filesystem::create_directory(workDir_);
+        if (c.earlierImport)
+            RunImport(OptionsFor(test::GeneratedSchool(3, "antiguo")));
+        const auto before = test::ImportedTableBytes(workDir_);
+        const ImportOptions options = OptionsFor(test::GeneratedSchool(40, "nuevo"));
+
+        const std::uint64_t failures = FailEachWriteInTurn([&] { RunImport(options); }, [&] {
+            EXPECT_EQ(test::ImportedTableBytes(workDir_), before);
+            EXPECT_THAT(test::Leftovers(workDir_), IsEmpty());
+        });
+        // Enough that every table, the journal and each rename of the commit had its turn.
+        EXPECT_GT(failures, 6u * 4u);
+        RecordProperty(c.earlierImport ? "failed_writes_over_tables" : "failed_writes_into_empty_folder",
+                       std::to_string(failures));
+        EXPECT_EQ(ReadColumn("PROFT", "ABREV").size(), 40u);
+        EXPECT_THAT(test::Leftovers(workDir_), IsEmpty());
+    }
+}
+
+TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTemporaryFile)
+{
+    Import(test::GeneratedSchool(5, "horario"));
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 2000, 5);
+    ExportOptions options;
+    options.xmlFile = root_ / "dasteno.xml";
+    options.workingDir = workDir_;
+    options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
+    const auto output = ExportOutputPath(options.xmlFile);
+    test::WriteBytes(output, "la exportación anterior");
+    const auto tablesBefore = Snapshot();
+    const auto rootBefore = test::TreeListing(root_);
+
+    const std::uint64_t failures = FailEachWriteInTurn([&] { RunExport(options); }, [&] {
+        EXPECT_EQ(test::ReadBytes(output), "la exportación anterior");
+        EXPECT_EQ(test::TreeListing(root_), rootBefore);
+        EXPECT_EQ(Snapshot(), tablesBefore);
+    });
+    RecordProperty("failed_writes", std::to_string(failures));
+    EXPECT_THAT(test::ReadBytes(output), HasSubstr("<dsolucion casig=\"900\""));
+    EXPECT_EQ(test::TreeListing(root_), rootBefore);
+}
+
+}  // namespace
+}  // namespace pasarela
