@@ -38,6 +38,15 @@ void ClearStaging(const std::filesystem::path& staging, const std::filesystem::p
     }
 }
 
+// Leaves Orlavi's folder as the import found it. Another import that starts meanwhile
+// either gets the lock first (and this removal fails quietly) or makes the folder anew.
+void RemoveStaging(const std::filesystem::path& staging, File& lock)
+{
+    lock.Close();
+    std::error_code ec;
+    std::filesystem::remove_all(staging, ec);
+}
+
 }  // namespace
 
 RunReport RunImport(const ImportOptions& options)
@@ -106,10 +115,10 @@ RunReport RunImport(const ImportOptions& options)
         // what the next run needs to finish it; that run clears the folder afterwards.
         // Otherwise the built tables would only take up space.
         if (!committing || !HasPendingCommit(staging))
-            ClearStaging(staging, lockPath);
+            RemoveStaging(staging, lock);
         throw;
     }
-    ClearStaging(staging, lockPath);
+    RemoveStaging(staging, lock);
     return report;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <atomic>
+#include <cstdlib>
 
 #include "platform/error.h"
 
@@ -10,12 +11,14 @@ namespace {
 // Writes left until the armed failure; 0 when none is armed, as in every real run.
 std::atomic<std::uint64_t> writesUntilFault{0};
 std::atomic<bool> faultFired{false};
+std::atomic<bool> faultEndsProcess{false};
 
 }  // namespace
 
-void FailNthWrite(std::uint64_t n)
+void FailNthWrite(std::uint64_t n, bool endProcess)
 {
     faultFired = false;
+    faultEndsProcess = endProcess;
     writesUntilFault = n;
 }
 
@@ -29,6 +32,8 @@ void CheckWriteFault(const std::filesystem::path& path)
     if (left != 1)
         return;
     faultFired = true;
+    if (faultEndsProcess)
+        std::_Exit(kWriteFaultExitStatus);  // nothing unwinds, nothing is cleaned up
     // The very words of a real full disk, so what the user reads is tested too.
     throw Error("No se pudo escribir el archivo '" + DisplayPath(path) + "': el disco está lleno");
 }

@@ -124,11 +124,12 @@ inline std::map<std::string, std::string> ImportedTableBytes(const std::filesyst
     return tables;
 }
 
-// What a run left in the working folder besides the six tables and the import's lock file
-// (its staging folder and LOCK): temporary files, half-built tables, journals.
+// What a run left in the working folder besides the six tables, Orlavi's timetable and the
+// import's lock file (its staging folder and LOCK): temporary files, half-built tables,
+// journals.
 inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 {
-    std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK"};
+    std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF"};
     for (const char* table : kImportedTables)
         expected.push_back(std::string(table) + ".DBF");
     std::vector<std::string> leftovers;

@@ -82,19 +82,22 @@ TEST_F(WorkingFolderTest, ReadOnlyWorkingFolderStopsTheImportAndStillAllowsTheEx
     test::WriteSolution(workDir_ / "SOLUC.DBF", 50, kEntries);
     struct Case {
         std::string name;
-        bool stagingFolderLeft;  // an earlier import on this computer left its lock file
+        bool stagingFolderLeft;  // an import stopped by a crash left its folder and lock file
         std::string message;
     };
     const Case cases[] = {
-        {"after an earlier import", true,
+        {"after an interrupted import", true,
          "No hay permiso para abrir el archivo '" + DisplayPath(workDir_ / ".pasarela-import" / "LOCK") + "'"},
         {"before any import", false,
          "No hay permiso para escribir en la carpeta de trabajo de Orlavi '" + DisplayPath(workDir_) + "'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!c.stagingFolderLeft)
-            std::filesystem::remove_all(workDir_ / ".pasarela-import");
+        std::filesystem::remove_all(workDir_ / ".pasarela-import");
+        if (c.stagingFolderLeft) {
+            std::filesystem::create_directory(workDir_ / ".pasarela-import");
+            test::WriteBytes(workDir_ / ".pasarela-import" / "LOCK", "");
+        }
         const auto before = test::TreeListing(workDir_);
         const auto tables = Snapshot();
         std::string whyNot;
@@ -104,7 +107,10 @@ TEST_F(WorkingFolderTest, ReadOnlyWorkingFolderStopsTheImportAndStillAllowsTheEx
             GTEST_SKIP() << whyNot << " (root ignores permission bits, so only a read-only mount makes the folder "
                                       "read only)";
 
-        EXPECT_EQ(ImportError(OptionsFor(test::GeneratedSchool(kEntries + 3, "segundo"))), c.message);
+        ImportOptions second;
+        second.xmlFile = WriteXml(test::GeneratedSchool(kEntries + 3, "segundo"), "segundo.xml");
+        second.workingDir = workDir_;
+        EXPECT_EQ(ImportError(second), c.message);
         EXPECT_EQ(test::TreeListing(workDir_), before);
         EXPECT_EQ(Snapshot(), tables);
 

@@ -1,0 +1,213 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "import/import_run.h"
+#include "platform/file.h"
+#include "platform/file_set.h"
+#include "robustness/robustness_test_support.h"
+
+namespace pasarela {
+namespace {
+
+using Tables = std::map<std::string, std::string>;
+
+// The six tables with the date each header carries blanked, so tables written on either
+// side of midnight still compare.
+Tables WithoutDates(Tables tables)
+{
+    for (auto& [name, bytes] : tables)
+        if (bytes.size() >= 4)
+            bytes.replace(1, 3, 3, '\0');
+    return tables;
+}
+
+// Which whole import the folder holds, or which tables are from which: never a mix.
+std::string Describe(const Tables& tables, const Tables& old, const Tables& fresh)
+{
+    std::string text;
+    for (const auto& [name, bytes] : tables)
+        text += name + (bytes == old.at(name) ? ": old " : bytes == fresh.at(name) ? ": new " : ": neither ");
+    return text;
+}
+
+#ifdef __linux__
+// Starts pasarela-cli importing `xml` into `workDir`, its output thrown away.
+pid_t StartImport(const std::string& cli, const std::filesystem::path& xml, const std::filesystem::path& workDir)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(cli.c_str(), cli.c_str(), "import", xml.c_str(), "--vtemp", workDir.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return child;
+}
+
+// The child's exit status, or -1 when a signal ended it.
+int WaitFor(pid_t child)
+{
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+#endif
+
+// The computer may stop in the middle of an import (power cut, the user ending the task):
+// the six tables are then all from before or, once the journal is replayed, all from the
+// new file. The command line is killed at random moments of a run, many times over.
+class KilledImportTest : public test::ImportTest {};
+
+TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhereverTheImportIsKilled)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "stopping a program at a random moment is done with fork and SIGKILL, on Linux only";
+#else
+    const std::string cli = test::CliPath();
+    if (cli.empty())
+        GTEST_SKIP() << "PASARELA_CLI is not set; it names the pasarela-cli program this test kills";
+
+    // Two schools, the first tables of each built apart as the reference.
+    const std::filesystem::path xml[2] = {root_ / "a.xml", root_ / "b.xml"};
+    test::WriteBytes(xml[0], test::GeneratedSchool(300, "uno"));
+    test::WriteBytes(xml[1], test::GeneratedSchool(1000, "dos"));
+    Tables expected[2];
+    double fullRun = 0;
+    for (int i = 0; i < 2; ++i) {
+        const auto reference = root_ / ("referencia" + std::to_string(i));
+        std::filesystem::create_directory(reference);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(WaitFor(StartImport(cli, xml[i], reference)), 0) << "the import itself fails";
+        fullRun = std::max(fullRun, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        expected[i] = WithoutDates(test::ImportedTableBytes(reference));
+    }
+    ASSERT_NE(expected[0], expected[1]);
+
+    std::random_device device;
+    const unsigned seed = device();
+    SCOPED_TRACE("random seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    // A third of the kills anywhere in the run; the rest close to the moment the tables are
+    // swapped, which is short and the one that matters most. That moment is tracked as a
+    // staircase: a kill that came too late (new tables) moves the aim earlier, one that
+    // came too early moves it later, so the aim hovers where the outcome flips.
+    std::uniform_real_distribution<double> anywhere(0, 1.1 * fullRun);
+    std::uniform_real_distribution<double> jitter(-0.003, 0.003);
+    double aim = 0.9 * fullRun;
+    constexpr double kStep = 0.002;
+
+    ASSERT_EQ(WaitFor(StartImport(cli, xml[0], workDir_)), 0);
+    int holds = 0;  // which school the folder holds
+    int replayed = 0;
+    int finished = 0;
+    constexpr int kRounds = 60;
+    for (int round = 0; round < kRounds; ++round) {
+        const int next = 1 - holds;
+        const bool aimed = round % 3 != 0;
+        const double delay = std::max(0.0, aimed ? aim + jitter(random) : anywhere(random));
+        SCOPED_TRACE("round " + std::to_string(round) + ", killed after " + std::to_string(delay) + " s");
+        const pid_t child = StartImport(cli, xml[next], workDir_);
+        std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+        ::kill(child, SIGKILL);
+        if (WaitFor(child) == 0)
+            ++finished;
+
+        // What the next run does first.
+        const auto staging = workDir_ / ".pasarela-import";
+        if (HasPendingCommit(staging))
+            ++replayed;
+        RecoverFileSet(staging, workDir_);
+        const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
+        const bool swapped = now == expected[next];
+        if (aimed)
+            aim += swapped ? -kStep : kStep;
+        if (swapped) {
+            holds = next;
+            continue;
+        }
+        ASSERT_EQ(now, expected[holds]) << Describe(now, expected[holds], expected[next]);
+    }
+    RecordProperty("runs_finished_before_the_kill", std::to_string(finished));
+    RecordProperty("commits_replayed", std::to_string(replayed));
+
+    // An import after all that goes through and leaves nothing behind.
+    ASSERT_EQ(WaitFor(StartImport(cli, xml[1 - holds], workDir_)), 0);
+    EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expected[1 - holds]);
+    EXPECT_TRUE(test::Leftovers(workDir_).empty()) << ::testing::PrintToString(test::Leftovers(workDir_));
+#endif
+}
+
+TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "a run that dies at a chosen write is a forked child, on Linux only";
+#else
+    const auto reference = root_ / "referencia";
+    std::filesystem::create_directory(reference);
+    ImportOptions fresh;
+    fresh.xmlFile = WriteXml(test::GeneratedSchool(40, "nuevo"), "nuevo.xml");
+    fresh.workingDir = reference;
+    RunImport(fresh);
+    const Tables expectedNew = WithoutDates(test::ImportedTableBytes(reference));
+    fresh.workingDir = workDir_;
+    RunImport(OptionsFor(test::GeneratedSchool(3, "antiguo")));
+    const Tables oldBytes = test::ImportedTableBytes(workDir_);
+    const Tables expectedOld = WithoutDates(oldBytes);
+    const auto staging = workDir_ / ".pasarela-import";
+
+    int replayed = 0;
+    std::uint64_t n = 1;
+    for (;; ++n) {
+        SCOPED_TRACE("the import dies before write " + std::to_string(n));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            FailNthWrite(n, true);
+            try {
+                RunImport(fresh);
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        const int status = WaitFor(child);
+        if (status == 0)
+            break;
+        ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
+        if (HasPendingCommit(staging))
+            ++replayed;
+        RecoverFileSet(staging, workDir_);
+        const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
+        if (now != expectedNew) {
+            ASSERT_EQ(now, expectedOld) << Describe(now, expectedOld, expectedNew);
+        }
+        // Back to the old tables for the next death.
+        std::filesystem::remove_all(staging);
+        for (const auto& [table, bytes] : oldBytes)
+            test::WriteBytes(workDir_ / (table + ".DBF"), bytes);
+    }
+    EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew);
+    // Every rename of the commit had its death, each finished by the journal.
+    EXPECT_GE(replayed, 6);
+    RecordProperty("deaths", std::to_string(n - 1));
+    RecordProperty("commits_replayed", std::to_string(replayed));
+#endif
+}
+
+}  // namespace
+}  // namespace pasarela
