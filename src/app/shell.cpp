@@ -100,24 +100,13 @@ void Shell::RunImport()
         return;
     }
     // Checked before the wait cursor, so a run that never starts does not touch it.
-    ui_.SetBusy(true);
-    try {
+    RunJob([this] {
         ImportOptions options;
         options.xmlFile = chosenFile_;
         options.workingDir = settings_.workingDir;
         options.decimalSeparator = settings_.decimalSeparator;
-        RunReport report = pasarela::RunImport(options);
-        const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
-        if (report.HasNotices())
-            SaveReport(reportFile, report);
-        Finish(FinishedMessage(report, reportFile));
-    } catch (const MissingInputError& e) {
-        ui_.SetBusy(false);
-        InputMissing(e.what());
-    } catch (const std::exception& e) {
-        ui_.SetBusy(false);
-        ui_.ShowMessage(e.what());
-    }
+        return pasarela::RunImport(options);
+    });
 }
 
 void Shell::RunExport()
@@ -130,16 +119,23 @@ void Shell::RunExport()
         InputMissing("No existe archivo XML o Solución.");
         return;
     }
-    ui_.SetBusy(true);
-    try {
+    RunJob([this] {
         ExportOptions options;
         options.xmlFile = chosenFile_;
         options.workingDir = settings_.workingDir;
-        ExportResult result = pasarela::RunExport(options);
+        return pasarela::RunExport(options).report;
+    });
+}
+
+void Shell::RunJob(const std::function<RunReport()>& job)
+{
+    ui_.SetBusy(true);
+    try {
+        RunReport report = job();
         const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
-        if (result.report.HasNotices())
-            SaveReport(reportFile, result.report);
-        Finish(FinishedMessage(result.report, reportFile));
+        if (report.HasNotices())
+            SaveReport(reportFile, report);
+        Finish(FinishedMessage(report, reportFile));
     } catch (const MissingInputError& e) {
         ui_.SetBusy(false);
         InputMissing(e.what());

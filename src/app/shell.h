@@ -1,9 +1,12 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/run_report.h"
 
 namespace pasarela {
 
@@ -72,6 +75,9 @@ public:
 
 private:
     void AskForFile();
+    // Runs a job under the wait cursor and ends it as every job ends: the completion
+    // message, or the error shown with the window left open.
+    void RunJob(const std::function<RunReport()>& job);
     void Finish(const std::string& message);
     void InputMissing(const std::string& message);
 

@@ -685,6 +685,16 @@ XmlDocument::~XmlDocument() = default;
 XmlDocument XmlDocument::Load(const fs::path& path)
 {
     DecodedFile file = ReadAsUtf8(path);
+    // XML allows no NUL character, and pugixml takes the first one for the end of the text:
+    // what follows would be dropped unseen, or the parser would blame the wrong place. Only
+    // padding of NULs and blanks after the document is let through, as before.
+    const std::string_view text = file.text.View();
+    if (const std::size_t nul = text.find('\0');
+        nul != std::string_view::npos &&
+        text.find_first_not_of(std::string_view("\0 \t\r\n", 5), nul) != std::string_view::npos) {
+        ThrowParseError(path, static_cast<std::ptrdiff_t>(nul),
+                        "contiene un carácter nulo (byte 0), que XML no admite");
+    }
     XmlDocument loaded;
     loaded.encoding_ = file.encoding;
     loaded.byteOrderMark_ = file.byteOrderMark;
@@ -769,9 +779,20 @@ std::optional<XmlElement> XmlDocument::SelectFirst(std::string_view absolutePath
 
 void XmlDocument::RemoveRoot()
 {
-    if (const pugi::xml_node root = document_->document_element()) {
-        document_->remove_child(root);
+    if (!document_->document_element()) {
+        return;
     }
+    // pugixml frees a removed subtree recursively, one stack frame per level: a file nested
+    // a million deep would overflow the stack. The other top-level nodes (declaration,
+    // comments, DOCTYPE) have no children, so they move to a fresh document instead, and
+    // the old one is freed whole, page by page.
+    auto rest = std::make_unique<pugi::xml_document>();
+    for (pugi::xml_node node = document_->first_child(); node; node = node.next_sibling()) {
+        if (node.type() != pugi::node_element) {
+            CheckAllocated(static_cast<bool>(rest->append_copy(node)));
+        }
+    }
+    document_ = std::move(rest);
 }
 
 XmlElement XmlDocument::AppendRoot(std::string_view name)
