@@ -1,5 +1,8 @@
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 
 #include "import/code_list.h"
 #include "import/table_steps.h"
@@ -29,25 +32,43 @@ enum Field : std::size_t {
     kIdGrup, kIdAsig, kIdProf,
 };
 
-// A lookup table of this run, searched by one identifier field.
+// A lookup table of this run, searched by one identifier field. The fields an
+// assignment copies are read once per identifier: a school's assignments name the same
+// groups, subjects and teachers again and again.
 class Lookup {
 public:
-    Lookup(const ImportContext& context, std::string_view name, std::string_view keyField)
+    using Row = std::vector<std::string>;
+
+    Lookup(const ImportContext& context, std::string_view name, std::string_view keyField,
+           std::initializer_list<std::string_view> fields)
         : table_(DbfTable::Open(context.tableDir / (std::string(name) + ".DBF"))),
           key_(table_.FieldIndex(keyField))
     {
+        for (std::string_view field : fields)
+            fields_.push_back(table_.FieldIndex(field));
     }
 
-    bool Find(const std::string& id) { return table_.Locate(key_, id); }
-    std::size_t Field(std::string_view name) const { return table_.FieldIndex(name); }
-    std::string Get(std::size_t field) const { return table_.AsString(field); }
+    // The fields of the first record, in stored order, whose key equals `id` exactly;
+    // nothing when there is none.
+    const Row* Find(const std::string& id)
+    {
+        auto [it, fresh] = found_.try_emplace(id);
+        if (fresh && table_.Locate(key_, id)) {
+            Row row;
+            for (std::size_t field : fields_)
+                row.push_back(table_.AsString(field));
+            it->second = std::move(row);
+        }
+        return it->second ? &*it->second : nullptr;
+    }
     void Close() { table_.Close(); }
 
 private:
     DbfTable table_;
     std::size_t key_;
+    std::vector<std::size_t> fields_;
+    std::unordered_map<std::string, std::optional<Row>> found_;
 };
-
 // DASTENO is Spanish and writes "2,5" whatever the machine's settings, so a comma is
 // taken as well as the user's own mark and the point.
 double ParseHours(const std::string& text, char decimalSeparator)
@@ -88,14 +109,9 @@ std::string SessionsText(double hours)
 void BuildAssignmentsTable(ImportContext& context)
 {
     DbfTable table = CreateStepTable(context, kTable, kFields);
-    Lookup groups(context, "GRUPOST", "IDGRUPO");
-    Lookup subjects(context, "ASIGNOMT", "IDASIG");
-    Lookup teachers(context, "PROFT", "IDPROF");
-    const std::size_t subjectCod = subjects.Field("COD"), subjectTask = subjects.Field("CODTAREA");
-    const std::size_t groupAbrev = groups.Field("ABREV"), groupShift = groups.Field("TURNO"),
-                      groupLevel = groups.Field("NIVEL"), groupCourse = groups.Field("CURSO"),
-                      groupLetter = groups.Field("GRUPO"), groupCourseId = groups.Field("IDCURSO");
-    const std::size_t teacherAbrev = teachers.Field("ABREV");
+    Lookup groups(context, "GRUPOST", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
+    Lookup subjects(context, "ASIGNOMT", "IDASIG", {"COD", "CODTAREA"});
+    Lookup teachers(context, "PROFT", "IDPROF", {"ABREV"});
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
     NoteSingleEntry(context, kTable, "dasignatura", entries.size());
     const std::string tableName(kTable);
@@ -123,27 +139,28 @@ void BuildAssignmentsTable(ImportContext& context)
         if (CharCount(sessions) > std::size_t{kSessionsWidth})
             throw Error(entry.Label(keys) + ": '" + hoursText + "' horas no caben en el campo SESIONES");
 
-        if (!subjects.Find(subjectId) || subjects.Get(subjectCod).empty()) {
+        const Lookup::Row* subject = subjects.Find(subjectId);
+        if (subject == nullptr || (*subject)[0].empty()) {
             context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
             continue;
         }
-        const std::string subjectCode = subjects.Get(subjectCod);
-        const std::string activityCode = subjects.Get(subjectTask);
+        const std::string& subjectCode = (*subject)[0];
+        const std::string& activityCode = (*subject)[1];
 
         std::string groupCode, shift, level, course, group, courseId;
-        if (groups.Find(groupId)) {
-            groupCode = groups.Get(groupAbrev);
-            shift = groups.Get(groupShift);
-            level = groups.Get(groupLevel);
-            course = groups.Get(groupCourse);
-            group = groups.Get(groupLetter);
-            courseId = groups.Get(groupCourseId);
+        if (const Lookup::Row* found = groups.Find(groupId)) {
+            groupCode = (*found)[0];
+            shift = (*found)[1];
+            level = (*found)[2];
+            course = (*found)[3];
+            group = (*found)[4];
+            courseId = (*found)[5];
         } else if (!groupId.empty()) {
             context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
         }
         std::string teacherCode;
-        if (teachers.Find(teacherId))
-            teacherCode = teachers.Get(teacherAbrev);
+        if (const Lookup::Row* found = teachers.Find(teacherId))
+            teacherCode = (*found)[0];
         else if (!teacherId.empty())
             context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
 

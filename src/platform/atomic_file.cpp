@@ -74,10 +74,11 @@ void AtomicFile::Flush()
     buffer_.clear();
 }
 
-void AtomicFile::Commit()
+void AtomicFile::Commit(Durability durability)
 {
     Flush();
-    file_.Sync();
+    if (durability == Durability::Synced)
+        file_.Sync();
     file_.Close();
     ReplaceFileChecked(temp_, target_);
     committed_ = true;

@@ -23,9 +23,12 @@ public:
 
     // Appends bytes (buffered). Throws Error on a write failure such as a full disk.
     void Write(std::string_view bytes);
-    // Flushes, syncs and replaces the target. Throws Error and leaves the target untouched
-    // on failure.
-    void Commit();
+    // Whether Commit waits for the data to reach the disk.
+    enum class Durability { Synced, Unsynced };
+
+    // Flushes, syncs (unless told not to) and replaces the target. Throws Error and leaves
+    // the target untouched on failure.
+    void Commit(Durability durability = Durability::Synced);
 
     const std::filesystem::path& Target() const { return target_; }
 

@@ -321,7 +321,9 @@ void DbfTable::Create(const std::filesystem::path& path, std::span<const FieldSp
 
     AtomicFile out(path);
     out.Write(std::string_view(reinterpret_cast<const char*>(header.data()), header.size()));
-    out.Commit();
+    // Not synced here: a table is synced when it is closed after being written, and an
+    // import publishes its tables only after that.
+    out.Commit(AtomicFile::Durability::Unsynced);
 }
 
 DbfTable DbfTable::Open(const std::filesystem::path& path, const OpenOptions& options)
@@ -510,9 +512,11 @@ void DbfTable::Close()
         StampDate(header);
         WriteU32(header + 4, static_cast<std::uint32_t>(recordCount_));
         file_.WriteAt(0, header, 8);
-        file_.Sync();
         modified_ = false;
     }
+    // Also when nothing was posted: Create leaves a new table unsynced for this moment.
+    if (access_ == Access::ReadWrite)
+        file_.Sync();
     file_.Close();
     records_.clear();
     records_.shrink_to_fit();

@@ -621,9 +621,12 @@ std::string_view XmlElement::Name() const
 
 std::optional<std::string_view> XmlElement::Attribute(std::string_view name) const
 {
+    // Compared in place, without measuring every name first: entries are read by the
+    // hundred thousand.
     for (pugi::xml_attribute attribute = pugi::xml_node(node_).first_attribute(); attribute;
          attribute = attribute.next_attribute()) {
-        if (name == attribute.name()) {
+        const char* candidate = attribute.name();
+        if (std::strncmp(candidate, name.data(), name.size()) == 0 && candidate[name.size()] == '\0') {
             return std::string_view(attribute.value());
         }
     }

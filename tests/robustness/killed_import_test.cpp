@@ -24,6 +24,7 @@
 namespace pasarela {
 namespace {
 
+#ifdef __linux__
 using Tables = std::map<std::string, std::string>;
 
 // The six tables with the date each header carries blanked, so tables written on either
@@ -45,7 +46,6 @@ std::string Describe(const Tables& tables, const Tables& old, const Tables& fres
     return text;
 }
 
-#ifdef __linux__
 // Starts pasarela-cli importing `xml` into `workDir`, its output thrown away.
 pid_t StartImport(const std::string& cli, const std::filesystem::path& xml, const std::filesystem::path& workDir)
 {

@@ -1,0 +1,257 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#ifdef __linux__
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include "export/export_run.h"
+#include "import/import_run.h"
+#include "platform/error.h"
+#include "platform/xml_document.h"
+#include "robustness/robustness_test_support.h"
+
+namespace pasarela {
+namespace {
+
+using ::testing::AllOf;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using test::Row;
+using test::SchoolXml;
+
+// Two subjects, the first one's code and name chosen by the test: what the hostile files
+// below put their payload into.
+std::string SubjectsXml(std::string_view code, std::string_view name)
+{
+    return "<materias>\n<dmateria codigo=\"" + std::string(code) + "\" nombre=\"" + std::string(name) +
+           "\" codigo_actividad=\"LEC\" idmateria=\"901\"/>\n"
+           "<dmateria codigo=\"LEC\" nombre=\"Lectiva\" codigo_actividad=\"LEC\" idmateria=\"950\"/>\n</materias>\n";
+}
+
+// Files from anywhere: the import and the export must take each of these in bounded time and
+// memory, never crash, never read what a file merely names, and say what they did with it.
+class HostileXmlTest : public test::ImportTest {
+protected:
+    // The time within which any of these files must be dealt with, even by a sanitizer
+    // build; an expansion or a quadratic walk would take minutes.
+    static constexpr std::chrono::seconds kBounded{20};
+
+    template <typename Action>
+    void ExpectBounded(Action action)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        action();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kBounded);
+    }
+};
+
+TEST_F(HostileXmlTest, DeepNestingIsReadSelectedSavedAndFreedWithoutRecursion)
+{
+    // A Windows program's main thread has 1 MiB of stack: a frame per level would not fit.
+    for (const int depth : {100'000, 1'000'000}) {
+        SCOPED_TRACE("depth " + std::to_string(depth));
+        std::string nested;
+        nested.reserve(static_cast<std::size_t>(depth) * 7);
+        for (int i = 1; i < depth; ++i)
+            nested += "<x>";
+        nested += "<x/>";  // as saving writes an empty element
+        for (int i = 1; i < depth; ++i)
+            nested += "</x>";
+        // No blanks between elements, so that saving gives back every byte.
+        const std::string declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+        const std::string xml = declaration + "<centro><materias>" + nested +
+                                "<dmateria codigo=\"MAT\" nombre=\"Matemáticas\" codigo_actividad=\"LEC\" "
+                                "idmateria=\"901\"/><dmateria codigo=\"LEC\" nombre=\"Lectiva\" "
+                                "codigo_actividad=\"LEC\" idmateria=\"950\"/></materias></centro>";
+        const auto path = WriteXml(xml);
+
+        ExpectBounded([&] {
+            XmlDocument document = XmlDocument::Load(path);
+            EXPECT_EQ(document.SelectElements("/centro/materias/dmateria").size(), 2u);
+            EXPECT_EQ(document.SelectElements("/centro/materias/x/x/x").size(), 1u);
+            EXPECT_TRUE(document.SaveToString() == xml) << "the saved document differs from the file";
+            document.RemoveRoot();
+            EXPECT_EQ(document.SaveToString(), declaration);
+        });
+        ExpectBounded([&] { Import(xml); });
+        EXPECT_THAT(ReadColumn("ASIGNOMT", "COD"), ElementsAre("MAT", "LEC"));
+
+        test::WriteSolution(workDir_ / "SOLUC.DBF", 0, 1);
+        ExportOptions options;
+        options.xmlFile = path;
+        options.workingDir = workDir_;
+        ExpectBounded([&] { RunExport(options); });
+        EXPECT_THAT(test::ReadBytes(ExportOutputPath(path)), AllOf(HasSubstr("<solucion_horario/>"), Not(HasSubstr("<x>"))));
+    }
+}
+
+TEST_F(HostileXmlTest, MegabyteValuesAreCutToTheirFieldsAndReported)
+{
+    const std::string huge(1 << 20, 'N');
+    RunReport report;
+    ExpectBounded([&] { report = Import(SchoolXml(SubjectsXml(huge, huge))); });
+    EXPECT_THAT(ReadTable("ASIGNOMT").front(),
+                ElementsAre("NNNNNNNNNN", "NNNNNNNNNN", std::string(80, 'N'), "LEC", "F", "901"));
+    EXPECT_EQ(report.Count("ASIGNOMT", "texto recortado al ancho del campo NOMBRE"), 1u);
+}
+
+TEST_F(HostileXmlTest, EntityDefinitionsAreNeverExpanded)
+{
+    // Ten times ten, nine levels deep: a billion "lol"s, gigabytes if ever expanded.
+    std::string doctype = "<!DOCTYPE centro [\n<!ENTITY lol0 \"lol\">\n";
+    for (int level = 1; level <= 9; ++level) {
+        std::string value;
+        for (int i = 0; i < 10; ++i)
+            value += "&lol" + std::to_string(level - 1) + ";";
+        doctype += "<!ENTITY lol" + std::to_string(level) + " \"" + value + "\">\n";
+    }
+    doctype += "]>\n";
+    const std::string xml = "<?xml version=\"1.0\"?>\n" + doctype + "<centro>" + SubjectsXml("RISA", "&lol9;") +
+                            "</centro>\n";
+    const auto path = WriteXml(xml);
+
+    ExpectBounded([&] { Import(xml); });
+    EXPECT_EQ(ReadColumn("ASIGNOMT", "NOMBRE").front(), "&lol9;");
+
+    // The export hands the DOCTYPE back to DASTENO as it came, still unexpanded.
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 0, 1);
+    ExportOptions options;
+    options.xmlFile = path;
+    options.workingDir = workDir_;
+    ExpectBounded([&] { RunExport(options); });
+    const std::string output = test::ReadBytes(ExportOutputPath(path));
+    EXPECT_THAT(output, HasSubstr(doctype.substr(0, doctype.size() - 1)));
+    EXPECT_LT(output.size(), xml.size() + 1000);
+}
+
+#ifdef __linux__
+// A local server that counts on being called: the port a URL in the file points at.
+class Listener {
+public:
+    Listener()
+    {
+        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (socket_ < 0 || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::listen(socket_, 4) != 0 || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+            return;
+        port_ = ntohs(address.sin_port);
+    }
+    Listener(const Listener&) = delete;
+    Listener& operator=(const Listener&) = delete;
+    ~Listener()
+    {
+        if (socket_ >= 0)
+            ::close(socket_);
+    }
+
+    int Port() const { return port_; }
+    // Whether anything connected since the listener opened.
+    bool WasCalled() const
+    {
+        const int connection = ::accept(socket_, nullptr, nullptr);
+        if (connection < 0)
+            return false;
+        ::close(connection);
+        return true;
+    }
+
+private:
+    int socket_ = -1;
+    int port_ = 0;
+};
+#endif
+
+TEST_F(HostileXmlTest, ExternalEntitiesAreNeverOpened)
+{
+    const auto secret = root_ / "secreto.txt";
+    test::WriteBytes(secret, "CONTENIDO-SECRETO");
+#ifdef __linux__
+    Listener listener;
+    ASSERT_NE(listener.Port(), 0) << "cannot listen on the loopback address";
+    const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port()) + "/entidad";
+#else
+    const std::string url = "http://127.0.0.1:9/entidad";
+#endif
+    const std::string filePath = std::filesystem::absolute(secret).generic_string();
+    const std::string doctype = "<!DOCTYPE centro [\n<!ENTITY archivo SYSTEM \"file://" + filePath +
+                                "\">\n<!ENTITY ruta SYSTEM \"" + filePath + "\">\n<!ENTITY red SYSTEM \"" + url +
+                                "\">\n<!ENTITY % parametro SYSTEM \"" + url + "\">\n%parametro;\n]>\n";
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n" + doctype + "<centro>" + SubjectsXml("&ruta;", "&archivo;&red;") + "</centro>\n";
+
+    const RunReport report = Import(xml);
+    EXPECT_THAT(ReadTable("ASIGNOMT").front(), ElementsAre("&ruta;", "&archivo;&", "&archivo;&red;", "LEC", "F", "901"));
+    for (const char* table : kImportedTables)
+        EXPECT_THAT(test::ReadBytes(TablePath(table)), Not(HasSubstr("SECRETO"))) << table;
+    EXPECT_THAT(report.FullText(), Not(HasSubstr("SECRETO")));
+#ifdef __linux__
+    EXPECT_FALSE(listener.WasCalled());
+#endif
+}
+
+TEST_F(HostileXmlTest, InvalidUtf8IsStoredAsQuestionMarksAndReported)
+{
+    // A stray continuation byte, a cut sequence, an encoded surrogate and a byte never
+    // used in UTF-8.
+    const RunReport report = Import(SchoolXml(SubjectsXml("A\xFF", "Mat\xC3(\xED\xA0\x80x\xF8")));
+    const Row first = ReadTable("ASIGNOMT").front();
+    EXPECT_EQ(first[0], "A?");
+    EXPECT_EQ(first[2], "Mat?(???x?");
+    EXPECT_EQ(report.Count("ASIGNOMT", "caracteres que Windows-1252 no admite guardados como '?' en NOMBRE"), 1u);
+    EXPECT_EQ(report.Count("ASIGNOMT", "caracteres que Windows-1252 no admite guardados como '?' en COD"), 1u);
+}
+
+TEST_F(HostileXmlTest, NulBytesAreRefusedAtTheirPlaceWithTheTablesUntouched)
+{
+    Import(SchoolXml(SubjectsXml("MAT", "Matemáticas")));
+    const auto tables = Snapshot();
+    using namespace std::string_literals;
+    struct Case {
+        std::string name;
+        std::string xml;
+        std::size_t line;
+        std::size_t column;
+    };
+    const Case cases[] = {
+        {"in a value", "<centro>\n<materias a=\"M\0T\"/></centro>"s, 2, 15},
+        {"in a name", "<centro>\n<mate\0rias/></centro>"s, 2, 6},
+        {"between elements", "<centro>\0<materias/></centro>"s, 1, 9},
+        {"before more text after the root", "<centro/>\n\0<centro>otra</centro>"s, 2, 1},
+        {"in a UTF-16 file", "\xFF\xFE<\0c\0>\0\0\0<\0/\0c\0>\0"s, 1, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto path = WriteXml(c.xml);
+        try {
+            RunImport(OptionsFor(c.xml));
+            ADD_FAILURE() << "the file was imported";
+        } catch (const XmlParseError& e) {
+            EXPECT_EQ(std::string(e.what()), "El archivo '" + DisplayPath(path) + "' no es un XML válido (línea " +
+                                                 std::to_string(c.line) + ", columna " + std::to_string(c.column) +
+                                                 "): contiene un carácter nulo (byte 0), que XML no admite");
+        }
+        EXPECT_EQ(Snapshot(), tables);
+    }
+
+    // Padding after the document, as some tools leave, hides nothing and is let through.
+    Import(SchoolXml(SubjectsXml("FIS", "Física")) + std::string(64, '\0'));
+    EXPECT_EQ(ReadColumn("ASIGNOMT", "COD").front(), "FIS");
+}
+
+}  // namespace
+}  // namespace pasarela
