@@ -28,15 +28,23 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
     for (int attempt = 0;; ++attempt) {
         temp_ = TempPathFor(target_);
         std::error_code ec;
-        if (std::filesystem::exists(temp_, ec) && attempt < 10)
+        const bool existed = std::filesystem::exists(temp_, ec);
+        if (existed && attempt < 10)
             continue;
         try {
             file_ = File::Open(temp_, File::Mode::Create);
-        } catch (const Error&) {
+        } catch (const Error& e) {
+            // Opening can fail after the file was made (Windows creates it, then truncates
+            // it): one that was not there before is ours to take away again.
+            if (!existed) {
+                std::error_code removeEc;
+                std::filesystem::remove(temp_, removeEc);
+            }
             std::error_code dirEc;
             if (!std::filesystem::is_directory(target_.parent_path().empty() ? "." : target_.parent_path(), dirEc))
                 throw Error("No existe la carpeta '" + DisplayPath(target_.parent_path()) + "'");
-            throw;
+            // The user knows the file being saved, not the temporary name the reason gives.
+            RethrowWithContext("No se puede guardar el archivo '" + DisplayPath(target_) + "'", e);
         }
         break;
     }

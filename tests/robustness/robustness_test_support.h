@@ -141,8 +141,8 @@ inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 
 struct CliResult {
     int status = -1;     // the exit status, or -1 when the program did not exit normally
-    std::string output;  // what it printed on standard output
-    std::string errors;  // what it printed on standard error
+    std::string output;  // what it printed on standard output, without CRs
+    std::string errors;  // what it printed on standard error, without CRs
 };
 
 // The command line program the tests run, from PASARELA_CLI; empty when unset.
@@ -171,8 +171,13 @@ inline CliResult RunCliProgram(const std::vector<std::string>& args, const std::
     const int status = std::system(command.c_str());
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-    result.output = ReadBytes(out);
-    result.errors = ReadBytes(err);
+    // Without the CR a Windows console program puts before each LF.
+    const auto withoutCr = [](std::string text) {
+        std::erase(text, '\r');
+        return text;
+    };
+    result.output = withoutCr(ReadBytes(out));
+    result.errors = withoutCr(ReadBytes(err));
     std::error_code ec;
     std::filesystem::remove(out, ec);
     std::filesystem::remove(err, ec);
@@ -194,6 +199,8 @@ public:
     {
 #ifdef __linux__
         if (::geteuid() != 0) {
+            // A folder without write permission would do for a user, but not for root, who
+            // ignores permission bits; one kind of test for both: the mount.
             whyNot = "mounting a file system needs root";
             return std::nullopt;
         }
