@@ -21,6 +21,18 @@ std::filesystem::path TempPathFor(const std::filesystem::path& target)
     return target.parent_path() / name;
 }
 
+// Runs a step on the temporary file. Its failure leads with the file being saved: the user
+// knows that one, not the temporary name the reason gives.
+template <typename Step>
+void SavingStep(const std::filesystem::path& target, Step step)
+{
+    try {
+        step();
+    } catch (const Error& e) {
+        RethrowWithContext("No se puede guardar el archivo '" + DisplayPath(target) + "'", e);
+    }
+}
+
 }  // namespace
 
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target))
@@ -43,7 +55,6 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
             std::error_code dirEc;
             if (!std::filesystem::is_directory(target_.parent_path().empty() ? "." : target_.parent_path(), dirEc))
                 throw Error("No existe la carpeta '" + DisplayPath(target_.parent_path()) + "'");
-            // The user knows the file being saved, not the temporary name the reason gives.
             RethrowWithContext("No se puede guardar el archivo '" + DisplayPath(target_) + "'", e);
         }
         break;
@@ -65,7 +76,7 @@ void AtomicFile::Write(std::string_view bytes)
     if (buffer_.size() + bytes.size() > kBufferSize) {
         Flush();
         if (bytes.size() >= kBufferSize) {
-            file_.WriteAt(written_, bytes.data(), bytes.size());
+            SavingStep(target_, [&] { file_.WriteAt(written_, bytes.data(), bytes.size()); });
             written_ += bytes.size();
             return;
         }
@@ -77,7 +88,7 @@ void AtomicFile::Flush()
 {
     if (buffer_.empty())
         return;
-    file_.WriteAt(written_, buffer_.data(), buffer_.size());
+    SavingStep(target_, [this] { file_.WriteAt(written_, buffer_.data(), buffer_.size()); });
     written_ += buffer_.size();
     buffer_.clear();
 }
@@ -86,7 +97,7 @@ void AtomicFile::Commit(Durability durability)
 {
     Flush();
     if (durability == Durability::Synced)
-        file_.Sync();
+        SavingStep(target_, [this] { file_.Sync(); });
     file_.Close();
     ReplaceFileChecked(temp_, target_);
     committed_ = true;

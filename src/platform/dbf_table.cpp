@@ -990,11 +990,12 @@ void DbfTable::SetFloat(std::size_t field, double value)
         return;
     case 'N':
     case 'F': {
-        char buffer[64];
-        int length = std::snprintf(buffer, sizeof buffer, "%*.*f", f.length, f.decimals, value);
+        // As wide as the field: other programs' numeric fields reach 255 bytes.
+        std::vector<char> buffer(static_cast<std::size_t>(f.length) + 1);
+        int length = std::snprintf(buffer.data(), buffer.size(), "%*.*f", f.length, f.decimals, value);
         if (length < 0 || length > f.length)
             throw Error(Context(field) + ": el valor " + FormatNumber(value, '.') + " no cabe en el campo");
-        std::memcpy(out, buffer, f.length);
+        std::memcpy(out, buffer.data(), f.length);
         return;
     }
     default:
