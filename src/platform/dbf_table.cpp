@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/atomic_file.h"
+#include "platform/date_stamp.h"
 #include "platform/error.h"
 
 namespace pasarela {
@@ -82,27 +83,12 @@ double DecodeLevel7Double(std::uint64_t bits)
     return std::bit_cast<double>(bits);
 }
 
-struct Today {
-    int year, month, day;
-};
-Today LocalToday()
-{
-    std::time_t now = std::time(nullptr);
-    std::tm parts{};
-#ifdef _WIN32
-    localtime_s(&parts, &now);
-#else
-    localtime_r(&now, &parts);
-#endif
-    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday};
-}
-
 void StampDate(unsigned char* header)
 {
-    Today today = LocalToday();
-    header[1] = static_cast<unsigned char>(std::clamp(today.year - 1900, 0, 255));
-    header[2] = static_cast<unsigned char>(today.month);
-    header[3] = static_cast<unsigned char>(today.day);
+    const std::tm today = LocalTime(std::chrono::system_clock::now());
+    header[1] = static_cast<unsigned char>(std::clamp(today.tm_year, 0, 255));
+    header[2] = static_cast<unsigned char>(today.tm_mon + 1);
+    header[3] = static_cast<unsigned char>(today.tm_mday);
 }
 
 // Gregorian calendar date of a Julian day number (Fliegel and Van Flandern).

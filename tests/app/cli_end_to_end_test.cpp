@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #endif
 
+#include "import/import_run.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
 #include "platform/environment.h"
@@ -33,7 +34,6 @@ using ::testing::StartsWith;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-const char* const kTables[] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
 
 struct Outcome {
     int status = -1;
@@ -121,7 +121,7 @@ protected:
     std::map<std::string, std::string> TableBytes() const
     {
         std::map<std::string, std::string> bytes;
-        for (const char* table : kTables)
+        for (const char* table : kImportedTables)
             bytes[table] = ReadFileBytes(TablePath(table));
         return bytes;
     }
@@ -161,7 +161,7 @@ TEST_F(CliEndToEndTest, ImportOfTheExampleGivesTheGoldenTables)
     EXPECT_THAT(tables, ElementsAre("ASIGNOMT.DBF", "ASIGT.DBF", "AULAT.DBF", "DIASHORAST.DBF", "GRUPOST.DBF",
                                     "PROFT.DBF"));
 
-    for (const char* table : kTables) {
+    for (const char* table : kImportedTables) {
         SCOPED_TRACE(table);
         const Outcome dump = RunCli({"dump", TablePath(table).string()});
         ASSERT_EQ(dump.status, 0) << dump.err;
