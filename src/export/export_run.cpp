@@ -48,7 +48,7 @@ HeaderValues ReadHeader(const XmlDocument& document, const std::filesystem::path
         auto value = root->Attribute(name);
         if (!value)
             report.Note("centro", "atributo de cabecera ausente: se escribe vacío", std::string(name));
-        return value ? Trim(*value) : std::string();
+        return value ? std::string(Trim(*value)) : std::string();
     };
     HeaderValues header;
     header.code = read("codigo_interno");

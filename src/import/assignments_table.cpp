@@ -1,11 +1,11 @@
 #include <charconv>
 #include <cmath>
 #include <optional>
-#include <unordered_map>
 #include <vector>
 
 #include "import/code_list.h"
 #include "import/table_steps.h"
+#include "platform/table_lookup.h"
 #include "platform/text.h"
 
 namespace pasarela {
@@ -32,46 +32,29 @@ enum Field : std::size_t {
     kIdGrup, kIdAsig, kIdProf,
 };
 
-// A lookup table of this run, searched by one identifier field. The fields an
-// assignment copies are read once per identifier: a school's assignments name the same
-// groups, subjects and teachers again and again.
+// A table this run built, searched by one identifier field and held open until the step
+// ends.
 class Lookup {
 public:
-    using Row = std::vector<std::string>;
-
     Lookup(const ImportContext& context, std::string_view name, std::string_view keyField,
            std::initializer_list<std::string_view> fields)
-        : table_(DbfTable::Open(context.tableDir / (std::string(name) + ".DBF"))),
-          key_(table_.FieldIndex(keyField))
+        : table_(DbfTable::Open(context.tableDir / (std::string(name) + ".DBF"))), rows_(table_, keyField, fields)
     {
-        for (std::string_view field : fields)
-            fields_.push_back(table_.FieldIndex(field));
     }
 
     // The fields of the first record, in stored order, whose key equals `id` exactly;
     // nothing when there is none.
-    const Row* Find(const std::string& id)
-    {
-        auto [it, fresh] = found_.try_emplace(id);
-        if (fresh && table_.Locate(key_, id)) {
-            Row row;
-            for (std::size_t field : fields_)
-                row.push_back(table_.AsString(field));
-            it->second = std::move(row);
-        }
-        return it->second ? &*it->second : nullptr;
-    }
+    std::optional<std::span<const std::string>> Find(std::string_view id) const { return rows_.Find(id); }
     void Close() { table_.Close(); }
 
 private:
     DbfTable table_;
-    std::size_t key_;
-    std::vector<std::size_t> fields_;
-    std::unordered_map<std::string, std::optional<Row>> found_;
+    TableLookup rows_;
 };
+
 // DASTENO is Spanish and writes "2,5" whatever the machine's settings, so a comma is
 // taken as well as the user's own mark and the point.
-double ParseHours(const std::string& text, char decimalSeparator)
+double ParseHours(std::string_view text, char decimalSeparator)
 {
     try {
         return ParseNumber(text, decimalSeparator);
@@ -118,11 +101,11 @@ void BuildAssignmentsTable(ImportContext& context)
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
-        const std::string groupId = entry.Read("cgrupo");
-        const std::string subjectId = entry.Read("casig");
-        const std::string teacherId = entry.Read("cprofe");
-        const std::string connection = entry.Read("conexion");
-        const std::string hoursText = entry.Read("nhoras");
+        const std::string_view groupId = entry.Read("cgrupo");
+        const std::string_view subjectId = entry.Read("casig");
+        const std::string_view teacherId = entry.Read("cprofe");
+        const std::string_view connection = entry.Read("conexion");
+        const std::string_view hoursText = entry.Read("nhoras");
 
         double hours = 0;
         try {
@@ -137,46 +120,39 @@ void BuildAssignmentsTable(ImportContext& context)
         // is a fault in the file, not something to report and carry on with.
         const std::string sessions = SessionsText(hours);
         if (CharCount(sessions) > std::size_t{kSessionsWidth})
-            throw Error(entry.Label(keys) + ": '" + hoursText + "' horas no caben en el campo SESIONES");
+            throw Error(entry.Label(keys) + ": '" + std::string(hoursText) + "' horas no caben en el campo SESIONES");
 
-        const Lookup::Row* subject = subjects.Find(subjectId);
-        if (subject == nullptr || (*subject)[0].empty()) {
+        const auto subject = subjects.Find(subjectId);
+        if (!subject || (*subject)[0].empty()) {
             context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
             continue;
         }
         const std::string& subjectCode = (*subject)[0];
         const std::string& activityCode = (*subject)[1];
 
-        std::string groupCode, shift, level, course, group, courseId;
-        if (const Lookup::Row* found = groups.Find(groupId)) {
-            groupCode = (*found)[0];
-            shift = (*found)[1];
-            level = (*found)[2];
-            course = (*found)[3];
-            group = (*found)[4];
-            courseId = (*found)[5];
-        } else if (!groupId.empty()) {
+        const auto group = groups.Find(groupId);
+        if (!group && !groupId.empty())
             context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
-        }
-        std::string teacherCode;
-        if (const Lookup::Row* found = teachers.Find(teacherId))
-            teacherCode = (*found)[0];
-        else if (!teacherId.empty())
+        const auto teacher = teachers.Find(teacherId);
+        if (!teacher && !teacherId.empty())
             context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
 
         table.Append();
         table.SetString(kCAsig, subjectCode);
-        table.SetString(kCProf, teacherCode);
-        table.SetString(kCGrup, groupCode);
-        table.SetString(kTurno, shift);
-        table.SetString(kNivel, level);
-        table.SetString(kCurso, course);
-        table.SetString(kGrupo, group);
+        if (teacher)
+            table.SetString(kCProf, (*teacher)[0]);
+        if (group) {
+            table.SetString(kCGrup, (*group)[0]);
+            table.SetString(kTurno, (*group)[1]);
+            table.SetString(kNivel, (*group)[2]);
+            table.SetString(kCurso, (*group)[3]);
+            table.SetString(kGrupo, (*group)[4]);
+            table.SetString(kIdCurso, (*group)[5]);
+        }
         table.SetFloat(kHoras, hours);
         table.SetString(kSesiones, sessions);
         table.SetString(kCTarea, activityCode);
         StoreText(context, table, kNConex, connection, entry, keys);
-        table.SetString(kIdCurso, courseId);
         StoreText(context, table, kIdGrup, groupId, entry, keys, Cut::Identifier);
         StoreText(context, table, kIdAsig, subjectId, entry, keys, Cut::Identifier);
         StoreText(context, table, kIdProf, teacherId, entry, keys, Cut::Identifier);

@@ -21,9 +21,9 @@ enum Field : std::size_t { kAbrev, kTurno, kNivel, kCurso, kGrupo, kMarco, kIdGr
 // (2BACH-CIEN-A). Should that shortened code belong to another group already, the
 // counter goes before the last 2 characters and the head gives way to it
 // (2BACH-C1-A), so no two groups share a code.
-std::string UniqueCode(const CodeList& codes, const std::string& code)
+std::string UniqueCode(const CodeList& codes, std::string_view code)
 {
-    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : code;
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : std::string(code);
     if (CharCount(result) <= 10)
         return result;
     std::string shortened = FirstChars(result, 8) + LastChars(result, 2);
@@ -42,7 +42,7 @@ void BuildGroupsTable(ImportContext& context)
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
-        const std::string code = entry.Read("codigo");
+        const std::string_view code = entry.Read("codigo");
         const std::string finalCode = UniqueCode(codes, code);
         codes.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};

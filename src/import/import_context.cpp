@@ -1,13 +1,27 @@
 #include "import/import_context.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace pasarela {
 
-std::string Entry::Read(std::string_view attribute) const
+std::string_view Entry::Read(std::string_view attribute) const
 {
-    auto value = element_.Attribute(attribute);
-    return value ? Trim(*value) : std::string();
+    const std::size_t held = std::min(count_, attributes_.size());
+    for (std::size_t a = 0; a < held; ++a) {
+        const char* name = attributes_[a].name;
+        std::size_t i = 0;
+        while (i < attribute.size() && name[i] != '\0' && name[i] == attribute[i])
+            ++i;
+        if (i == attribute.size() && name[i] == '\0')
+            return Trim(attributes_[a].value);
+    }
+    if (count_ > held) {
+        auto value = element_.Attribute(attribute);
+        return value ? Trim(*value) : std::string_view();
+    }
+    return {};
 }
 
 std::string Entry::Label(std::initializer_list<std::string_view> keys) const
@@ -17,7 +31,7 @@ std::string Entry::Label(std::initializer_list<std::string_view> keys) const
     for (std::string_view key : keys) {
         label += first ? " (" : ", ";
         first = false;
-        label += std::string(key) + "='" + Read(key) + "'";
+        label += std::string(key) + "='" + std::string(Read(key)) + "'";
     }
     if (!first)
         label += ")";

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -29,15 +30,23 @@ struct ImportContext {
 // One DASTENO entry being read: its attributes come trimmed, an absent one as empty text.
 class Entry {
 public:
-    Entry(XmlElement element, std::size_t number) : element_(element), number_(number) {}
+    Entry(XmlElement element, std::size_t number)
+        : element_(element), number_(number), count_(element.Attributes(attributes_))
+    {
+    }
 
-    std::string Read(std::string_view attribute) const;
+    // A view into the document, valid while it lives unchanged.
+    std::string_view Read(std::string_view attribute) const;
     // "profesor nº 3 (codigo='MAT', idprofesor='503')": how the user finds the entry.
     std::string Label(std::initializer_list<std::string_view> keys) const;
 
 private:
     XmlElement element_;
     std::size_t number_;
+    // DASTENO entries have a handful of attributes: held here, they are found without
+    // walking the document again for each one read.
+    std::array<XmlAttributeRef, 12> attributes_;
+    std::size_t count_;
 };
 
 // Creates `name`.DBF in the context's folder with these fields and opens it for writing.

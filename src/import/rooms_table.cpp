@@ -17,9 +17,9 @@ enum Field : std::size_t { kAbrev, kNombre, kEdificio, kMaxAlum, kIdAula };
 // A room without a code is named by its first 4 letters; a repeated code gets its first
 // 9 characters and a counter; a code still longer than 10 characters gets its first 8
 // and the first free counter (fewer leading characters from the hundredth on).
-std::string UniqueCode(const CodeList& codes, const std::string& code, const std::string& name)
+std::string UniqueCode(const CodeList& codes, std::string_view code, std::string_view name)
 {
-    std::string result = code.empty() ? FirstChars(name, 4) : code;
+    std::string result = code.empty() ? FirstChars(name, 4) : std::string(code);
     if (codes.Contains(result))
         result = codes.FirstFreeWithCounter(FirstChars(result, 9));
     if (CharCount(result) > 10)
@@ -37,8 +37,8 @@ void BuildRoomsTable(ImportContext& context)
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
-        const std::string code = entry.Read("codigo");
-        const std::string name = entry.Read("nombre");
+        const std::string_view code = entry.Read("codigo");
+        const std::string_view name = entry.Read("nombre");
         const std::string finalCode = UniqueCode(codes, code, name);
         codes.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idaula")};

@@ -29,9 +29,9 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
         return;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
-        const std::string code = entry.Read("codigo");
-        const std::string name = entry.Read("nombre");
-        const std::string activity = entry.Read("codigo_actividad");
+        const std::string_view code = entry.Read("codigo");
+        const std::string_view name = entry.Read("nombre");
+        const std::string_view activity = entry.Read("codigo_actividad");
         if ((code == activity) != (pass == Pass::Activities))
             continue;
 
@@ -40,7 +40,7 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
         // A long code is cut to its first 8 and last 2 characters only for the first
         // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
         // ending is what tells them apart.
-        if (context.usedNames.insert(name).second && !taken && CharCount(code) > 10)
+        if (context.usedNames.insert(std::string(name)).second && !taken && CharCount(code) > 10)
             orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
         if (taken || context.usedCodes.contains(StoredForm(orlaviCode))) {
             context.report.Note(std::string(kTable), "código ya usado por otra materia: entrada sin fila",
@@ -49,7 +49,7 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
         }
         context.usedCodes.insert(StoredForm(orlaviCode));
 
-        const std::string id = entry.Read("idmateria");
+        const std::string_view id = entry.Read("idmateria");
         const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
         table.Append();
         StoreText(context, table, kCod, orlaviCode, entry, keys);

@@ -18,9 +18,9 @@ enum Field : std::size_t { kAbrev, kNombre, kDepart, kEmail, kDni, kIdProf };
 // longer than ABREV's 10 characters (a long DASTENO code, or a tenth repeat) keeps its
 // first 10 characters when no other teacher has them, else its first 8 and a counter,
 // so every teacher stays reachable by a code of its own.
-std::string UniqueCode(const CodeList& codes, const std::string& code)
+std::string UniqueCode(const CodeList& codes, std::string_view code)
 {
-    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : code;
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : std::string(code);
     if (CharCount(result) <= 10)
         return result;
     std::string cut = FirstChars(result, 10);
@@ -39,11 +39,12 @@ void BuildTeachersTable(ImportContext& context)
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
-        const std::string code = entry.Read("codigo");
+        const std::string_view code = entry.Read("codigo");
         const std::string name =
-            entry.Read("nombre") + ", " + entry.Read("apellido1") + " " + entry.Read("apellido2");
-        const std::string document = entry.Read("documento");
-        const std::string id = entry.Read("idprofesor");
+            std::string(entry.Read("nombre")) + ", " + std::string(entry.Read("apellido1")) + " " +
+            std::string(entry.Read("apellido2"));
+        const std::string_view document = entry.Read("documento");
+        const std::string_view id = entry.Read("idprofesor");
 
         const std::string finalCode = UniqueCode(codes, code);
         codes.Add(finalCode);

@@ -31,10 +31,10 @@ std::string DayName(std::int32_t day)
 
 // Minutes since midnight of "HH:MM": the hour is characters 1-2 and the minute
 // characters 4-5, whatever separates them; seconds after them are ignored.
-std::int32_t MinutesOf(const std::string& time)
+std::int32_t MinutesOf(std::string_view time)
 {
     auto piece = [&time](std::size_t from, std::size_t count) {
-        return from < time.size() ? time.substr(from, count) : std::string();
+        return from < time.size() ? time.substr(from, count) : std::string_view();
     };
     // Bytes, not characters, are fine here: a text with non-ASCII characters in these
     // places is not a time and the conversion rejects it either way.
@@ -54,8 +54,8 @@ void BuildTimeSlotsTable(ImportContext& context)
         try {
             const std::int32_t day = ParseInteger(entry.Read("dia_semana"));
             const std::int32_t position = ParseInteger(entry.Read("posicion"));
-            const std::string start = entry.Read("hora_inicio");
-            const std::string end = entry.Read("hora_final");
+            const std::string_view start = entry.Read("hora_inicio");
+            const std::string_view end = entry.Read("hora_final");
             const std::int32_t minutes = MinutesOf(end) - MinutesOf(start);
             const std::string positionText = std::to_string(position);
 
@@ -64,7 +64,7 @@ void BuildTimeSlotsTable(ImportContext& context)
             StoreText(context, table, kDia, std::to_string(day), entry, keys);
             table.SetString(kTextoDia, DayName(day));
             StoreText(context, table, kHora, positionText, entry, keys);
-            StoreText(context, table, kTextoHor, positionText + "-" + start + "-" + end, entry, keys);
+            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end), entry, keys);
             StoreText(context, table, kHoraDesde, start, entry, keys);
             StoreText(context, table, kHoraHasta, end, entry, keys);
             StoreText(context, table, kMinutos, std::to_string(minutes), entry, keys);

@@ -23,6 +23,9 @@ constexpr unsigned char kHeaderEnd = 0x0D;
 constexpr unsigned char kFileEnd = 0x1A;
 constexpr char kDriverName[] = "DBWINUS0";
 
+// A record number as searches keep it: the header counts records in 32 bits.
+std::uint32_t RecordIndex(std::size_t record) { return static_cast<std::uint32_t>(record); }
+
 std::uint16_t ReadU16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint32_t ReadU32(const unsigned char* p)
 {
@@ -753,6 +756,20 @@ std::string DbfTable::AsString(std::size_t field) const
     return {};
 }
 
+std::string_view DbfTable::Text(std::size_t field, std::string& buffer) const
+{
+    const DbfField& f = CheckedField(field);
+    if (f.type == 'C') {
+        std::string_view text = Raw(field);
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+            text.remove_suffix(1);
+        if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return text;
+    }
+    buffer = AsString(field);
+    return buffer;
+}
+
 std::int32_t DbfTable::AsInteger(std::size_t field) const
 {
     double number = 0;
@@ -824,13 +841,14 @@ bool DbfTable::Locate(std::size_t field, std::string_view text)
     if (it == indexes_.end()) {
         // Built aside and kept only when complete: a value that cannot be read fails this
         // search and the next, instead of leaving a partial index that misses records.
-        std::unordered_map<std::string, std::size_t> index;
-        index.reserve(recordCount_);
+        TextIndex index;
+        index.Reserve(recordCount_);
         const std::size_t saved = position_;
+        std::string buffer;
         try {
             for (position_ = 0; position_ < recordCount_; ++position_)
                 if (!IsDeleted(position_))
-                    index.try_emplace(AsString(field), position_);  // keeps the first in stored order
+                    index.Insert(Text(field, buffer), RecordIndex(position_));  // keeps the first in stored order
         } catch (...) {
             position_ = saved;
             throw;
@@ -838,10 +856,10 @@ bool DbfTable::Locate(std::size_t field, std::string_view text)
         position_ = saved;
         it = indexes_.emplace(field, std::move(index)).first;
     }
-    auto found = it->second.find(std::string(text));
-    if (found == it->second.end())
+    const auto found = it->second.Find(text);
+    if (!found)
         return false;
-    position_ = found->second;
+    position_ = *found;
     return true;
 }
 
@@ -884,6 +902,18 @@ StoreNote DbfTable::SetString(std::size_t field, std::string_view text)
     StoreNote note;
     switch (f.type) {
     case 'C': {
+        // Most texts are plain ASCII, which is the same in Windows-1252: stored as they
+        // come, without building an encoded copy.
+        if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+            std::size_t size = text.size();
+            if (size > f.length) {
+                note.truncated = text.find_first_not_of(' ', f.length) != std::string_view::npos;
+                size = f.length;
+            }
+            std::memcpy(out, text.data(), size);
+            std::memset(out + size, ' ', f.length - size);
+            return note;
+        }
         EncodedText encoded = Utf8ToWindows1252(text);
         note.replaced = encoded.replaced;
         std::size_t size = encoded.bytes.size();
@@ -1009,8 +1039,9 @@ void DbfTable::Post()
         // Indexes exist only once the records are loaded, so the new record is readable.
         std::size_t saved = position_;
         position_ = recordCount_ - 1;
+        std::string buffer;
         for (auto& [field, index] : indexes_)
-            index.try_emplace(AsString(field), position_);
+            index.Insert(Text(field, buffer), RecordIndex(position_));
         position_ = saved;
     }
     appending_ = false;

@@ -13,6 +13,7 @@
 
 #include "platform/file.h"
 #include "platform/text.h"
+#include "platform/text_index.h"
 
 namespace pasarela {
 
@@ -128,6 +129,9 @@ public:
     DbfValue Value(std::size_t field) const;
     // Stored text without its fill blanks; numbers as decimal text; empty values as "".
     std::string AsString(std::size_t field) const;
+    // The same text, without a copy where the stored bytes already are it (ASCII in a
+    // character field); else built in `buffer`. Valid until the next read or write.
+    std::string_view Text(std::size_t field, std::string& buffer) const;
     // Empty reads as 0. Throws Error naming table, record and field for a value that is
     // not a (whole) number.
     std::int32_t AsInteger(std::size_t field) const;
@@ -184,7 +188,7 @@ private:
     std::vector<unsigned char> current_;
     bool appending_ = false;
     bool modified_ = false;
-    std::unordered_map<std::size_t, std::unordered_map<std::string, std::size_t>> indexes_;
+    std::unordered_map<std::size_t, TextIndex> indexes_;
 };
 
 // Human name of a dialect ("dBase 7", "Visual FoxPro", ...), for the dump.

@@ -392,7 +392,7 @@ char32_t FoldCodePoint(char32_t codePoint)
 
 }  // namespace
 
-std::string Trim(std::string_view text)
+std::string_view Trim(std::string_view text)
 {
     const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     std::size_t first = 0;
@@ -401,7 +401,7 @@ std::string Trim(std::string_view text)
         ++first;
     while (last > first && isBlank(text[last - 1]))
         --last;
-    return std::string(text.substr(first, last - first));
+    return text.substr(first, last - first);
 }
 
 EncodedText Utf8ToWindows1252(std::string_view utf8)

@@ -626,11 +626,24 @@ std::optional<std::string_view> XmlElement::Attribute(std::string_view name) con
     for (pugi::xml_attribute attribute = pugi::xml_node(node_).first_attribute(); attribute;
          attribute = attribute.next_attribute()) {
         const char* candidate = attribute.name();
-        if (std::strncmp(candidate, name.data(), name.size()) == 0 && candidate[name.size()] == '\0') {
+        std::size_t i = 0;
+        while (i < name.size() && candidate[i] != '\0' && candidate[i] == name[i])
+            ++i;
+        if (i == name.size() && candidate[i] == '\0')
             return std::string_view(attribute.value());
-        }
     }
     return std::nullopt;
+}
+
+std::size_t XmlElement::Attributes(std::span<XmlAttributeRef> out) const
+{
+    std::size_t count = 0;
+    for (pugi::xml_attribute attribute = pugi::xml_node(node_).first_attribute(); attribute;
+         attribute = attribute.next_attribute(), ++count) {
+        if (count < out.size())
+            out[count] = {attribute.name(), attribute.value()};
+    }
+    return count;
 }
 
 XmlElement XmlElement::AppendElement(std::string_view name)

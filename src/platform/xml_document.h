@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,6 +37,12 @@ private:
     std::size_t column_;
 };
 
+// An attribute of an element as the document holds it: both texts NUL-terminated.
+struct XmlAttributeRef {
+    const char* name;
+    const char* value;
+};
+
 // A handle on an element of an XmlDocument; cheap to copy, valid while the element is in
 // its document and the document lives.
 class XmlElement {
@@ -44,6 +51,10 @@ public:
     std::string_view Name() const;
     // The value, references resolved; nullopt when absent. Valid until the element changes.
     std::optional<std::string_view> Attribute(std::string_view name) const;
+    // The first attributes in document order, as many as fit in `out`; returns how many
+    // the element has in all. Reading several attributes of an entry this way walks its
+    // list once instead of once per name.
+    std::size_t Attributes(std::span<XmlAttributeRef> out) const;
 
     // Adds an element after the existing children and returns it.
     XmlElement AppendElement(std::string_view name);
