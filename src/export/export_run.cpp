@@ -6,6 +6,7 @@
 #include "platform/dbf_table.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/table_lookup.h"
 #include "platform/text.h"
 #include "platform/xml_document.h"
 
@@ -14,22 +15,22 @@ namespace {
 
 constexpr char kSolution[] = "SOLUC";
 
-// A table of Orlavi's folder searched by its short code.
+// A table of Orlavi's folder searched by its short code, giving the DASTENO identifiers
+// its records hold; held for exclusive use until the run ends.
 class CodeLookup {
 public:
-    CodeLookup(const std::filesystem::path& dir, const char* name, std::string_view keyField)
-        : table_(DbfTable::Open(dir / (std::string(name) + ".DBF"))), key_(table_.FieldIndex(keyField))
+    CodeLookup(const std::filesystem::path& dir, const char* name, std::string_view keyField,
+               std::initializer_list<std::string_view> fields)
+        : table_(DbfTable::Open(dir / (std::string(name) + ".DBF"))), rows_(table_, keyField, fields)
     {
     }
 
-    bool Find(const std::string& code) { return table_.Locate(key_, code); }
-    std::size_t Field(std::string_view name) const { return table_.FieldIndex(name); }
-    std::string Get(std::size_t field) const { return table_.AsString(field); }
-    void Close() { table_.Close(); }
+    std::optional<std::span<const std::string>> Find(std::string_view code) const { return rows_.Find(code); }
+    void Prefetch(std::string_view code) const { rows_.Prefetch(code); }
 
 private:
     DbfTable table_;
-    std::size_t key_;
+    TableLookup rows_;
 };
 
 struct HeaderValues {
@@ -81,10 +82,10 @@ ExportResult RunExport(const ExportOptions& options)
 
     // Opened in this order, each for exclusive use, and closed again on every path out.
     DbfTable solution = DbfTable::Open(solutionPath);
-    CodeLookup groups(options.workingDir, "GRUPOST", "ABREV");
-    CodeLookup teachers(options.workingDir, "PROFT", "ABREV");
-    CodeLookup rooms(options.workingDir, "AULAT", "ABREV");
-    CodeLookup subjects(options.workingDir, "ASIGNOMT", "COD");
+    const CodeLookup groups(options.workingDir, "GRUPOST", "ABREV", {"IDGRUPO", "IDCURSO"});
+    const CodeLookup teachers(options.workingDir, "PROFT", "ABREV", {"IDPROF"});
+    const CodeLookup rooms(options.workingDir, "AULAT", "ABREV", {"IDAULA"});
+    const CodeLookup subjects(options.workingDir, "ASIGNOMT", "COD", {"IDASIG"});
     // ASIGT is not read, only held, so Orlavi does not rewrite it under the export.
     DbfTable assignments = DbfTable::Open(options.workingDir / "ASIGT.DBF");
 
@@ -92,9 +93,6 @@ ExportResult RunExport(const ExportOptions& options)
                       sessions = solution.FieldIndex("SESIONES"), groupCode = solution.FieldIndex("CODGRUPO"),
                       subjectCode = solution.FieldIndex("ASIG"), activityCode = solution.FieldIndex("TAREA"),
                       teacherCode = solution.FieldIndex("PROF"), roomCode = solution.FieldIndex("AULA");
-    const std::size_t groupId = groups.Field("IDGRUPO"), groupCourse = groups.Field("IDCURSO"),
-                      subjectId = subjects.Field("IDASIG"), teacherId = teachers.Field("IDPROF"),
-                      roomId = rooms.Field("IDAULA");
 
     XmlDocument document = XmlDocument::Load(options.xmlFile);
     const HeaderValues header = ReadHeader(document, options.xmlFile, report);
@@ -115,60 +113,66 @@ ExportResult RunExport(const ExportOptions& options)
         out.Attribute("fecha_exportacion", stamp);
         out.Attribute("version", header.version);
         out.StartElement("solucion_horario");
-        for (solution.First(); !solution.Eof(); solution.Next()) {
+        // Read into buffers kept from row to row: a million rows would otherwise mean
+        // several million short-lived strings.
+        std::string subjectBuffer, groupBuffer, activityBuffer, teacherBuffer, roomBuffer, periodText, sessionsText;
+        const auto translate = [&] {
             ++read;
-            const std::string where = "registro " + std::to_string(solution.RecordNumber());
+            const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
             const std::int32_t dayNumber = solution.AsInteger(day);
             const double periodNumber = solution.AsFloat(period);
             if (dayNumber == 0 || periodNumber == 0) {
-                report.Note(solutionName, "DIA u HORA 0 o vacío: fila omitida", where);
-                continue;
+                report.Note(solutionName, "DIA u HORA 0 o vacío: fila omitida", where());
+                return;
             }
 
-            const std::string subject = solution.AsString(subjectCode);
-            if (!subjects.Find(subject)) {
+            const std::string_view subject = solution.Text(subjectCode, subjectBuffer);
+            const auto subjectRow = subjects.Find(subject);
+            if (!subjectRow) {
                 report.Note(solutionName, "asignatura desconocida en ASIGNOMT: fila omitida",
-                            where + " (ASIG='" + subject + "')");
-                continue;
+                            where() + " (ASIG='" + std::string(subject) + "')");
+                return;
             }
-            const std::string casig = subjects.Get(subjectId);
+            const std::string_view casig = (*subjectRow)[0];
 
-            std::string cgrupo, idcurso;
-            const std::string group = solution.AsString(groupCode);
-            if (groups.Find(group)) {
-                cgrupo = groups.Get(groupId);
-                idcurso = groups.Get(groupCourse);
+            std::string_view cgrupo, idcurso;
+            const std::string_view group = solution.Text(groupCode, groupBuffer);
+            if (const auto groupRow = groups.Find(group)) {
+                cgrupo = (*groupRow)[0];
+                idcurso = (*groupRow)[1];
             } else if (!group.empty()) {
-                report.Note(solutionName, "grupo no encontrado en GRUPOST", where + " (CODGRUPO='" + group + "')");
+                report.Note(solutionName, "grupo no encontrado en GRUPOST",
+                            where() + " (CODGRUPO='" + std::string(group) + "')");
             }
 
             // Orlavi shortens the two standard activities to four letters.
-            std::string activity = solution.AsString(activityCode);
+            std::string_view activity = solution.Text(activityCode, activityBuffer);
             if (activity == "LECT")
                 activity = "LECTIVA";
             else if (activity == "GUAR")
                 activity = "GUARDIA";
-            std::string cactiv;
-            if (subjects.Find(activity))
-                cactiv = subjects.Get(subjectId);
+            std::string_view cactiv;
+            if (const auto activityRow = subjects.Find(activity))
+                cactiv = (*activityRow)[0];
             else if (Utf8Prefix(casig, 4) == activity)
                 cactiv = casig;
             else
                 cactiv = activity;
 
-            std::string cprofe;
-            const std::string teacher = solution.AsString(teacherCode);
-            if (teachers.Find(teacher))
-                cprofe = teachers.Get(teacherId);
+            std::string_view cprofe;
+            const std::string_view teacher = solution.Text(teacherCode, teacherBuffer);
+            if (const auto teacherRow = teachers.Find(teacher))
+                cprofe = (*teacherRow)[0];
             else if (!teacher.empty())
-                report.Note(solutionName, "profesor no encontrado en PROFT", where + " (PROF='" + teacher + "')");
+                report.Note(solutionName, "profesor no encontrado en PROFT",
+                            where() + " (PROF='" + std::string(teacher) + "')");
 
-            std::string caula;
-            const std::string room = solution.AsString(roomCode);
-            if (rooms.Find(room))
-                caula = rooms.Get(roomId);
+            std::string_view caula;
+            const std::string_view room = solution.Text(roomCode, roomBuffer);
+            if (const auto roomRow = rooms.Find(room))
+                caula = (*roomRow)[0];
             else if (!room.empty())
-                report.Note(solutionName, "aula no encontrada en AULAT", where + " (AULA='" + room + "')");
+                report.Note(solutionName, "aula no encontrada en AULAT", where() + " (AULA='" + std::string(room) + "')");
 
             out.StartElement("dsolucion");
             out.Attribute("casig", casig);
@@ -177,11 +181,36 @@ ExportResult RunExport(const ExportOptions& options)
             out.Attribute("caula", caula);
             out.Attribute("cactiv", cactiv);
             out.Attribute("dia", static_cast<int>(dayNumber));
-            out.Attribute("hora", solution.AsString(period));
-            out.Attribute("sesiones", solution.AsString(sessions));
+            out.Attribute("hora", solution.Text(period, periodText));
+            out.Attribute("sesiones", solution.Text(sessions, sessionsText));
             out.Attribute("idcurso", idcurso);
             out.EndElement();
             ++translated;
+        };
+        // Rows go in small blocks: first the codes of the whole block are asked of the
+        // lookups, so the processor fetches them together, then the block is translated.
+        // One row at a time, each of its four searches would wait for memory in turn.
+        constexpr std::size_t kBlock = 32;
+        std::vector<std::size_t> block;
+        solution.First();
+        while (!solution.Eof()) {
+            block.clear();
+            for (; !solution.Eof() && block.size() < kBlock; solution.Next()) {
+                block.push_back(solution.RecordNumber());
+                subjects.Prefetch(solution.Text(subjectCode, subjectBuffer));
+                groups.Prefetch(solution.Text(groupCode, groupBuffer));
+                teachers.Prefetch(solution.Text(teacherCode, teacherBuffer));
+                rooms.Prefetch(solution.Text(roomCode, roomBuffer));
+            }
+            const bool finished = solution.Eof();
+            const std::size_t resume = finished ? 0 : solution.RecordNumber();
+            for (std::size_t number : block) {
+                solution.GoTo(number);
+                translate();
+            }
+            if (finished)
+                break;
+            solution.GoTo(resume);
         }
         out.EndElement();
         out.EndElement();

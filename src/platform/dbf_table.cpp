@@ -575,6 +575,13 @@ void DbfTable::Next()
 
 bool DbfTable::Eof() const { return position_ >= recordCount_; }
 
+void DbfTable::GoTo(std::size_t recordNumber)
+{
+    if (recordNumber < 1 || recordNumber > recordCount_)
+        throw Error("La tabla " + Name() + " no tiene el registro " + std::to_string(recordNumber));
+    position_ = recordNumber - 1;
+}
+
 const DbfField& DbfTable::CheckedField(std::size_t field) const
 {
     if (field >= fields_.size())

@@ -120,6 +120,9 @@ public:
     bool Eof() const;
     // 1-based physical number of the current record, for messages.
     std::size_t RecordNumber() const { return position_ + 1; }
+    // Makes current the record with this 1-based physical number, deleted or not.
+    // Throws Error when the table has no such record.
+    void GoTo(std::size_t recordNumber);
 
     // Makes current the first record, in stored order, whose field equals `text` exactly
     // (letter case included). Hashed per field on first use. Returns whether one was found.

@@ -34,6 +34,8 @@ public:
         return std::span<const std::string>(values_).subspan(*row * width_, width_);
     }
     bool Contains(std::string_view key) const { return index_.Find(key).has_value(); }
+    // See TextIndex::Prefetch.
+    void Prefetch(std::string_view key) const { index_.Prefetch(key); }
 
 private:
     TextIndex index_;

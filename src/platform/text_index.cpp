@@ -85,6 +85,12 @@ bool TextIndex::Insert(std::string_view text, std::uint32_t value)
     return true;
 }
 
+void TextIndex::Prefetch(std::string_view text) const
+{
+    if (!slots_.empty())
+        __builtin_prefetch(&slots_[Hash(text) & (slots_.size() - 1)]);
+}
+
 std::optional<std::uint32_t> TextIndex::Find(std::string_view text) const
 {
     if (slots_.empty())

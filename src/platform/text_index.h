@@ -19,6 +19,9 @@ public:
     // search of a table in stored order finds it. Returns whether it was added.
     bool Insert(std::string_view text, std::uint32_t value);
     std::optional<std::uint32_t> Find(std::string_view text) const;
+    // Asks the processor to fetch where `text` would be, so that a Find soon after does
+    // not wait for memory: searches for many rows can then overlap instead of queueing.
+    void Prefetch(std::string_view text) const;
     std::size_t Size() const { return size_; }
     void Reserve(std::size_t count);
 

@@ -828,14 +828,6 @@ void XmlDocument::Save(const fs::path& path) const
     file.Commit();
 }
 
-void XmlStreamWriter::Put(std::string_view text)
-{
-    buffer_ += text;
-    if (buffer_.size() >= (1u << 16)) {
-        Flush();
-    }
-}
-
 void XmlStreamWriter::Flush()
 {
     if (!buffer_.empty()) {
