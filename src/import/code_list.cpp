@@ -5,9 +5,16 @@
 
 namespace pasarela {
 
-bool CodeList::Contains(std::string_view code) const { return folded_.contains(FoldCase(StoredForm(code))); }
+std::string_view CodeList::Key(std::string_view code) const
+{
+    // ASCII is stored as it is, so only other texts need their stored form worked out.
+    FoldCaseInto(IsAsciiText(code) ? code : std::string_view(StoredForm(code)), key_);
+    return key_;
+}
 
-void CodeList::Add(std::string_view code) { folded_.insert(FoldCase(StoredForm(code))); }
+bool CodeList::Contains(std::string_view code) const { return folded_.Find(Key(code)).has_value(); }
+
+void CodeList::Add(std::string_view code) { folded_.Insert(Key(code), 0); }
 
 std::string CodeList::FirstFreeWithCounter(std::string_view stem, std::string_view tail, std::size_t maxLength) const
 {

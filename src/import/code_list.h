@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
+
+#include "platform/text.h"
+#include "platform/text_index.h"
 
 namespace pasarela {
 
@@ -24,7 +26,12 @@ public:
                                      std::size_t maxLength = std::string::npos) const;
 
 private:
-    std::unordered_set<std::string> folded_;
+    // The text a code is kept under: folded, as stored. Built in a buffer reused from
+    // search to search.
+    std::string_view Key(std::string_view code) const;
+
+    TextIndex folded_;
+    mutable std::string key_;
     // Per stem, tail and length: the counter the next search starts from.
     mutable std::unordered_map<std::string, unsigned long> nextCounter_;
 };

@@ -26,12 +26,14 @@ std::string_view Entry::Read(std::string_view attribute) const
 
 std::string Entry::Label(std::initializer_list<std::string_view> keys) const
 {
-    std::string label = std::string(element_.Name()) + " nº " + std::to_string(number_);
+    // Built in place: a file of merged schools can give tens of thousands of notices.
+    std::string label;
+    label.reserve(80);
+    label.append(element_.Name()).append(" nº ").append(std::to_string(number_));
     bool first = true;
     for (std::string_view key : keys) {
-        label += first ? " (" : ", ";
+        label.append(first ? " (" : ", ").append(key).append("='").append(Read(key)).append("'");
         first = false;
-        label += std::string(key) + "='" + std::string(Read(key)) + "'";
     }
     if (!first)
         label += ")";

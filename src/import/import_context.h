@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
 #include "platform/dbf_table.h"
 #include "platform/run_report.h"
+#include "platform/text_index.h"
 #include "platform/xml_document.h"
 
 namespace pasarela {
@@ -22,9 +22,9 @@ struct ImportContext {
     char decimalSeparator = '.';
     // Orlavi codes given to subjects and activities so far, as COD stores them
     // (case-sensitive).
-    std::unordered_set<std::string> usedCodes;
+    TextIndex usedCodes;
     // Names the subject code rule has been applied to so far (case-sensitive).
-    std::unordered_set<std::string> usedNames;
+    TextIndex usedNames;
 };
 
 // One DASTENO entry being read: its attributes come trimmed, an absent one as empty text.

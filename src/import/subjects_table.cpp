@@ -36,18 +36,18 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
             continue;
 
         std::string orlaviCode = FirstChars(code, 10);
-        const bool taken = context.usedCodes.contains(StoredForm(orlaviCode));
+        const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
         // A long code is cut to its first 8 and last 2 characters only for the first
         // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
         // ending is what tells them apart.
-        if (context.usedNames.insert(std::string(name)).second && !taken && CharCount(code) > 10)
+        if (context.usedNames.Insert(name, 0) && !taken && CharCount(code) > 10)
             orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
-        if (taken || context.usedCodes.contains(StoredForm(orlaviCode))) {
+        if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
             context.report.Note(std::string(kTable), "código ya usado por otra materia: entrada sin fila",
                                 entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
             continue;
         }
-        context.usedCodes.insert(StoredForm(orlaviCode));
+        context.usedCodes.Insert(StoredForm(orlaviCode), 0);
 
         const std::string_view id = entry.Read("idmateria");
         const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
@@ -66,8 +66,8 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
 
 void BuildSubjectsTable(ImportContext& context)
 {
-    context.usedCodes.clear();
-    context.usedNames.clear();
+    context.usedCodes = {};
+    context.usedNames = {};
     DbfTable table = CreateStepTable(context, kTable, kFields);
     WriteRows(context, table, Pass::Subjects);
     table.Close();

@@ -468,6 +468,7 @@ DbfTable& DbfTable::operator=(DbfTable&& other) noexcept
         pending_ = std::move(other.pending_);
         pendingFirst_ = other.pendingFirst_;
         current_ = std::move(other.current_);
+        blank_ = std::move(other.blank_);
         appending_ = other.appending_;
         modified_ = other.modified_;
         indexes_ = std::move(other.indexes_);
@@ -770,7 +771,7 @@ std::string_view DbfTable::Text(std::size_t field, std::string& buffer) const
         std::string_view text = Raw(field);
         while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
             text.remove_suffix(1);
-        if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        if (IsAsciiText(text))
             return text;
     }
     buffer = AsString(field);
@@ -874,23 +875,26 @@ void DbfTable::Append()
 {
     if (access_ != Access::ReadWrite)
         throw Error("La tabla " + Name() + " está abierta solo para lectura");
-    current_.assign(recordLength_, 0);
-    current_[0] = ' ';
-    for (const DbfField& f : fields_) {
-        // Blank is the empty value of every text-stored type; binary types are empty
-        // as all zero bytes.
-        switch (f.type) {
-        case 'C': case 'N': case 'F': case 'L': case 'D': case 'M': case 'G': case 'P':
-            std::memset(&current_[1 + f.offset], ' ', f.length);
-            break;
-        case 'B':
-            if (!IsVisualFoxPro())
-                std::memset(&current_[1 + f.offset], ' ', f.length);
-            break;
-        default:
-            break;
+    if (blank_.empty()) {
+        blank_.assign(recordLength_, 0);
+        blank_[0] = ' ';
+        for (const DbfField& f : fields_) {
+            // Blank is the empty value of every text-stored type; binary types are empty
+            // as all zero bytes.
+            switch (f.type) {
+            case 'C': case 'N': case 'F': case 'L': case 'D': case 'M': case 'G': case 'P':
+                std::memset(&blank_[1 + f.offset], ' ', f.length);
+                break;
+            case 'B':
+                if (!IsVisualFoxPro())
+                    std::memset(&blank_[1 + f.offset], ' ', f.length);
+                break;
+            default:
+                break;
+            }
         }
     }
+    current_ = blank_;
     appending_ = true;
 }
 
@@ -902,7 +906,7 @@ unsigned char* DbfTable::PendingField(std::size_t field)
     return &current_[1 + f.offset];
 }
 
-StoreNote DbfTable::SetString(std::size_t field, std::string_view text)
+StoreNote DbfTable::StoreString(std::size_t field, std::string_view text)
 {
     unsigned char* out = PendingField(field);
     const DbfField& f = fields_[field];
@@ -911,7 +915,7 @@ StoreNote DbfTable::SetString(std::size_t field, std::string_view text)
     case 'C': {
         // Most texts are plain ASCII, which is the same in Windows-1252: stored as they
         // come, without building an encoded copy.
-        if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        if (IsAsciiText(text)) {
             std::size_t size = text.size();
             if (size > f.length) {
                 note.truncated = text.find_first_not_of(' ', f.length) != std::string_view::npos;

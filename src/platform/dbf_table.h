@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -147,7 +148,19 @@ public:
     // Character fields: Windows-1252, cut to the width. Integer fields: empty text leaves
     // the field empty, other text must be a whole number ("'%s' is not a valid integer
     // value for field '%s'"). Float fields: empty, or a number.
-    StoreNote SetString(std::size_t field, std::string_view text);
+    StoreNote SetString(std::size_t field, std::string_view text)
+    {
+        // Inline for the common case, a short ASCII text into a character field, which
+        // an import does millions of times.
+        if (appending_ && field < fields_.size() && fields_[field].type == 'C' && text.size() <= fields_[field].length &&
+            IsAsciiText(text)) {
+            unsigned char* out = current_.data() + 1 + fields_[field].offset;
+            std::memcpy(out, text.data(), text.size());
+            std::memset(out + text.size(), ' ', fields_[field].length - text.size());
+            return {};
+        }
+        return StoreString(field, text);
+    }
     void SetInteger(std::size_t field, std::int32_t value);
     void SetFloat(std::size_t field, double value);
     void SetLogical(std::size_t field, bool value);
@@ -156,6 +169,7 @@ public:
 private:
     DbfTable() = default;
     void ParseHeader(const std::vector<unsigned char>& head, std::uint64_t fileSize);
+    StoreNote StoreString(std::size_t field, std::string_view text);
     void LoadRecords() const;
     void FlushPending();
     bool IsDeleted(std::size_t record) const;
@@ -189,6 +203,7 @@ private:
     std::vector<unsigned char> pending_;
     std::size_t pendingFirst_ = 0;  // record number of the first pending record
     std::vector<unsigned char> current_;
+    std::vector<unsigned char> blank_;  // a record with every field empty, made on first use
     bool appending_ = false;
     bool modified_ = false;
     std::unordered_map<std::size_t, TextIndex> indexes_;

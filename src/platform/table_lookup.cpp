@@ -23,7 +23,7 @@ TableLookup::TableLookup(DbfTable& table, std::size_t keyField, std::span<const 
         if (!index_.Insert(table.Text(keyField, buffer), row))
             continue;
         for (std::size_t field : fields)
-            values_.push_back(table.AsString(field));
+            values_.emplace_back(table.Text(field, buffer));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -480,6 +481,13 @@ std::string Utf8Suffix(std::string_view utf8, std::size_t count)
 std::string FoldCase(std::string_view utf8)
 {
     std::string folded;
+    FoldCaseInto(utf8, folded);
+    return folded;
+}
+
+void FoldCaseInto(std::string_view utf8, std::string& folded)
+{
+    folded.clear();
     folded.reserve(utf8.size());
     std::size_t pos = 0;
     while (pos < utf8.size()) {
@@ -496,7 +504,6 @@ std::string FoldCase(std::string_view utf8)
             AppendUtf8(folded, FoldCodePoint(read.codePoint));
         pos += read.length;
     }
-    return folded;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b)

@@ -62,6 +62,17 @@ std::string Utf8Suffix(std::string_view utf8, std::size_t count);
 // at least every letter of Windows-1252 (Á/á, Ñ/ñ, Ü/ü, Š/š, Œ/œ, Ÿ/ÿ ...) and Latin,
 // Greek and Cyrillic letters, identically on every platform (no locale involved).
 std::string FoldCase(std::string_view utf8);
+// The same into `out`, whose storage is reused: for searches repeated by the thousand.
+void FoldCaseInto(std::string_view utf8, std::string& out);
+
+// Whether every byte is ASCII, so the text is the same in UTF-8 and every code page here.
+inline bool IsAsciiText(std::string_view text)
+{
+    for (char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // A whole number in signed decimal digits ("-12", "+7", "0042"), as DASTENO writes it.
