@@ -17,6 +17,7 @@ TableLookup::TableLookup(DbfTable& table, std::size_t keyField, std::span<const 
     : width_(fields.size())
 {
     index_.Reserve(table.RecordCount());
+    values_.reserve(table.RecordCount() * width_);
     std::string buffer;
     for (table.First(); !table.Eof(); table.Next()) {
         const auto row = static_cast<std::uint32_t>(index_.Size());
