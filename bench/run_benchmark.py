@@ -19,13 +19,6 @@ import time
 HERE = pathlib.Path(__file__).resolve().parent
 
 
-def measure(command, runs=3):
-    """Runs a command `runs` times; returns the median run's (seconds, peak resident
-    memory in MiB, stdout). Disk flushes vary from run to run; the median steadies them."""
-    results = sorted((measure_once(command) for _ in range(runs)), key=lambda r: r[0])
-    return results[len(results) // 2]
-
-
 def measure_once(command):
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -42,19 +35,24 @@ def floor_parts(text):
     return {key: float(value) for key, value in (line.split() for line in text.splitlines() if line.strip())}
 
 
-def measure_floor(command, runs=3):
-    """Runs the floor program `runs` times, timed as a whole program like ours, with its
-    preparation (reading what it will write) taken out. Returns the median run's
-    (seconds, peak MiB, parts), where parts also holds "other": start-up and exit."""
-    results = []
+def measure_against_floor(ours, floor, runs=5):
+    """Runs our command and the floor program in turn, `runs` times each, so that both
+    meet the same conditions on a machine whose speed drifts (disk syncs, neighbours).
+    The floor is timed as a whole program, as ours is, with its preparation (reading what
+    it will write) taken out. Returns the median runs: ours as (seconds, peak MiB) and
+    the floor's as (seconds, peak MiB, parts), parts holding "other" for start-up and exit."""
+    our_runs, floor_runs = [], []
     for _ in range(runs):
-        seconds, memory, out = measure_once(command)
+        seconds, memory, _ = measure_once(ours)
+        our_runs.append((seconds, memory))
+        seconds, memory, out = measure_once(floor)
         parts = floor_parts(out)
         total = seconds - parts.pop("setup")
         parts["other"] = total - sum(parts.values())
-        results.append((total, memory, parts))
-    results.sort(key=lambda r: r[0])
-    return results[len(results) // 2]
+        floor_runs.append((total, memory, parts))
+    our_runs.sort(key=lambda r: r[0])
+    floor_runs.sort(key=lambda r: r[0])
+    return our_runs[runs // 2], floor_runs[runs // 2]
 
 
 def codes(cli, table, field):
@@ -116,8 +114,8 @@ def main():
         scratch = work / f"scratch-{schools}"
         vtemp.mkdir()
         scratch.mkdir()
-        seconds, memory, _ = measure([cli, "import", str(xml), "--vtemp", str(vtemp)])
-        floor_total, floor_memory, parts = measure_floor([floor, "import", str(xml), str(vtemp), str(scratch)])
+        (seconds, memory), (floor_total, floor_memory, parts) = measure_against_floor(
+            [cli, "import", str(xml), "--vtemp", str(vtemp)], [floor, "import", str(xml), str(vtemp), str(scratch)])
         size = xml.stat().st_size / 1e6
         print(f"| {label} | {size:.1f} | {seconds:.3f} | {floor_total:.3f} ({parts['parse']:.3f} + {parts['write']:.3f} "
               f"+ {parts['other']:.3f}) | {seconds / floor_total:.2f} | {memory:.0f} | {floor_memory:.0f} "
@@ -129,9 +127,10 @@ def main():
                    codes(cli, vtemp / "ASIGNOMT.DBF", "COD"), codes(cli, vtemp / "PROFT.DBF", "ABREV"),
                    codes(cli, vtemp / "AULAT.DBF", "ABREV"))
     xml = work / f"centros-{sizes[-1][1]}.xml"
-    seconds, memory, _ = measure([cli, "export", str(xml), "--vtemp", str(vtemp)])
     output = xml.parent / ("ResultadoOrlavis" + xml.name)
-    floor_total, floor_memory, parts = measure_floor([floor, "export", str(vtemp / "SOLUC.DBF"), str(output), str(work)])
+    measure_once([cli, "export", str(xml), "--vtemp", str(vtemp)])  # the floor saves what this writes
+    (seconds, memory), (floor_total, floor_memory, parts) = measure_against_floor(
+        [cli, "export", str(xml), "--vtemp", str(vtemp)], [floor, "export", str(vtemp / "SOLUC.DBF"), str(output), str(work)])
     print()
     print("| SOLUC rows | SOLUC MB | export s | floor s (read + save + start/exit) | time ratio | export MiB | floor MiB | memory ratio |")
     print("|---|---|---|---|---|---|---|---|")
