@@ -155,7 +155,8 @@ public:
         if (appending_ && field < fields_.size() && fields_[field].type == 'C' && text.size() <= fields_[field].length &&
             IsAsciiText(text)) {
             unsigned char* out = current_.data() + 1 + fields_[field].offset;
-            std::memcpy(out, text.data(), text.size());
+            if (!text.empty())  // an empty view may hold no pointer at all
+                std::memcpy(out, text.data(), text.size());
             std::memset(out + text.size(), ' ', fields_[field].length - text.size());
             return {};
         }

@@ -24,7 +24,7 @@ std::string_view TextIndex::TextOf(const Slot& slot) const
 bool TextIndex::Holds(const Slot& slot, std::string_view text) const
 {
     if (text.size() <= kInline)
-        return slot.length == text.size() && std::memcmp(slot.text, text.data(), text.size()) == 0;
+        return slot.length == text.size() && (text.empty() || std::memcmp(slot.text, text.data(), text.size()) == 0);
     return slot.length == kLong && TextOf(slot) == text;
 }
 
@@ -71,7 +71,8 @@ bool TextIndex::Insert(std::string_view text, std::uint32_t value)
         return false;
     if (text.size() <= kInline) {
         slot.length = static_cast<std::uint8_t>(text.size());
-        std::memcpy(slot.text, text.data(), text.size());
+        if (!text.empty())  // an empty view may hold no pointer at all
+            std::memcpy(slot.text, text.data(), text.size());
         slot.value = value;
     } else {
         if (longTexts_.size() >= std::numeric_limits<std::uint32_t>::max())
