@@ -15,24 +15,6 @@ namespace {
 
 constexpr char kSolution[] = "SOLUC";
 
-// A table of Orlavi's folder searched by its short code, giving the DASTENO identifiers
-// its records hold; held for exclusive use until the run ends.
-class CodeLookup {
-public:
-    CodeLookup(const std::filesystem::path& dir, const char* name, std::string_view keyField,
-               std::initializer_list<std::string_view> fields)
-        : table_(DbfTable::Open(dir / (std::string(name) + ".DBF"))), rows_(table_, keyField, fields)
-    {
-    }
-
-    std::optional<std::span<const std::string>> Find(std::string_view code) const { return rows_.Find(code); }
-    void Prefetch(std::string_view code) const { rows_.Prefetch(code); }
-
-private:
-    DbfTable table_;
-    TableLookup rows_;
-};
-
 struct HeaderValues {
     std::string code, name, year, version;
 };
@@ -82,10 +64,10 @@ ExportResult RunExport(const ExportOptions& options)
 
     // Opened in this order, each for exclusive use, and closed again on every path out.
     DbfTable solution = DbfTable::Open(solutionPath);
-    const CodeLookup groups(options.workingDir, "GRUPOST", "ABREV", {"IDGRUPO", "IDCURSO"});
-    const CodeLookup teachers(options.workingDir, "PROFT", "ABREV", {"IDPROF"});
-    const CodeLookup rooms(options.workingDir, "AULAT", "ABREV", {"IDAULA"});
-    const CodeLookup subjects(options.workingDir, "ASIGNOMT", "COD", {"IDASIG"});
+    const HeldTableLookup groups(options.workingDir / "GRUPOST.DBF", "ABREV", {"IDGRUPO", "IDCURSO"});
+    const HeldTableLookup teachers(options.workingDir / "PROFT.DBF", "ABREV", {"IDPROF"});
+    const HeldTableLookup rooms(options.workingDir / "AULAT.DBF", "ABREV", {"IDAULA"});
+    const HeldTableLookup subjects(options.workingDir / "ASIGNOMT.DBF", "COD", {"IDASIG"});
     // ASIGT is not read, only held, so Orlavi does not rewrite it under the export.
     DbfTable assignments = DbfTable::Open(options.workingDir / "ASIGT.DBF");
 

@@ -1,6 +1,5 @@
 #include <charconv>
 #include <cmath>
-#include <optional>
 #include <vector>
 
 #include "import/code_list.h"
@@ -30,26 +29,6 @@ const FieldSpec kFields[] = {
 enum Field : std::size_t {
     kCAsig, kCProf, kCGrup, kCAula, kTurno, kNivel, kCurso, kGrupo, kHoras, kSesiones, kCTarea, kNConex, kIdCurso,
     kIdGrup, kIdAsig, kIdProf,
-};
-
-// A table this run built, searched by one identifier field and held open until the step
-// ends.
-class Lookup {
-public:
-    Lookup(const ImportContext& context, std::string_view name, std::string_view keyField,
-           std::initializer_list<std::string_view> fields)
-        : table_(DbfTable::Open(context.tableDir / (std::string(name) + ".DBF"))), rows_(table_, keyField, fields)
-    {
-    }
-
-    // The fields of the first record, in stored order, whose key equals `id` exactly;
-    // nothing when there is none.
-    std::optional<std::span<const std::string>> Find(std::string_view id) const { return rows_.Find(id); }
-    void Close() { table_.Close(); }
-
-private:
-    DbfTable table_;
-    TableLookup rows_;
 };
 
 // DASTENO is Spanish and writes "2,5" whatever the machine's settings, so a comma is
@@ -92,9 +71,11 @@ std::string SessionsText(double hours)
 void BuildAssignmentsTable(ImportContext& context)
 {
     DbfTable table = CreateStepTable(context, kTable, kFields);
-    Lookup groups(context, "GRUPOST", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
-    Lookup subjects(context, "ASIGNOMT", "IDASIG", {"COD", "CODTAREA"});
-    Lookup teachers(context, "PROFT", "IDPROF", {"ABREV"});
+    // The tables this run built, searched by DASTENO identifier.
+    HeldTableLookup groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO",
+                           {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
+    HeldTableLookup subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"});
+    HeldTableLookup teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"});
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
     NoteSingleEntry(context, kTable, "dasignatura", entries.size());
     const std::string tableName(kTable);

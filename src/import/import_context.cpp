@@ -9,14 +9,9 @@ namespace pasarela {
 std::string_view Entry::Read(std::string_view attribute) const
 {
     const std::size_t held = std::min(count_, attributes_.size());
-    for (std::size_t a = 0; a < held; ++a) {
-        const char* name = attributes_[a].name;
-        std::size_t i = 0;
-        while (i < attribute.size() && name[i] != '\0' && name[i] == attribute[i])
-            ++i;
-        if (i == attribute.size() && name[i] == '\0')
+    for (std::size_t a = 0; a < held; ++a)
+        if (NameIs(attributes_[a].name, attribute))
             return Trim(attributes_[a].value);
-    }
     if (count_ > held) {
         auto value = element_.Attribute(attribute);
         return value ? Trim(*value) : std::string_view();

@@ -23,6 +23,15 @@ constexpr unsigned char kHeaderEnd = 0x0D;
 constexpr unsigned char kFileEnd = 0x1A;
 constexpr char kDriverName[] = "DBWINUS0";
 
+// A character field's text without the blanks (or NULs, from other programs) that fill
+// it to its width.
+std::string_view WithoutFill(std::string_view raw)
+{
+    while (!raw.empty() && (raw.back() == ' ' || raw.back() == '\0'))
+        raw.remove_suffix(1);
+    return raw;
+}
+
 // A record number as searches keep it: the header counts records in 32 bits.
 std::uint32_t RecordIndex(std::size_t record) { return static_cast<std::uint32_t>(record); }
 
@@ -625,12 +634,9 @@ DbfValue DbfTable::Value(std::size_t field) const
     case 'V':
     case 'Q':
     case 'W': {
-        std::string_view text = raw;
-        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-            text.remove_suffix(1);
         if (f.type == 'C' || f.type == 'V') {
             value.kind = DbfValue::Kind::Text;
-            value.text = DecodeToUtf8(text, codePage_);
+            value.text = DecodeToUtf8(WithoutFill(raw), codePage_);
         }
         break;  // binary varchar/blob: read as empty
     }
@@ -768,9 +774,7 @@ std::string_view DbfTable::Text(std::size_t field, std::string& buffer) const
 {
     const DbfField& f = CheckedField(field);
     if (f.type == 'C') {
-        std::string_view text = Raw(field);
-        while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-            text.remove_suffix(1);
+        const std::string_view text = WithoutFill(Raw(field));
         if (IsAsciiText(text))
             return text;
     }
@@ -913,18 +917,6 @@ StoreNote DbfTable::StoreString(std::size_t field, std::string_view text)
     StoreNote note;
     switch (f.type) {
     case 'C': {
-        // Most texts are plain ASCII, which is the same in Windows-1252: stored as they
-        // come, without building an encoded copy.
-        if (IsAsciiText(text)) {
-            std::size_t size = text.size();
-            if (size > f.length) {
-                note.truncated = text.find_first_not_of(' ', f.length) != std::string_view::npos;
-                size = f.length;
-            }
-            std::memcpy(out, text.data(), size);
-            std::memset(out + size, ' ', f.length - size);
-            return note;
-        }
         EncodedText encoded = Utf8ToWindows1252(text);
         note.replaced = encoded.replaced;
         std::size_t size = encoded.bytes.size();

@@ -18,16 +18,9 @@ void RunReport::SetRows(const std::string& table, std::size_t rows)
 
 void RunReport::Note(std::string table, std::string reason, std::string entry)
 {
-    // Notices of one kind tend to come one after another: the count of the last kind
-    // is kept at hand instead of being searched for each time.
-    if (last_.count == nullptr || last_.kind->first != table || last_.kind->second != reason) {
-        auto [it, fresh] = counts_.try_emplace(std::make_pair(table, reason), 0);
-        if (fresh)
-            reasonOrder_.push_back(it->first);
-        last_.kind = &it->first;
-        last_.count = &it->second;
-    }
-    ++*last_.count;
+    auto key = std::make_pair(table, reason);
+    if (counts_[key]++ == 0)
+        reasonOrder_.push_back(key);
     notices_.push_back({std::move(table), std::move(reason), std::move(entry)});
 }
 

@@ -40,22 +40,6 @@ private:
     std::vector<Notice> notices_;
     std::map<std::pair<std::string, std::string>, std::size_t> counts_;
     std::vector<std::pair<std::string, std::string>> reasonOrder_;
-    // The kind of the last notice and its count, pointing into counts_ (whose nodes stay
-    // where they are). A copied report starts without it, so it never points into
-    // another report's map.
-    struct LastKind {
-        const std::pair<std::string, std::string>* kind = nullptr;
-        std::size_t* count = nullptr;
-        LastKind() = default;
-        LastKind(const LastKind&) {}
-        LastKind& operator=(const LastKind&)
-        {
-            kind = nullptr;
-            count = nullptr;
-            return *this;
-        }
-    };
-    LastKind last_;
 };
 
 // Writes the report's full text to a file (replaced only once written).

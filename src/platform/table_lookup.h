@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <filesystem>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -41,6 +42,25 @@ private:
     TextIndex index_;
     std::size_t width_;
     std::vector<std::string> values_;  // width_ per distinct key, in stored order
+};
+
+// A table opened for exclusive use and searched through a TableLookup: a run holds the
+// tables it reads until it ends, so Orlavi cannot rewrite them under it.
+class HeldTableLookup {
+public:
+    HeldTableLookup(const std::filesystem::path& path, std::string_view keyField,
+                    std::initializer_list<std::string_view> fields)
+        : table_(DbfTable::Open(path)), rows_(table_, keyField, fields)
+    {
+    }
+
+    std::optional<std::span<const std::string>> Find(std::string_view key) const { return rows_.Find(key); }
+    void Prefetch(std::string_view key) const { rows_.Prefetch(key); }
+    void Close() { table_.Close(); }
+
+private:
+    DbfTable table_;
+    TableLookup rows_;
 };
 
 }  // namespace pasarela

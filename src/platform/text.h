@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,13 +12,6 @@ namespace pasarela {
 // Without every leading and trailing character whose code is 32 or below; a view into
 // `text`, so it lives as long as `text` does.
 std::string_view Trim(std::string_view text);
-
-// Hashes std::string keys so that a map can also be searched with a view, without
-// building a string for each search.
-struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
-};
 
 // Single-byte code pages that DBF files are found in.
 enum class CodePage {

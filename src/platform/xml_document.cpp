@@ -621,15 +621,9 @@ std::string_view XmlElement::Name() const
 
 std::optional<std::string_view> XmlElement::Attribute(std::string_view name) const
 {
-    // Compared in place, without measuring every name first: entries are read by the
-    // hundred thousand.
     for (pugi::xml_attribute attribute = pugi::xml_node(node_).first_attribute(); attribute;
          attribute = attribute.next_attribute()) {
-        const char* candidate = attribute.name();
-        std::size_t i = 0;
-        while (i < name.size() && candidate[i] != '\0' && candidate[i] == name[i])
-            ++i;
-        if (i == name.size() && candidate[i] == '\0')
+        if (NameIs(attribute.name(), name))
             return std::string_view(attribute.value());
     }
     return std::nullopt;

@@ -43,6 +43,16 @@ struct XmlAttributeRef {
     const char* value;
 };
 
+// Whether the NUL-terminated `name` is exactly `wanted`. Compared in place, without
+// measuring `name` first: entries are read by the hundred thousand.
+inline bool NameIs(const char* name, std::string_view wanted)
+{
+    std::size_t i = 0;
+    while (i < wanted.size() && name[i] != '\0' && name[i] == wanted[i])
+        ++i;
+    return i == wanted.size() && name[i] == '\0';
+}
+
 // A handle on an element of an XmlDocument; cheap to copy, valid while the element is in
 // its document and the document lives.
 class XmlElement {
