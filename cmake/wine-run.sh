@@ -5,7 +5,8 @@
 #
 # PREFIX is the Wine prefix (build/windows/wineprefix for the windows preset). It is
 # created on first use with `wineboot -i`, under a lock so that parallel ctest runs wait
-# for one another instead of racing. Debian's wine32 makes a 32-bit prefix by default.
+# for one another instead of racing. The Wine loader (32- or 64-bit) is picked from the
+# program itself (wine-loader.sh); a prefix serves one kind of build.
 #
 # Every environment variable named PASARELA_* whose value is an absolute Linux path
 # (PASARELA_CLI, PASARELA_SOURCE_DIR, ...) reaches the program in its Windows form,
@@ -21,6 +22,8 @@ if (( $# < 2 )); then
 fi
 prefix=$(realpath -m -- "$1")  # Wine wants an absolute path
 shift
+. "$(dirname "$0")/wine-loader.sh"
+use_wine_for "$1"
 
 mkdir -p "$(dirname "$prefix")"
 export WINEPREFIX=$prefix
@@ -32,7 +35,7 @@ if [[ ! -f $prefix/.pasarela-ready ]]; then
     # A prefix without the marker is left over from an interrupted start: begin afresh.
     rm -rf "$prefix"
     # No Mono or Gecko: the programs need neither, and their installers would ask.
-    if ! WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 wineboot -i >"$prefix.log" 2>&1; then
+    if ! WINEDLLOVERRIDES="mscoree,mshtml=" timeout 300 "${wine[@]}" wineboot -i >"$prefix.log" 2>&1; then
         echo "$0: could not create the Wine prefix $prefix (log: $prefix.log)" >&2
         exit 1
     fi
@@ -49,7 +52,7 @@ while IFS= read -r name; do
 done < <(compgen -e | grep '^PASARELA_' || true)
 
 status=0
-timeout --kill-after=10 600 wine "$@" || status=$?
+timeout --kill-after=10 600 "${wine[@]}" "$@" || status=$?
 if (( status == 124 )); then
     echo "$0: $1 was stopped after 600 s" >&2
 fi

@@ -21,7 +21,7 @@ fi
 exe=$(realpath -- "$1")
 source_dir=$(realpath -- "$2")
 screenshot=${3:+$(realpath -m -- "$3")}
-for tool in wine wineboot wineserver Xvfb xdotool import convert; do
+for tool in file wineserver Xvfb xdotool import convert; do
     if ! command -v "$tool" >/dev/null; then
         echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
         exit 1
@@ -49,7 +49,8 @@ trap cleanup EXIT
 export WINEPREFIX=$work/prefix
 export WINEDEBUG=-all,+msgbox  # each message box's text lands in the program's log
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers asking questions
-unset WINEARCH
+. "$source_dir/cmake/wine-loader.sh"
+use_wine_for "$exe"  # the 32- or 64-bit loader, as the build is
 started=$SECONDS
 
 # A display of our own: Xvfb picks a free number and writes it to fd 3 once listening.
@@ -65,7 +66,7 @@ if [[ ! -s $work/display ]]; then
 fi
 export DISPLAY=:$(head -n 1 "$work/display")
 
-if ! timeout 300 wineboot -i >"$work/wineboot.log" 2>&1; then
+if ! timeout 300 "${wine[@]}" wineboot -i >"$work/wineboot.log" 2>&1; then
     echo "$0: could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")" >&2
     exit 1
 fi
@@ -142,7 +143,7 @@ start_program() {
     cp "$exe" "$folder/Pasarela.exe"
     run_log=$work/$test_name.log
     messages_seen=0
-    timeout --kill-after=10 120 wine "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
+    timeout --kill-after=10 120 "${wine[@]}" "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
     program_pid=$!
 }
 
@@ -409,7 +410,7 @@ echo "$test_name: $((SECONDS - begun)) s"
 # --- At 150 % (144 DPI) the window, its areas and their contents grow by half.
 test_name=dpi_150
 begun=$SECONDS
-wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+"${wine[@]}" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
 start_program "$work/dpi"
 id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
 sleep 1
