@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "app/version.h"
 #include "app/win32/glyphs.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/wide_text.h"
@@ -19,7 +20,8 @@ constexpr wchar_t kTitle[] = L"Pasarela";
 constexpr wchar_t kFileDialogTitle[] = L"Seleccione Archivo XML obtenido de DASTENO";
 constexpr wchar_t kImportCaption[] = L"Transformar datos desde DASTENO hacia Orlavi ";
 constexpr wchar_t kExportCaption[] = L"Transformar datos desde Orlavi hacia DASTENO";
-constexpr wchar_t kVersionLine[] = L"Pasarela para OV18 V-1.0";
+// The program's name and version, then the Orlavi release it works with.
+constexpr wchar_t kVersionLine[] = L"Pasarela " PASARELA_VERSION L" para OV18 V-1.0";
 // The help's topic for this window, also asked for by F1.
 constexpr unsigned long kHelpContext = 3;
 
