@@ -138,15 +138,19 @@ void SaveReportKeepingEarlier(const std::filesystem::path& path, const RunReport
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) {
         const std::string stamp = WrittenStamp(path);
-        const std::filesystem::path keptStem = folder / (path.stem().native() + PathFromUtf8(stamp).native());
-        std::filesystem::path keptPath = keptStem;
-        keptPath += path.extension();
+        const auto keptName = [&](int counter) {
+            std::string tail = stamp;
+            if (counter > 1)
+                tail.append(1, '-').append(std::to_string(counter));
+            std::filesystem::path name = folder / path.stem();
+            name += PathFromUtf8(tail);
+            name += path.extension();
+            return name;
+        };
         // Two reports within one second: the later keeps a counter rather than replace the other.
-        for (int counter = 2; std::filesystem::exists(keptPath, ec); ++counter) {
-            keptPath = keptStem;
-            keptPath += "-" + std::to_string(counter);
-            keptPath += path.extension();
-        }
+        std::filesystem::path keptPath = keptName(1);
+        for (int counter = 2; std::filesystem::exists(keptPath, ec); ++counter)
+            keptPath = keptName(counter);
         ReplaceFileChecked(path, keptPath);
     }
     out.Commit();

@@ -2,12 +2,14 @@
 # What scripts/release made, checked as a school receives it:
 #   the zip: its four files, 32-bit programs, one version in the file names, --version,
 #     the version resource and the window's version line, LEEME.txt for Notepad with
-#     pugixml's licence;
+#     the licences of pugixml and winpthreads;
 #   the help file: a CHM that holds every page of docs/help and maps context number 3 to
 #     the main window's page;
 #   the help calls, under Wine on a private X server: the "F1 Ayuda" button asks the
 #     viewer for the contents (HH_DISPLAY_TOC) and F1 for context 3, which reaches
 #     ventana.html (read from Wine's htmlhelp trace);
+#   started as Orlavi starts it, the file dialog and the message each have a task-bar
+#     button (no _NET_WM_STATE_SKIP_TASKBAR under Wine);
 #   the installer: what it holds (7z), and, where this host runs 32-bit programs (NSIS
 #     installers are 32-bit), a silent install into a folder that already has an
 #     Orlavi.ini, then a silent uninstall, with the Start menu, the "Programs and
@@ -25,7 +27,7 @@ fi
 source_dir=$(realpath -- "$1")
 zip_file=$(realpath -- "$2")
 setup_file=$(realpath -- "$3")
-for tool in unzip 7z extract_chmLib file strings wine wineboot wineserver Xvfb xdotool; do
+for tool in unzip 7z extract_chmLib file strings wine wineboot wineserver Xvfb xdotool xprop; do
     if ! command -v "$tool" >/dev/null; then
         echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
         exit 1
@@ -104,6 +106,7 @@ leeme=$app/LEEME.txt
 grep -q "Pasarela $version"$'\r$' "$leeme" || fail "LEEME.txt does not name Pasarela $version"
 grep -q "Arseny Kapoulkine" "$leeme" && grep -q "Permission is hereby granted" "$leeme" ||
     fail "LEEME.txt lacks pugixml's MIT notice"
+grep -q "mingw-w64 project" "$leeme" && grep -q "Lockless Inc." "$leeme" || fail "LEEME.txt lacks winpthreads' notices"
 echo "zip: checked ($version)"
 
 # --- The help file --------------------------------------------------------------------
@@ -248,6 +251,41 @@ kill -0 "$program_pid" 2>/dev/null && fail "Pasarela.exe did not end"
 wait "$program_pid" 2>/dev/null || true
 program_pid=
 echo "help calls: checked"
+
+# --- Started as Orlavi starts it, the file dialog and the message come before the window
+# shows. Each must have a task-bar button of its own (Wine marks a window that has none
+# with _NET_WM_STATE_SKIP_TASKBAR, as it does for one owned by a hidden window), or one
+# that opens behind Orlavi cannot be found.
+section=batch_dialogs
+run_log=$work/batch.log
+batch=$work/batch
+mkdir -p "$batch"
+cp "$app/Pasarela.exe" "$batch/"
+mkdir -p "$WINEPREFIX/drive_c/VTEMP"
+taskbar_state() { xprop -id "$1" _NET_WM_STATE WM_TRANSIENT_FOR 2>&1 | tr '\n' ' '; }
+WINEDEBUG=-all,+msgbox timeout --kill-after=10 180 wine "$batch/Pasarela.exe" exportar x >"$run_log" 2>&1 &
+program_pid=$!
+dialog=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
+state=$(taskbar_state "$dialog")
+[[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
+    fail "the file dialog has no task-bar button of its own: $state"
+press "$dialog" Escape
+message=$(wait_window '^Pasarela$') || die "no message box appeared after the cancelled dialog"
+state=$(taskbar_state "$message")
+[[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
+    fail "the message box has no task-bar button of its own: $state"
+grep -aq 'MSGBOX_OnInit L"No existe archivo"' "$run_log" || fail "the message was not 'No existe archivo'"
+press "$message" Return
+for _ in $(seq 60); do
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 1
+done
+status=0
+wait "$program_pid" 2>/dev/null || status=$?
+program_pid=
+[[ $status == 2 ]] || fail "a cancelled batch import ended with status $status, expected 2"
+grep -q 'Transformado=-1' "$batch/Orlavi.ini" 2>/dev/null || fail "Orlavi.ini does not hold -1"
+echo "batch dialogs: checked"
 
 # --- Silent install and uninstall -------------------------------------------------------
 section=installer
