@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/dump.h"
+#include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
 #include "platform/environment.h"
@@ -13,8 +14,6 @@
 
 namespace pasarela {
 namespace {
-
-constexpr char kVersion[] = "1.0";
 
 constexpr char kUsage[] =
     "Uso:\n"
@@ -146,7 +145,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kCliOk;
     }
     if (args[0] == "--version") {
-        out << "pasarela-cli " << kVersion << "\n";
+        out << "pasarela-cli " << PASARELA_VERSION << "\n";
         return kCliOk;
     }
     try {

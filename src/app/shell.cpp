@@ -12,6 +12,9 @@ namespace {
 constexpr char kSettingsSection[] = "Transformadores";
 constexpr char kSettingsKey[] = "Transformado";
 constexpr char kFinished[] = "Proceso finalizado";
+constexpr char kReportName[] = "PASARELA-INFORME.TXT";
+// Earlier reports kept beside the latest, so a second run does not wipe out the first one's.
+constexpr std::size_t kEarlierReportsKept = 5;
 
 std::string LowerAsciiLetters(std::string text)
 {
@@ -132,9 +135,9 @@ void Shell::RunJob(const std::function<RunReport()>& job)
     ui_.SetBusy(true);
     try {
         RunReport report = job();
-        const auto reportFile = settings_.workingDir / "PASARELA-INFORME.TXT";
+        const auto reportFile = settings_.workingDir / kReportName;
         if (report.HasNotices())
-            SaveReport(reportFile, report);
+            SaveReportKeepingEarlier(reportFile, report, kEarlierReportsKept);
         Finish(FinishedMessage(report, reportFile));
     } catch (const MissingInputError& e) {
         ui_.SetBusy(false);

@@ -1,8 +1,15 @@
 #include "platform/run_report.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
 
 #include "platform/atomic_file.h"
+#include "platform/date_stamp.h"
+#include "platform/environment.h"
+#include "platform/error.h"
+#include "platform/file.h"
 
 namespace pasarela {
 
@@ -72,6 +79,90 @@ void SaveReport(const std::filesystem::path& path, const RunReport& report)
     AtomicFile out(path);
     out.Write(report.FullText());
     out.Commit();
+}
+
+std::string NotepadText(std::string_view text)
+{
+    std::string out = "\xEF\xBB\xBF";
+    out.reserve(text.size() + text.size() / 16 + 3);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+namespace {
+
+// "-YYYYMMDD-HHMMSS" for the local time at which a file was last written.
+std::string WrittenStamp(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    const auto when = ec ? std::chrono::system_clock::now()
+                         : std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+                               std::chrono::file_clock::to_sys(written));
+    const std::tm local = LocalTime(when);
+    char stamp[80];
+    std::snprintf(stamp, sizeof stamp, "-%04d%02d%02d-%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return stamp;
+}
+
+// Whether `name` is `stem`, a stamp made by WrittenStamp (perhaps with a counter) and `extension`.
+bool IsKeptName(std::u8string_view name, std::u8string_view stem, std::u8string_view extension)
+{
+    if (name.size() < stem.size() + 16 + extension.size() || !name.starts_with(stem) || !name.ends_with(extension))
+        return false;
+    const std::u8string_view stamp = name.substr(stem.size(), 16);
+    for (std::size_t i = 0; i < stamp.size(); ++i) {
+        const bool dash = i == 0 || i == 9;
+        if (dash ? stamp[i] != u8'-' : (stamp[i] < u8'0' || stamp[i] > u8'9'))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void SaveReportKeepingEarlier(const std::filesystem::path& path, const RunReport& report, std::size_t kept)
+{
+    // Written aside first: should the rest fail, the latest report is still the earlier one.
+    AtomicFile out(path);
+    out.Write(NotepadText(report.FullText()));
+
+    const std::filesystem::path folder = path.parent_path();
+    const std::u8string stem = path.stem().u8string();
+    const std::u8string extension = path.extension().u8string();
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(path, ec)) {
+        const std::string stamp = WrittenStamp(path);
+        const auto keptName = [&](int counter) {
+            std::string tail = stamp;
+            if (counter > 1)
+                tail.append(1, '-').append(std::to_string(counter));
+            std::filesystem::path name = folder / path.stem();
+            name += PathFromUtf8(tail);
+            name += path.extension();
+            return name;
+        };
+        // Two reports within one second: the later keeps a counter rather than replace the other.
+        std::filesystem::path keptPath = keptName(1);
+        for (int counter = 2; std::filesystem::exists(keptPath, ec); ++counter)
+            keptPath = keptName(counter);
+        ReplaceFileChecked(path, keptPath);
+    }
+    out.Commit();
+
+    // The kept names sort by their time, oldest first.
+    std::vector<std::filesystem::path> earlier;
+    for (const auto& item : std::filesystem::directory_iterator(folder, ec))
+        if (IsKeptName(item.path().filename().u8string(), stem, extension) && item.is_regular_file(ec))
+            earlier.push_back(item.path());
+    std::sort(earlier.begin(), earlier.end());
+    for (std::size_t i = 0; i + kept < earlier.size(); ++i)
+        RemoveFile(earlier[i]);
 }
 
 }  // namespace pasarela

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -44,5 +45,16 @@ private:
 
 // Writes the report's full text to a file (replaced only once written).
 void SaveReport(const std::filesystem::path& path, const RunReport& report);
+
+// UTF-8 text as Notepad opens it: a byte order mark first (without one, older Notepads
+// read the bytes in the ANSI code page and garble every accented letter) and CR LF lines.
+std::string NotepadText(std::string_view text);
+
+// Writes the report for a person to open in Notepad (NotepadText) as `path`, which always
+// holds the latest one. The report it replaces is kept beside it, named after the time it
+// was written (PASARELA-INFORME.TXT becomes PASARELA-INFORME-20260310-093005.TXT), and
+// of those kept reports only the newest `kept` stay. Throws Error as AtomicFile does; the
+// earlier report survives any failure.
+void SaveReportKeepingEarlier(const std::filesystem::path& path, const RunReport& report, std::size_t kept);
 
 }  // namespace pasarela

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/version.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
 
@@ -82,7 +83,7 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput)
     const Case cases[] = {
         {{"--help"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
         {{"-h"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
-        {{"--version"}, "pasarela-cli 1.0\n"},
+        {{"--version"}, "pasarela-cli " PASARELA_VERSION "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -91,7 +92,7 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput)
         EXPECT_THAT(result.out, StartsWith(c.start));
         EXPECT_THAT(result.err, IsEmpty());
     }
-    EXPECT_EQ(RunCommand({"--version"}).out, "pasarela-cli 1.0\n");
+    EXPECT_EQ(RunCommand({"--version"}).out, "pasarela-cli " PASARELA_VERSION "\n");
 }
 
 class CliFilesTest : public test::TempFolderTest {

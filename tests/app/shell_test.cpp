@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -400,6 +401,27 @@ TEST_F(ShellTest, CompletionMessagePointsAtTheReportOfAlteredEntries)
                             "Informe completo en:\r\n" + DisplayPath(report)));
     EXPECT_THAT(test::ReadFileBytes(report), HasSubstr("PROFT | código repetido o largo: se usa otro"));
     EXPECT_EQ(shell.TransformResult(), 1);
+}
+
+TEST_F(ShellTest, ReportIsForNotepadAndTheOneBeforeItIsKept)
+{
+    Shell shell = Start(kInteractive);
+    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+    shell.RunImport();
+    const auto report = workDir_ / "PASARELA-INFORME.TXT";
+    std::filesystem::last_write_time(report, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+
+    shell.RunImport();
+
+    // Notepad reads UTF-8 reliably only after a byte order mark, and wants CR LF lines.
+    EXPECT_THAT(test::ReadFileBytes(report), StartsWith("\xEF\xBB\xBFResumen\r\n"));
+    std::vector<std::string> kept;
+    for (const auto& item : std::filesystem::directory_iterator(workDir_))
+        if (item.path().filename().string().starts_with("PASARELA-INFORME-"))
+            kept.push_back(item.path().filename().string());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(test::ReadFileBytes(workDir_ / kept[0]).substr(0, 3), "\xEF\xBB\xBF");
 }
 
 TEST_F(ShellTest, BatchModeWithAnUnrecognisedWordStartsNothingAndLeaves0)

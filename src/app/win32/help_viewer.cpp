@@ -7,27 +7,19 @@
 #include "platform/file.h"
 
 namespace pasarela {
-namespace {
-
-// Commands of the viewer's HtmlHelpW entry point (htmlhelp.h, which MinGW does not ship).
-constexpr UINT kDisplayContents = 0x0003;  // HH_DISPLAY_TOC
-constexpr UINT kHelpContext = 0x000F;      // HH_HELP_CONTEXT
-constexpr UINT kCloseAll = 0x0012;         // HH_CLOSE_ALL
-
-}  // namespace
 
 HelpViewer::HelpViewer(std::filesystem::path helpFile) : helpFile_(std::move(helpFile)) {}
 
 HelpViewer::~HelpViewer()
 {
     if (htmlHelp_ != nullptr)
-        htmlHelp_(nullptr, nullptr, kCloseAll, 0);
+        htmlHelp_(nullptr, nullptr, HH_CLOSE_ALL, 0);
     // The library stays loaded: unloading it while its windows wind down would crash.
 }
 
-void HelpViewer::ShowContents(HWND owner) { Call(owner, kDisplayContents, 0); }
+void HelpViewer::ShowContents(HWND owner) { Call(owner, HH_DISPLAY_TOC, 0); }
 
-void HelpViewer::ShowTopic(HWND owner, unsigned long context) { Call(owner, kHelpContext, context); }
+void HelpViewer::ShowTopic(HWND owner, unsigned long context) { Call(owner, HH_HELP_CONTEXT, context); }
 
 void HelpViewer::Call(HWND owner, UINT command, DWORD_PTR data)
 {

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <windows.h>
+#include <htmlhelp.h>
 
 #include <filesystem>
 
 namespace pasarela {
 
 // The program's compiled-HTML help; hhctrl.ocx is loaded on first use, so Windows without it still runs.
+// Its entry point is looked up by name rather than linked through htmlhelp.lib, for the same reason.
 class HelpViewer {
 public:
     explicit HelpViewer(std::filesystem::path helpFile);
@@ -20,7 +22,7 @@ public:
     void ShowTopic(HWND owner, unsigned long context);
 
 private:
-    using HtmlHelpFunction = HWND(WINAPI*)(HWND, LPCWSTR, UINT, DWORD_PTR);
+    using HtmlHelpFunction = decltype(&HtmlHelpW);
 
     void Call(HWND owner, UINT command, DWORD_PTR data);
 

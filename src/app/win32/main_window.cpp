@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "app/version.h"
 #include "app/win32/glyphs.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/wide_text.h"
@@ -19,7 +20,8 @@ constexpr wchar_t kTitle[] = L"Pasarela";
 constexpr wchar_t kFileDialogTitle[] = L"Seleccione Archivo XML obtenido de DASTENO";
 constexpr wchar_t kImportCaption[] = L"Transformar datos desde DASTENO hacia Orlavi ";
 constexpr wchar_t kExportCaption[] = L"Transformar datos desde Orlavi hacia DASTENO";
-constexpr wchar_t kVersionLine[] = L"Pasarela para OV18 V-1.0";
+// The program's name and version, then the Orlavi release it works with.
+constexpr wchar_t kVersionLine[] = L"Pasarela " PASARELA_VERSION L" para OV18 V-1.0";
 // The help's topic for this window, also asked for by F1.
 constexpr unsigned long kHelpContext = 3;
 
@@ -465,7 +467,7 @@ std::optional<std::filesystem::path> MainWindow::PickXmlFile()
     std::wstring name(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = window_;
+    dialog.hwndOwner = DialogOwner();
     dialog.lpstrFilter = L"*.xml\0*.xml\0";
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = name.data();
@@ -484,7 +486,18 @@ std::optional<std::filesystem::path> MainWindow::PickXmlFile()
 
 void MainWindow::ShowMessage(const std::string& text)
 {
-    MessageBoxW(window_, Widen(text).c_str(), kTitle, MB_OK);
+    HWND owner = DialogOwner();
+    // Without an owner the box needs telling to keep the thread's windows waiting and to come to the front.
+    const UINT alone = owner == nullptr ? MB_TASKMODAL | MB_SETFOREGROUND : 0;
+    MessageBoxW(owner, Widen(text).c_str(), kTitle, MB_OK | alone);
+}
+
+// A batch job runs before the window shows, and Windows gives a window owned by a hidden
+// one no task-bar button: a dialog that opened behind Orlavi could not be found. Until the
+// window shows, its dialogs and messages stand alone, each with a task-bar button.
+HWND MainWindow::DialogOwner() const
+{
+    return window_ != nullptr && IsWindowVisible(window_) != FALSE ? window_ : nullptr;
 }
 
 void MainWindow::SetBusy(bool busy)

@@ -41,6 +41,8 @@ private:
 
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The owner for the jobs' dialogs and messages: the window once shown, none before.
+    HWND DialogOwner() const;
     void Create();
     HWND CreateButton(int id, const wchar_t* caption, bool visible);
     void ApplyDpi(UINT dpi);

@@ -1,0 +1,358 @@
+#!/usr/bin/env bash
+# What scripts/release made, checked as a school receives it:
+#   the zip: its four files, 32-bit programs, one version in the file names, --version,
+#     the version resource and the window's version line, LEEME.txt for Notepad with
+#     the licences of pugixml and winpthreads;
+#   the help file: a CHM that holds every page of docs/help and maps context number 3 to
+#     the main window's page;
+#   the help calls, under Wine on a private X server: the "F1 Ayuda" button asks the
+#     viewer for the contents (HH_DISPLAY_TOC) and F1 for context 3, which reaches
+#     ventana.html (read from Wine's htmlhelp trace);
+#   started as Orlavi starts it, the file dialog and the message each have a task-bar
+#     button (no _NET_WM_STATE_SKIP_TASKBAR under Wine);
+#   the installer: what it holds (7z), and, where this host runs 32-bit programs (NSIS
+#     installers are 32-bit), a silent install into a folder that already has an
+#     Orlavi.ini, then a silent uninstall, with the Start menu, the "Programs and
+#     Features" entry and Orlavi.ini checked at each step.
+#
+#   release_test.sh SOURCE_DIR dist/Pasarela-<version>-win32.zip dist/Pasarela-<version>-setup.exe [WINDOWS64_DIR]
+#
+# On a host that runs no 32-bit programs, the checks under Wine (help calls, --version,
+# batch dialogs) run the 64-bit build of the same sources in WINDOWS64_DIR (the windows64
+# preset's folder) with the zip's DASTENO.chm beside it; the installer is then only listed.
+#
+# Every wait is bounded; the prefix, the X server and the files go at exit.
+set -euo pipefail
+
+if (( $# != 3 && $# != 4 )); then
+    echo "usage: $0 SOURCE_DIR ZIP SETUP.exe [WINDOWS64_DIR]" >&2
+    exit 2
+fi
+source_dir=$(realpath -- "$1")
+zip_file=$(realpath -- "$2")
+setup_file=$(realpath -- "$3")
+windows64_dir=${4:+$(realpath -- "$4")}
+for tool in unzip 7z extract_chmLib file strings wineserver Xvfb xdotool xprop; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pasarela-release.XXXXXX")
+xvfb_pid=
+program_pid=
+cleanup() {
+    if [[ -n $program_pid ]]; then
+        kill "$program_pid" 2>/dev/null || true
+    fi
+    if [[ -d $work/prefix ]]; then
+        WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
+    fi
+    if [[ -n $xvfb_pid ]]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+section=
+fail() {
+    echo "FAIL [$section]: $*" >&2
+    failures=$((failures + 1))
+}
+die() {
+    fail "$*"
+    echo "  visible windows:" >&2
+    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
+        echo "    $id '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
+    done
+    exit 1
+}
+
+# --- The zip ---------------------------------------------------------------------------
+section=zip
+version=$(basename "$zip_file")
+version=${version#Pasarela-}
+version=${version%-win32.zip}
+[[ $version =~ ^[0-9]+\.[0-9]+\.[0-9]+$ ]] || die "the zip's name $(basename "$zip_file") carries no version"
+[[ $(basename "$setup_file") == "Pasarela-$version-setup.exe" ]] ||
+    fail "the installer is $(basename "$setup_file"), expected Pasarela-$version-setup.exe"
+project_version=$(sed -n 's/^project(Pasarela VERSION \([0-9.]*\) .*/\1/p' "$source_dir/CMakeLists.txt")
+[[ $version == "$project_version" ]] || fail "release $version, but CMakeLists.txt sets $project_version"
+
+app=$work/app
+mkdir -p "$app"
+unzip -q "$zip_file" -d "$app"
+listed=$(cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
+[[ $listed == "DASTENO.chm LEEME.txt Pasarela.exe pasarela-cli.exe " ]] ||
+    fail "the zip holds '$listed', expected DASTENO.chm LEEME.txt Pasarela.exe pasarela-cli.exe"
+[[ $(file -b "$app/Pasarela.exe") == "PE32 executable (GUI) Intel 80386"* ]] ||
+    fail "Pasarela.exe is $(file -b "$app/Pasarela.exe")"
+[[ $(file -b "$app/pasarela-cli.exe") == "PE32 executable (console) Intel 80386"* ]] ||
+    fail "pasarela-cli.exe is $(file -b "$app/pasarela-cli.exe")"
+
+# The version resource's texts and the window's version line, as Windows reads them (UTF-16).
+resource_value() { strings -el "$1" | grep -x -A1 "$2" | sed -n 2p; }
+[[ $(resource_value "$app/Pasarela.exe" ProductVersion) == "$version" ]] ||
+    fail "Pasarela.exe's ProductVersion is '$(resource_value "$app/Pasarela.exe" ProductVersion)', expected $version"
+[[ $(resource_value "$app/Pasarela.exe" FileVersion) == "$version.0" ]] ||
+    fail "Pasarela.exe's FileVersion is '$(resource_value "$app/Pasarela.exe" FileVersion)', expected $version.0"
+[[ $(resource_value "$setup_file" ProductVersion) == "$version" ]] ||
+    fail "the installer's ProductVersion is '$(resource_value "$setup_file" ProductVersion)', expected $version"
+strings -el "$app/Pasarela.exe" | grep -qx "Pasarela $version para OV18 V-1.0" ||
+    fail "Pasarela.exe lacks the version line 'Pasarela $version para OV18 V-1.0'"
+
+leeme=$app/LEEME.txt
+[[ $(head -c 3 "$leeme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "LEEME.txt does not start with a UTF-8 byte order mark"
+[[ $(grep -c $'\r$' "$leeme") == $(wc -l <"$leeme") ]] || fail "LEEME.txt has lines without CR LF"
+grep -q "Pasarela $version"$'\r$' "$leeme" || fail "LEEME.txt does not name Pasarela $version"
+grep -q "Arseny Kapoulkine" "$leeme" && grep -q "Permission is hereby granted" "$leeme" ||
+    fail "LEEME.txt lacks pugixml's MIT notice"
+grep -q "mingw-w64 project" "$leeme" && grep -q "Lockless Inc." "$leeme" || fail "LEEME.txt lacks winpthreads' notices"
+echo "zip: checked ($version)"
+
+# --- The help file --------------------------------------------------------------------
+section=chm
+chm=$work/chm
+mkdir -p "$chm"
+[[ $(file -b "$app/DASTENO.chm") == "MS Windows HtmlHelp Data"* ]] || fail "DASTENO.chm is $(file -b "$app/DASTENO.chm")"
+extract_chmLib "$app/DASTENO.chm" "$chm" >"$work/extract.log" 2>&1 || die "extract_chmLib failed: $(cat "$work/extract.log")"
+for page in "$source_dir"/docs/help/*.html "$source_dir"/docs/help/*.css "$source_dir"/docs/help/*.hhc; do
+    name=$(basename "$page")
+    cmp -s "$page" "$chm/$name" || fail "the CHM lacks $name, or holds another one"
+done
+# Each page's links lead to pages the CHM holds.
+for page in "$chm"/*.html; do
+    grep -o 'href="[^"#]*' "$page" | sed 's/^href="//' | while read -r target; do
+        [[ -f $chm/$target ]] || echo "$(basename "$page") links to $target, which the CHM lacks"
+    done
+done >"$work/links.log"
+[[ ! -s $work/links.log ]] || fail "broken links: $(cat "$work/links.log")"
+# The context table: #IVB is a byte count and then pairs of 32-bit numbers (context,
+# offset of its page's name in #STRINGS).
+context_page=
+if [[ -f $chm/#IVB && -f $chm/#STRINGS ]]; then
+    read -r -a ivb <<<"$(od -An -v -tu4 "$chm/#IVB")"
+    for ((i = 1; i + 1 < ${#ivb[@]}; i += 2)); do
+        if ((ivb[i] == 3)); then
+            context_page=$(tail -c +$((ivb[i + 1] + 1)) "$chm/#STRINGS" | tr '\0' '\n' | head -n 1)
+        fi
+    done
+fi
+[[ $context_page == "/ventana.html" || $context_page == "ventana.html" ]] ||
+    fail "context 3 leads to '$context_page', expected ventana.html"
+echo "chm: checked (context 3 -> $context_page)"
+
+# --- The installer's contents ----------------------------------------------------------
+section=installer_contents
+7z l -slt "$setup_file" >"$work/7z.log" 2>&1 || die "7z cannot read the installer: $(tail -n 3 "$work/7z.log")"
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt "Desinstalar Pasarela.exe"; do
+    grep -qx "Path = $name" "$work/7z.log" || fail "the installer lacks $name"
+done
+grep -qi "^Path = .*Orlavi.ini" "$work/7z.log" && fail "the installer holds an Orlavi.ini"
+grep -aq 'level="asInvoker"' "$setup_file" || fail "the installer asks for more than the invoking user's rights"
+echo "installer contents: checked"
+
+bits=$(bash "$source_dir/cmake/wine-host.sh") || die "Wine runs nothing on this host"
+. "$source_dir/cmake/wine-loader.sh"
+if [[ $bits == 64 ]]; then
+    # The zip's programs cannot run here: the same sources built for 64-bit Windows stand
+    # in for them, with the zip's help file beside them.
+    [[ -n $windows64_dir && -f $windows64_dir/Pasarela.exe && -f $windows64_dir/pasarela-cli.exe ]] ||
+        die "this host runs no 32-bit programs and no 64-bit build was given for the checks under Wine"
+    echo "this host runs no 32-bit programs: the checks under Wine run the 64-bit build in $windows64_dir"
+    mkdir -p "$work/app64"
+    cp "$windows64_dir/Pasarela.exe" "$windows64_dir/pasarela-cli.exe" "$app/DASTENO.chm" "$work/app64/"
+    app=$work/app64
+fi
+use_wine_for "$app/Pasarela.exe"
+
+# --- Under Wine ------------------------------------------------------------------------
+export WINEPREFIX=$work/prefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers asking questions
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 60); do
+    [[ -s $work/display ]] && break
+    sleep 1
+done
+[[ -s $work/display ]] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=:$(head -n 1 "$work/display")
+timeout 300 "${wine[@]}" wineboot -i >"$work/wineboot.log" 2>&1 || die "could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")"
+
+section=version
+cli_version=$(timeout 120 "${wine[@]}" "$app/pasarela-cli.exe" --version 2>/dev/null | tr -d '\r')
+[[ $cli_version == "pasarela-cli $version" ]] || fail "pasarela-cli.exe --version says '$cli_version'"
+
+windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+wait_window() {
+    local id
+    for _ in $(seq 60); do
+        id=$(windows_named "$1" | head -n 1)
+        if [[ -n $id ]]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 1
+    done
+    return 1
+}
+wait_gone() {
+    for _ in $(seq 60); do
+        windows_named '.' | grep -qx "$1" || return 0
+        sleep 1
+    done
+    return 1
+}
+press() {
+    local id=$1
+    shift
+    xdotool windowfocus --sync "$id" 2>/dev/null || true
+    sleep 1
+    xdotool key --delay 50 "$@"
+}
+# Waits up to 30 s for the trace to hold a line matching the regular expression.
+wait_trace() {
+    for _ in $(seq 30); do
+        grep -aqE "$1" "$run_log" && return 0
+        sleep 1
+    done
+    return 1
+}
+
+# --- The help calls, from the unpacked zip (DASTENO.chm beside Pasarela.exe) -------------
+section=help_calls
+run_log=$work/help.log
+WINEDEBUG=-all,+htmlhelp,+msgbox timeout --kill-after=10 180 "${wine[@]}" "$app/Pasarela.exe" >"$run_log" 2>&1 &
+program_pid=$!
+main=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+press "$main" Tab Return  # from Salir, first in the tab order, to F1 Ayuda
+wait_trace 'HtmlHelpW .*command=' || die "the help button called no help"
+grep -aE 'HtmlHelpW .*command=' "$run_log" | head -n 1 | grep -q 'DASTENO.chm", command=HH_DISPLAY_TOC, data=0)' ||
+    fail "the help button asked for $(grep -aE 'HtmlHelpW .*command=' "$run_log" | head -n 1 | sed 's/.*command=//'), expected HH_DISPLAY_TOC, data=0"
+help=$(wait_window '^Ayuda de Pasarela$') || die "the help's window did not appear"
+grep -aq 'MSGBOX_OnInit' "$run_log" && fail "a message box appeared: $(grep -a MSGBOX_OnInit "$run_log")"
+press "$help" alt+F4
+wait_gone "$help" || die "the help's window did not close"
+
+calls_before=$(grep -acE 'HtmlHelpW .*command=' "$run_log")
+press "$main" F1
+wait_trace 'command=HH_HELP_CONTEXT' || die "F1 called no help"
+grep -aE 'HtmlHelpW .*command=' "$run_log" | sed -n "$((calls_before + 1))p" | grep -q 'DASTENO.chm", command=HH_HELP_CONTEXT, data=3)' ||
+    fail "F1 asked for $(grep -aE 'HtmlHelpW .*command=' "$run_log" | sed -n "$((calls_before + 1))p" | sed 's/.*command=//'), expected HH_HELP_CONTEXT, data=3"
+wait_trace 'navigate_url .*DASTENO\.chm::/ventana\.html"' ||
+    fail "context 3 did not open ventana.html: $(grep -a 'FindContextAlias\|navigate_url' "$run_log" | tail -n 2)"
+help=$(wait_window '^Ayuda de Pasarela$') || die "F1 showed no help window"
+press "$help" alt+F4
+wait_gone "$help" || die "the help's window did not close"
+press "$main" alt+F4
+for _ in $(seq 60); do
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 1
+done
+kill -0 "$program_pid" 2>/dev/null && fail "Pasarela.exe did not end"
+wait "$program_pid" 2>/dev/null || true
+program_pid=
+echo "help calls: checked"
+
+# --- Started as Orlavi starts it, the file dialog and the message come before the window
+# shows. Each must have a task-bar button of its own (Wine marks a window that has none
+# with _NET_WM_STATE_SKIP_TASKBAR, as it does for one owned by a hidden window), or one
+# that opens behind Orlavi cannot be found.
+section=batch_dialogs
+run_log=$work/batch.log
+batch=$work/batch
+mkdir -p "$batch"
+cp "$app/Pasarela.exe" "$batch/"
+mkdir -p "$WINEPREFIX/drive_c/VTEMP"
+taskbar_state() { xprop -id "$1" _NET_WM_STATE WM_TRANSIENT_FOR 2>&1 | tr '\n' ' '; }
+WINEDEBUG=-all,+msgbox timeout --kill-after=10 180 "${wine[@]}" "$batch/Pasarela.exe" exportar x >"$run_log" 2>&1 &
+program_pid=$!
+dialog=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
+state=$(taskbar_state "$dialog")
+[[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
+    fail "the file dialog has no task-bar button of its own: $state"
+press "$dialog" Escape
+message=$(wait_window '^Pasarela$') || die "no message box appeared after the cancelled dialog"
+state=$(taskbar_state "$message")
+[[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
+    fail "the message box has no task-bar button of its own: $state"
+grep -aq 'MSGBOX_OnInit L"No existe archivo"' "$run_log" || fail "the message was not 'No existe archivo'"
+press "$message" Return
+for _ in $(seq 60); do
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 1
+done
+status=0
+wait "$program_pid" 2>/dev/null || status=$?
+program_pid=
+[[ $status == 2 ]] || fail "a cancelled batch import ended with status $status, expected 2"
+grep -q 'Transformado=-1' "$batch/Orlavi.ini" 2>/dev/null || fail "Orlavi.ini does not hold -1"
+echo "batch dialogs: checked"
+
+# --- Silent install and uninstall -------------------------------------------------------
+if [[ $bits == 64 ]]; then
+    echo "silent install and uninstall: SKIPPED (NSIS installers are 32-bit and this host runs no 32-bit programs; the installer's contents were listed above)"
+    if ((failures > 0)); then
+        echo "$failures check(s) failed" >&2
+        exit 1
+    fi
+    echo "all release checks passed"
+    exit 0
+fi
+section=installer
+folder_windows='C:\Orlavi'
+folder=$WINEPREFIX/drive_c/Orlavi
+mkdir -p "$folder"
+printf '[General]\r\nIdioma=es\r\n[Transformadores]\r\nTransformado=-1\r\n' >"$folder/Orlavi.ini"
+cp "$folder/Orlavi.ini" "$work/Orlavi.ini.before"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pasarela'
+registry_value() { timeout 60 "${wine[@]}" reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v name="$1" '$1 == name { $1 = $2 = ""; sub(/^ +/, ""); print }'; }
+menu_entry() { find "$WINEPREFIX/drive_c/users" -path '*/Start Menu/Programs/Pasarela/*.lnk' -printf '%f\n' 2>/dev/null | LC_ALL=C sort | tr '\n' ' '; }
+
+status=0
+timeout 300 "${wine[@]}" "$setup_file" /S "/D=$folder_windows" >"$work/setup.log" 2>&1 || status=$?
+[[ $status == 0 ]] || fail "the silent install ended with status $status: $(tail -n 5 "$work/setup.log")"
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt; do
+    cmp -s "$app/$name" "$folder/$name" || fail "the install did not put the zip's $name in $folder_windows"
+done
+[[ -f "$folder/Desinstalar Pasarela.exe" ]] || fail "the install wrote no uninstaller"
+cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the install changed Orlavi.ini: $(od -c "$folder/Orlavi.ini" | head)"
+[[ $(registry_value DisplayName) == Pasarela ]] || fail "Programs and Features shows '$(registry_value DisplayName)'"
+[[ $(registry_value DisplayVersion) == "$version" ]] || fail "Programs and Features gives version '$(registry_value DisplayVersion)'"
+[[ $(registry_value UninstallString) == "\"$folder_windows\\Desinstalar Pasarela.exe\"" ]] ||
+    fail "the registered uninstaller is '$(registry_value UninstallString)'"
+[[ $(menu_entry) == "Ayuda de Pasarela.lnk Desinstalar Pasarela.lnk Pasarela.lnk " ]] ||
+    fail "the Start menu holds '$(menu_entry)'"
+
+# Installing again (an update) leaves Orlavi.ini as it is too.
+status=0
+timeout 300 "${wine[@]}" "$setup_file" /S "/D=$folder_windows" >"$work/setup2.log" 2>&1 || status=$?
+[[ $status == 0 ]] || fail "installing again ended with status $status"
+cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "installing again changed Orlavi.ini"
+echo "silent install: checked"
+
+# The uninstaller copies itself aside and runs from there, so it is waited for by its work.
+timeout 300 "${wine[@]}" "$folder/Desinstalar Pasarela.exe" /S >"$work/uninstall.log" 2>&1 || true
+for _ in $(seq 60); do
+    [[ ! -e "$folder/Desinstalar Pasarela.exe" && -z $(menu_entry) ]] && break
+    sleep 1
+done
+sleep 2
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt "Desinstalar Pasarela.exe"; do
+    [[ ! -e $folder/$name ]] || fail "the uninstall left $name"
+done
+cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the uninstall removed or changed Orlavi.ini"
+[[ -z $(menu_entry) ]] || fail "the uninstall left the Start menu entries $(menu_entry)"
+[[ -z $(registry_value DisplayName) ]] || fail "the uninstall left the Programs and Features entry"
+echo "silent uninstall: checked"
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "all release checks passed"
