@@ -116,7 +116,13 @@ int Import(const Command& command, std::ostream& out)
     RunReport report = RunImport(options);
     out << report.Summary();
     WriteReportFile(command, report);
-    out << (command.check ? "Comprobación terminada: no se ha cambiado ninguna tabla\n" : "Proceso finalizado\n");
+    if (!command.check)
+        out << "Proceso finalizado\n";
+    else if (FinishedPendingCommit(report))
+        out << "Comprobación terminada: este archivo no ha cambiado ninguna tabla, pero antes se ha completado una "
+               "importación anterior que había quedado a medias\n";
+    else
+        out << "Comprobación terminada: no se ha cambiado ninguna tabla\n";
     return kCliOk;
 }
 

@@ -17,6 +17,7 @@
 #endif
 
 #include "import/import_run.h"
+#include "import/staging_lock.h"
 #include "platform/file.h"
 #include "platform/file_set.h"
 #include "robustness/robustness_test_support.h"
@@ -132,7 +133,7 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhereverTheImportIsKilled)
         const auto staging = workDir_ / ".pasarela-import";
         if (HasPendingCommit(staging))
             ++replayed;
-        RecoverFileSet(staging, workDir_);
+        RecoverFileSet(staging, workDir_, JournalFileNames());
         const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
         const bool swapped = now == expected[next];
         if (aimed)
@@ -191,7 +192,7 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
         ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
         if (HasPendingCommit(staging))
             ++replayed;
-        RecoverFileSet(staging, workDir_);
+        RecoverFileSet(staging, workDir_, JournalFileNames());
         const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
         if (now != expectedNew) {
             ASSERT_EQ(now, expectedOld) << Describe(now, expectedOld, expectedNew);
