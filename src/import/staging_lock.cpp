@@ -72,6 +72,10 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
             throw Error("No hay permiso para escribir en la carpeta de trabajo de Orlavi '" + DisplayPath(workingDir) +
                         "'");
         }
+        // Found as something else than a folder: unless a run removed the folder in that
+        // instant, it is a file of that name.
+        if (ec == std::errc::file_exists && attempt < kAttempts)
+            continue;
         if (ec)
             throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ec.message());
         if (IsLink(staging))
@@ -93,10 +97,12 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
                                        "' y no se puede completar",
                                    e);
             return held;
+        } catch (const FileNotFoundError&) {
+            if (attempt < kAttempts)
+                continue;  // the folder was removed by a run that finished meanwhile
+            throw;
         } catch (const Error&) {
             std::error_code dirEc;
-            if (!std::filesystem::is_directory(staging, dirEc) && attempt < kAttempts)
-                continue;  // removed by a run that finished meanwhile
             if (made)
                 std::filesystem::remove(staging, dirEc);  // only if still empty
             throw;

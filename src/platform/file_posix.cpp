@@ -19,7 +19,7 @@ std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        throw Error("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + Quoted(path));
     case EACCES:
     case EPERM:
     case EROFS:

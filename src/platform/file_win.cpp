@@ -41,7 +41,7 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-        throw Error("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + Quoted(path));
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
         throw NoPermissionError("No hay permiso para abrir el archivo " + Quoted(path));
