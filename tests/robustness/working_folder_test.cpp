@@ -228,5 +228,24 @@ TEST_F(WorkingFolderTest, TimetableCutShortOrMisstatedIsRefusedAndNothingIsSaved
     }
 }
 
+TEST_F(WorkingFolderTest, ExportOfAFileWhoseOutputNameIsAsLongAsTheSystemAllowsIsSaved)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "names of 255 characters pass MAX_PATH with any folder in front on Windows";
+#else
+    ImportFirstSchool();
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 20, kEntries);
+    // 226 to 239 characters: "ResultadoOrlavis" makes the output's name 242 to 255 long.
+    for (const std::size_t length : {226u, 239u}) {
+        SCOPED_TRACE(length);
+        const auto xml = root_ / (std::string(length - 4, 'c') + ".xml");
+        std::filesystem::copy_file(root_ / "dasteno.xml", xml);
+        const ExportResult result = RunExport(ExportOptionsFor(xml));
+        EXPECT_EQ(result.outputFile.filename().string().size(), length + 16);
+        EXPECT_THAT(test::ReadBytes(result.outputFile), HasSubstr("<dsolucion "));
+    }
+#endif
+}
+
 }  // namespace
 }  // namespace pasarela
