@@ -28,7 +28,8 @@ bool IsPermissionError(const std::error_code& ec)
 }
 
 // Removes what an earlier run left in the staging folder, except the lock file. A link
-// among it goes as a link: remove_all does not follow it.
+// among it goes as a link, never with what it leads to: a Windows junction may look like a
+// plain folder to remove_all.
 void ClearExceptLock(const std::filesystem::path& staging)
 {
     std::error_code ec;
@@ -36,7 +37,10 @@ void ClearExceptLock(const std::filesystem::path& staging)
         if (item.path().filename() == kLockFile)
             continue;
         std::error_code removeEc;
-        std::filesystem::remove_all(item.path(), removeEc);
+        if (IsLink(item.path()))
+            std::filesystem::remove(item.path(), removeEc);
+        else
+            std::filesystem::remove_all(item.path(), removeEc);
     }
 }
 

@@ -157,6 +157,25 @@ TEST_F(StagingLockTest, LockFileThatIsALinkIsNeitherCutNorCreatedElsewhere)
     }
 }
 
+TEST_F(StagingLockTest, LinksLeftInTheStagingFolderGoWithoutWhatTheyLeadTo)
+{
+    const auto elsewhere = root_ / "otra";
+    std::filesystem::create_directory(elsewhere);
+    test::WriteBytes(elsewhere / "apuntes.txt", "apuntes de otro programa");
+    std::filesystem::create_directory(staging_);
+    std::string whyNot;
+    if (!MakeLink(elsewhere, staging_ / "tablas", whyNot) ||
+        !MakeLink(elsewhere / "apuntes.txt", staging_ / "ASIGT.DBF", whyNot))
+        GTEST_SKIP() << whyNot;
+    const auto before = Contents(elsewhere);
+
+    RunImport(ImportOf(false));
+
+    EXPECT_EQ(Contents(elsewhere), before);
+    EXPECT_EQ(test::ReadBytes(elsewhere / "apuntes.txt"), "apuntes de otro programa");
+    EXPECT_FALSE(std::filesystem::exists(staging_));
+}
+
 TEST_F(StagingLockTest, JournalNamingAnythingButTheTablesMovesNothingAndSaysWhichFolderToRemove)
 {
     struct Case {
