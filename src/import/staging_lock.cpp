@@ -106,9 +106,13 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
                 continue;  // the folder was removed by a run that finished meanwhile
             throw;
         } catch (const Error&) {
-            std::error_code dirEc;
-            if (made)
-                std::filesystem::remove(staging, dirEc);  // only if still empty
+            // A folder made just now is ours to take away again, with the lock file that
+            // Windows creates before it can fail to truncate it.
+            if (made) {
+                std::error_code removeEc;
+                std::filesystem::remove(lockPath, removeEc);
+                std::filesystem::remove(staging, removeEc);
+            }
             throw;
         }
         if (held.lock_.IsStillAtItsPath())

@@ -307,7 +307,7 @@ TEST_F(CliFilesTest, ReportThatCannotBeWrittenAfterTheRunIsAWarningAndTheRunSucc
     test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
     fs::create_directory(Path("VTEMP"));
     test::WriteFileBytes(Path("informe.txt"), "informe anterior");
-    const File heldByAnEditor = File::Open(Path("informe.txt"), File::Mode::Read);
+    File heldByAnEditor = File::Open(Path("informe.txt"), File::Mode::Read);
 
     const CliOutput result = RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--report",
                                          Utf8(Path("informe.txt"))});
@@ -317,6 +317,7 @@ TEST_F(CliFilesTest, ReportThatCannotBeWrittenAfterTheRunIsAWarningAndTheRunSucc
                               Utf8(Path("informe.txt")) + "' está en uso por otro programa\n");
     EXPECT_THAT(result.out, EndsWith("\nProceso finalizado\n"));
     EXPECT_TRUE(fs::exists(Path("VTEMP") / "AULAT.DBF"));
+    heldByAnEditor.Close();  // Windows lets nobody read it before
     EXPECT_EQ(test::ReadFileBytes(Path("informe.txt")), "informe anterior");
 }
 

@@ -408,7 +408,7 @@ TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)
     // Orlavi's batch run learns that the job was done.
     const auto report = workDir_ / "PASARELA-INFORME.TXT";
     test::WriteFileBytes(report, "informe anterior");
-    const File heldByAnEditor = File::Open(report, File::Mode::Read);
+    File heldByAnEditor = File::Open(report, File::Mode::Read);
     ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
     Shell shell = Start(kBatchImport);
 
@@ -425,6 +425,7 @@ TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)
     EXPECT_EQ(shell.ExitStatus(), 0);
     EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
     EXPECT_TRUE(std::filesystem::exists(workDir_ / "PROFT.DBF"));
+    heldByAnEditor.Close();  // Windows lets nobody read it before
     EXPECT_EQ(test::ReadFileBytes(report), "informe anterior");
 }
 
