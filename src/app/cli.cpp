@@ -113,7 +113,7 @@ void WriteReportFile(const Command& command, const RunReport& report, std::ostre
         return;
     try {
         SaveReport(PathFromUtf8(*command.reportFile), report);
-    } catch (const Error& e) {
+    } catch (const std::exception& e) {
         err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
     }
 }
