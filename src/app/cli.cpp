@@ -89,10 +89,32 @@ std::filesystem::path WorkingDirectory(const Command& command)
     return DefaultWorkingDirectory();
 }
 
-void WriteReportFile(const Command& command, const RunReport& report)
+// Checked before the run changes anything: a report that could never be written is a
+// mistyped option, not a reason to leave the tables replaced and call the run failed.
+void CheckReportDestination(const Command& command)
 {
-    if (command.reportFile)
+    if (!command.reportFile)
+        return;
+    const std::filesystem::path path = PathFromUtf8(*command.reportFile);
+    const std::filesystem::path folder = path.parent_path().empty() ? std::filesystem::path(".") : path.parent_path();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec))
+        throw UsageError("no existe la carpeta del informe '" + DisplayPath(folder) + "'");
+    if (std::filesystem::is_directory(path, ec))
+        throw UsageError("el informe '" + DisplayPath(path) + "' es una carpeta");
+}
+
+// Runs after the tables were replaced or the output saved: the run is finished, so a report
+// that cannot be written now is a warning, not a failure.
+void WriteReportFile(const Command& command, const RunReport& report, std::ostream& err)
+{
+    if (!command.reportFile)
+        return;
+    try {
         SaveReport(PathFromUtf8(*command.reportFile), report);
+    } catch (const std::exception& e) {
+        err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
+    }
 }
 
 int Dump(const Command& command, std::ostream& out)
@@ -105,28 +127,36 @@ int Dump(const Command& command, std::ostream& out)
     return kCliOk;
 }
 
-int Import(const Command& command, std::ostream& out)
+int Import(const Command& command, std::ostream& out, std::ostream& err)
 {
     ImportOptions options;
     options.xmlFile = PathFromUtf8(command.file);
     options.workingDir = WorkingDirectory(command);
     options.checkOnly = command.check;
     options.decimalSeparator = UserDecimalSeparator();
+    CheckReportDestination(command);
     RunReport report = RunImport(options);
     out << report.Summary();
-    WriteReportFile(command, report);
-    out << (command.check ? "Comprobación terminada: no se ha cambiado ninguna tabla\n" : "Proceso finalizado\n");
+    WriteReportFile(command, report, err);
+    if (!command.check)
+        out << "Proceso finalizado\n";
+    else if (FinishedPendingCommit(report))
+        out << "Comprobación terminada: este archivo no ha cambiado ninguna tabla, pero antes se ha completado una "
+               "importación anterior que había quedado a medias\n";
+    else
+        out << "Comprobación terminada: no se ha cambiado ninguna tabla\n";
     return kCliOk;
 }
 
-int Export(const Command& command, std::ostream& out)
+int Export(const Command& command, std::ostream& out, std::ostream& err)
 {
     ExportOptions options;
     options.xmlFile = PathFromUtf8(command.file);
     options.workingDir = WorkingDirectory(command);
+    CheckReportDestination(command);
     ExportResult result = RunExport(options);
     out << result.report.Summary();
-    WriteReportFile(command, result.report);
+    WriteReportFile(command, result.report, err);
     out << "Guardado en " << DisplayPath(result.outputFile) << "\n";
     out << "Proceso finalizado\n";
     return kCliOk;
@@ -153,8 +183,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (command.name == "dump")
             return Dump(command, out);
         if (command.name == "import")
-            return Import(command, out);
-        return Export(command, out);
+            return Import(command, out, err);
+        return Export(command, out, err);
     } catch (const UsageError& e) {
         err << "pasarela-cli: " << e.what() << "\n\n" << kUsage;
         return kCliUsage;

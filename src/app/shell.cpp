@@ -25,14 +25,19 @@ std::string LowerAsciiLetters(std::string text)
 }
 
 // The completion message, with a pointer to the report when entries were left out or
-// altered, so the user learns of them without a second dialog in Orlavi's batch runs.
-std::string FinishedMessage(const RunReport& report, const std::filesystem::path& reportFile)
+// altered, so the user learns of them without a second dialog in Orlavi's batch runs; or,
+// when the report could not be written, why.
+std::string FinishedMessage(const RunReport& report, const std::filesystem::path& reportFile,
+                            const std::string& reportError)
 {
     if (!report.HasNotices())
         return kFinished;
     const std::size_t count = report.Notices().size();
-    return std::string(kFinished) + "\r\n\r\n" + std::to_string(count) + (count == 1 ? " aviso" : " avisos") +
-           " (entradas omitidas o alteradas). Informe completo en:\r\n" + DisplayPath(reportFile);
+    const std::string notices = std::string(kFinished) + "\r\n\r\n" + std::to_string(count) +
+                                (count == 1 ? " aviso" : " avisos") + " (entradas omitidas o alteradas).";
+    if (!reportError.empty())
+        return notices + " No se pudo escribir el informe:\r\n" + reportError;
+    return notices + " Informe completo en:\r\n" + DisplayPath(reportFile);
 }
 
 }  // namespace
@@ -136,9 +141,17 @@ void Shell::RunJob(const std::function<RunReport()>& job)
     try {
         RunReport report = job();
         const auto reportFile = settings_.workingDir / kReportName;
-        if (report.HasNotices())
-            SaveReportKeepingEarlier(reportFile, report, kEarlierReportsKept);
-        Finish(FinishedMessage(report, reportFile));
+        // The job is done (tables replaced, output saved) by now: a report that cannot be
+        // written is told beside the completion, and the run still counts as completed.
+        std::string reportError;
+        if (report.HasNotices()) {
+            try {
+                SaveReportKeepingEarlier(reportFile, report, kEarlierReportsKept);
+            } catch (const std::exception& e) {
+                reportError = e.what();
+            }
+        }
+        Finish(FinishedMessage(report, reportFile, reportError));
     } catch (const MissingInputError& e) {
         ui_.SetBusy(false);
         InputMissing(e.what());

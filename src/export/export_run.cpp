@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "import/import_run.h"
+#include "import/staging_lock.h"
 #include "platform/date_stamp.h"
 #include "platform/dbf_table.h"
 #include "platform/error.h"
@@ -61,6 +63,12 @@ ExportResult RunExport(const ExportOptions& options)
     ExportResult result;
     RunReport& report = result.report;
     const std::string solutionName = kSolution;
+
+    // Before any table is read: an import swapping the tables meanwhile, or one that an
+    // interruption left half done, would give a mix of two schools' tables.
+    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Export);
+    if (lock.FinishedPendingCommit())
+        NoteFinishedPendingCommit(report, lock.Folder());
 
     // Opened in this order, each for exclusive use, and closed again on every path out.
     DbfTable solution = DbfTable::Open(solutionPath);

@@ -18,6 +18,12 @@ struct ImportOptions {
 // The six tables an import rebuilds, in the order it builds them.
 extern const char* const kImportedTables[6];
 
+// Notes in `report` that the run first finished an import an interruption had left half
+// done (its staging folder named): tables changed then, even in a check.
+void NoteFinishedPendingCommit(RunReport& report, const std::filesystem::path& staging);
+// Whether `report` carries that note.
+bool FinishedPendingCommit(const RunReport& report);
+
 // Rebuilds ASIGNOMT, PROFT, AULAT, GRUPOST, DIASHORAST and ASIGT from a DASTENO file.
 // The tables are built aside and replace the old ones together only when every step has
 // succeeded; on any error all six keep their previous content. Throws MissingInputError

@@ -10,15 +10,33 @@ namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
 
-// A name no other writer in this folder is using: the target's name, a tag that tools
-// and users recognise as temporary, and a counter mixed with the clock.
+// A name no other writer in this folder is using: the head of the target's name, then "~",
+// a counter mixed with the clock and ".tmp", a tag that tools and users recognise as
+// temporary. From 13 characters up it is exactly as long as the target's name, so a name
+// or path that the system takes for the target is never refused for its temporary twin.
 std::filesystem::path TempPathFor(const std::filesystem::path& target)
 {
     static std::atomic<unsigned> counter{0};
     auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    auto name = target.filename();
-    name += ".tmp" + std::to_string((stamp ^ (counter.fetch_add(1) * 2654435761ull)) % 100000000ull);
-    return target.parent_path() / name;
+    std::string digits = std::to_string((stamp ^ (counter.fetch_add(1) * 2654435761ull)) % 100000000ull);
+    const std::string tag = "~" + std::string(8 - digits.size(), '0') + digits + ".tmp";
+
+    using Native = std::filesystem::path::string_type;
+    const Native name = target.filename().native();
+    std::size_t keep = name.size() > tag.size() ? name.size() - tag.size() : 0;
+    // Never half a character: a UTF-8 continuation byte, or the low half of a UTF-16 pair.
+    const auto continues = [&](std::size_t at) {
+        const auto unit = static_cast<std::uint32_t>(name[at]);
+        if constexpr (sizeof(Native::value_type) == 1)
+            return (unit & 0xC0u) == 0x80u;
+        else
+            return unit >= 0xDC00u && unit <= 0xDFFFu;
+    };
+    while (keep > 0 && continues(keep))
+        --keep;
+    Native temp = name.substr(0, keep);
+    temp.append(tag.begin(), tag.end());
+    return target.parent_path() / temp;
 }
 
 // Runs a step on the temporary file. Its failure leads with the file being saved: the user

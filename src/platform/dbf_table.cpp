@@ -441,8 +441,24 @@ void DbfTable::ParseHeader(const std::vector<unsigned char>& head, std::uint64_t
     if (declaredRecordLength != plain)
         warnings_.push_back("la longitud de registro de la cabecera (" + std::to_string(declaredRecordLength) +
                             ") no coincide con la suma de los campos (" + std::to_string(plain) + ")");
+    // Fewer whole records than the header announces means a copy cut short or a header
+    // that misstates the record length: reading what is there would pass a short timetable
+    // off as the whole one. Bytes after the announced records (a partial record, no end
+    // mark) take nothing away and are let be.
     std::uint64_t available = (fileSize - headerLength_) / recordLength_;
-    recordCount_ = static_cast<std::size_t>(std::min<std::uint64_t>(declaredCount, available));
+    if (declaredCount > available) {
+        std::string why = "la cabecera anuncia " + std::to_string(declaredCount) +
+                          (declaredCount == 1 ? " registro de " : " registros de ") + std::to_string(recordLength_) +
+                          " bytes y el archivo solo contiene " + std::to_string(available) +
+                          (available == 1 ? " completo" : " completos");
+        if (declaredRecordLength != plain)
+            why += "; la longitud de registro de la cabecera (" + std::to_string(declaredRecordLength) +
+                   ") no coincide con la suma de los campos (" + std::to_string(plain) + ")";
+        else
+            why += ": está incompleto";
+        throw bad(why);
+    }
+    recordCount_ = static_cast<std::size_t>(declaredCount);
     if (declaredCount != available && !(declaredCount < available && available - declaredCount <= 1))
         warnings_.push_back("la cabecera declara " + std::to_string(declaredCount) + " registros y el archivo contiene " +
                             std::to_string(available));

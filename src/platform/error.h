@@ -27,6 +27,20 @@ public:
     using Error::Error;
 };
 
+// A file (or its folder) that is not there when it is opened: a caller racing with another
+// run that removes it may try again.
+class FileNotFoundError : public Error {
+public:
+    using Error::Error;
+};
+
+// A file that may not be opened as asked (permission, a read-only folder or disk): a
+// reader that only needs to look may go on where a writer must stop.
+class NoPermissionError : public Error {
+public:
+    using Error::Error;
+};
+
 // Rethrows `e` with "context: " in front, keeping the original wording after it.
 [[noreturn]] inline void RethrowWithContext(std::string_view context, const std::exception& e)
 {

@@ -18,9 +18,15 @@ public:
         Create,     // new or truncated file, read and write
     };
 
+    // Whether a symbolic link (or, on Windows, any reparse point) at `path` may be followed.
+    enum class Links {
+        Follow,  // Orlavi's tables and the user's files: wherever the user put them
+        Refuse,  // our own files, which must never lead outside the folder they are in
+    };
+
     // Opens `path` for exclusive use. Throws Error naming the file and the reason
-    // (missing, no permission, in use by another program, ...).
-    static File Open(const std::filesystem::path& path, Mode mode);
+    // (missing, no permission, in use by another program, a link refused, ...).
+    static File Open(const std::filesystem::path& path, Mode mode, Links links = Links::Follow);
 
     File() = default;
     File(File&& other) noexcept;
@@ -43,6 +49,9 @@ public:
     // Releases the lock and the handle; errors here are not reported (nothing is pending
     // once Sync or the last WriteAt has returned).
     void Close() noexcept;
+    // Whether the name this file was opened by still leads to it: a lock file that its last
+    // holder removed after we opened it is no lock any more.
+    bool IsStillAtItsPath() const;
 
 private:
 #ifdef _WIN32
@@ -72,6 +81,16 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
 // advisory (POSIX), false on Windows, where an open handle without delete sharing pins
 // the name.
 bool CanRenameWhileHeld();
+
+// Whether `path` is a symbolic link, or on Windows any reparse point (a junction too);
+// false when nothing is there.
+bool IsLink(const std::filesystem::path& path);
+
+// Removes the lock file `lock` holds and then the folder it is in, when that folder is
+// empty by then, and releases the lock, in the order that lets no other run take the lock
+// of a folder still being removed. Nothing is reported: a lock taken by another run
+// meanwhile keeps the folder.
+void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexcept;
 
 // Removes a file; a missing file is not an error. Throws Error when it cannot be removed.
 void RemoveFile(const std::filesystem::path& path);

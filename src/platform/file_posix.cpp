@@ -19,11 +19,11 @@ std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        throw Error("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + Quoted(path));
     case EACCES:
     case EPERM:
     case EROFS:
-        throw Error("No hay permiso para abrir el archivo " + Quoted(path));
+        throw NoPermissionError("No hay permiso para abrir el archivo " + Quoted(path));
     case ENOSPC:
         throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
     default:
@@ -42,7 +42,7 @@ std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath
 
 std::string DisplayPath(const std::filesystem::path& path) { return path.string(); }
 
-File File::Open(const std::filesystem::path& path, Mode mode)
+File File::Open(const std::filesystem::path& path, Mode mode, Links links)
 {
     if (mode == Mode::Create)
         CheckWriteFault(path);
@@ -52,9 +52,14 @@ File File::Open(const std::filesystem::path& path, Mode mode)
     case Mode::ReadWrite: flags |= O_RDWR; break;
     case Mode::Create: flags |= O_RDWR | O_CREAT; break;
     }
+    if (links == Links::Refuse)
+        flags |= O_NOFOLLOW;
     int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0)
+    if (fd < 0) {
+        if (errno == ELOOP && links == Links::Refuse)
+            throw Error("El archivo " + Quoted(path) + " es un enlace a otro lugar y no se sigue");
         ThrowOpenError(path, errno);
+    }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
@@ -154,6 +159,15 @@ void File::Sync()
         ThrowWriteError(path_, errno);
 }
 
+bool File::IsStillAtItsPath() const
+{
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(handle_, &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
+        return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 void File::Close() noexcept
 {
     if (handle_ >= 0) {
@@ -192,6 +206,24 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
 }
 
 bool CanRenameWhileHeld() { return true; }
+
+bool IsLink(const std::filesystem::path& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexcept
+{
+    // flock is advisory and unlink ignores it, so the name goes while the lock is still
+    // ours: a run that opens it from now on makes a new file, which it then sees is not the
+    // one it named (IsStillAtItsPath), or finds the folder gone and makes it anew.
+    if (lock.IsOpen()) {
+        ::unlink(lock.Path().c_str());
+        ::rmdir(folder.c_str());
+    }
+    lock.Close();
+}
 
 void RemoveFile(const std::filesystem::path& path)
 {

@@ -1,5 +1,6 @@
 #include "platform/file_set.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -13,8 +14,20 @@ namespace {
 constexpr char kJournal[] = "COMMIT";
 constexpr char kOldDir[] = "old";
 
-std::vector<std::string> ReadJournal(const std::filesystem::path& journal)
+// The journal is ours, written aside and renamed, so it is complete and names only the
+// files of the set; anything else was not written by a commit (or was tampered with), and
+// following it could move files from or to anywhere.
+std::vector<std::string> ReadJournal(const std::filesystem::path& stagingDir,
+                                     const std::vector<std::string>& allowedNames)
 {
+    const auto journal = stagingDir / kJournal;
+    const auto damaged = [&](const std::string& why) {
+        return Error("El registro de cambios '" + DisplayPath(journal) + "' está dañado (" + why +
+                     "): no se ha movido ningún archivo. Compruebe las tablas, borre la carpeta '" +
+                     DisplayPath(stagingDir) + "' y vuelva a intentarlo");
+    };
+    if (IsLink(journal))
+        throw damaged("es un enlace a otro lugar");
     std::ifstream in(journal, std::ios::binary);
     std::vector<std::string> names;
     std::string line;
@@ -24,12 +37,23 @@ std::vector<std::string> ReadJournal(const std::filesystem::path& journal)
             complete = true;
             break;
         }
+        if (std::find(allowedNames.begin(), allowedNames.end(), line) == allowedNames.end())
+            throw damaged("nombra '" + line + "', que no es ninguna de las tablas");
+        if (std::find(names.begin(), names.end(), line) != names.end())
+            throw damaged("nombra '" + line + "' dos veces");
         names.push_back(line);
     }
-    // The journal is written aside and renamed, so a partial one cannot exist; an
-    // unreadable one means somebody else's file.
     if (!complete)
-        throw Error("El registro de cambios '" + DisplayPath(journal) + "' está dañado");
+        throw damaged("está incompleto");
+    std::error_code ec;
+    const auto oldDir = stagingDir / kOldDir;
+    if (IsLink(oldDir) || (std::filesystem::exists(oldDir, ec) && !std::filesystem::is_directory(oldDir, ec)))
+        throw damaged("'" + std::string(kOldDir) + "' no es una carpeta");
+    for (const std::string& name : names) {
+        const auto staged = stagingDir / name;
+        if (IsLink(staged) || (std::filesystem::exists(staged, ec) && !std::filesystem::is_regular_file(staged, ec)))
+            throw damaged("'" + name + "' no es un archivo");
+    }
     return names;
 }
 
@@ -39,10 +63,21 @@ void RemoveQuietly(const std::filesystem::path& path)
     std::filesystem::remove_all(path, ec);
 }
 
-// Moves every staged file into place, keeping what it replaces under old/.
+// Moves every staged file into place, keeping what it replaces under old/. The targets are
+// held first, as a commit holds them: a table that Orlavi has open stops the recovery
+// before anything moves.
 void RollForward(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                  const std::vector<std::string>& names)
 {
+    std::vector<File> held;
+    for (const std::string& name : names) {
+        std::error_code ec;
+        if (std::filesystem::exists(stagingDir / name, ec) && std::filesystem::exists(targetDir / name, ec))
+            held.push_back(File::Open(targetDir / name, File::Mode::Read));
+    }
+    if (!CanRenameWhileHeld())
+        held.clear();  // on Windows the rename itself refuses a file in use
+
     const std::filesystem::path oldDir = stagingDir / kOldDir;
     std::filesystem::create_directories(oldDir);
     for (const std::string& name : names) {
@@ -126,22 +161,24 @@ void CommitFileSet(const std::filesystem::path& stagingDir, const std::filesyste
 bool HasPendingCommit(const std::filesystem::path& stagingDir)
 {
     std::error_code ec;
-    return std::filesystem::exists(stagingDir / kJournal, ec);
+    return std::filesystem::exists(stagingDir / kJournal, ec) || IsLink(stagingDir / kJournal);
 }
 
-void RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir)
+bool RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                    const std::vector<std::string>& allowedNames)
 {
     const auto journal = stagingDir / kJournal;
     std::error_code ec;
-    if (!std::filesystem::exists(journal, ec))
-        return;
+    if (!std::filesystem::exists(journal, ec) && !IsLink(journal))
+        return false;
     try {
-        RollForward(stagingDir, targetDir, ReadJournal(journal));
+        RollForward(stagingDir, targetDir, ReadJournal(stagingDir, allowedNames));
     } catch (const Error& e) {
         RethrowWithContext("Una importación anterior quedó a medias y no se pudo completar", e);
     }
     RemoveFile(journal);
     RemoveQuietly(stagingDir / kOldDir);
+    return true;
 }
 
 }  // namespace pasarela

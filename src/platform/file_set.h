@@ -19,8 +19,12 @@ void CommitFileSet(const std::filesystem::path& stagingDir, const std::filesyste
 // Whether `stagingDir` holds the journal of a commit that RecoverFileSet must finish.
 bool HasPendingCommit(const std::filesystem::path& stagingDir);
 
-// Finishes a commit that was interrupted after all new files were complete; does
-// nothing when no journal is there. Throws Error when a target is in use.
-void RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir);
+// Finishes a commit that was interrupted after all new files were complete; does nothing
+// and returns false when no journal is there. A journal that names anything but one of
+// `allowedNames`, or whose files are links, is damaged: Error, and nothing is moved. Every
+// target is first opened for exclusive use, so a file another program holds is never
+// replaced: Error ("en uso") with the journal kept for a later run.
+bool RecoverFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                    const std::vector<std::string>& allowedNames);
 
 }  // namespace pasarela

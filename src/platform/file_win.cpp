@@ -41,10 +41,10 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-        throw Error("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + Quoted(path));
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-        throw Error("No hay permiso para abrir el archivo " + Quoted(path));
+        throw NoPermissionError("No hay permiso para abrir el archivo " + Quoted(path));
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
         throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
@@ -78,7 +78,7 @@ std::string DisplayPath(const std::filesystem::path& path)
     return std::string(reinterpret_cast<const char*>(utf8.data()), utf8.size());
 }
 
-File File::Open(const std::filesystem::path& path, Mode mode)
+File File::Open(const std::filesystem::path& path, Mode mode, Links links)
 {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
@@ -87,10 +87,18 @@ File File::Open(const std::filesystem::path& path, Mode mode)
     if (mode == Mode::Create)
         disposition = OPEN_ALWAYS;  // truncated below, once the handle (and so the lock) is ours
     // Share mode 0: nobody else may open the file while we hold it.
-    HANDLE handle = CreateFileW(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Refusing a link: open the reparse point itself rather than what it leads to, and
+    // give it up if that is what it is, before anything (truncation) changes it.
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
+    HANDLE handle = CreateFileW(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         ThrowOpenError(path, GetLastError());
     File file(path, handle);
+    if (links == Links::Refuse) {
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            throw Error("El archivo " + Quoted(path) + " es un enlace a otro lugar y no se sigue");
+    }
     if (mode == Mode::Create)
         file.Truncate(0);
     return file;
@@ -178,6 +186,10 @@ void File::Sync()
         ThrowWriteError(path_, GetLastError());
 }
 
+// A file held without delete sharing cannot be removed or renamed, so its name leads to it
+// for as long as we hold it.
+bool File::IsStillAtItsPath() const { return true; }
+
 void File::Close() noexcept
 {
     if (handle_ != nullptr) {
@@ -223,6 +235,25 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
 }
 
 bool CanRenameWhileHeld() { return false; }
+
+bool IsLink(const std::filesystem::path& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexcept
+{
+    // A file opened without delete sharing cannot be removed while held: release it first.
+    // A run that takes it in between keeps it (the removal fails on its handle), and the
+    // folder, no longer empty, stays with it.
+    if (!lock.IsOpen())
+        return;
+    const std::filesystem::path path = lock.Path();
+    lock.Close();
+    DeleteFileW(path.c_str());
+    RemoveDirectoryW(folder.c_str());
+}
 
 void RemoveFile(const std::filesystem::path& path)
 {

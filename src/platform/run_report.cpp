@@ -137,6 +137,9 @@ void SaveReportKeepingEarlier(const std::filesystem::path& path, const RunReport
     const std::u8string extension = path.extension().u8string();
     std::error_code ec;
     if (std::filesystem::is_regular_file(path, ec)) {
+        // A report another program holds open stays where it is, as Windows would insist:
+        // moving it aside would pull it from under that program.
+        File::Open(path, File::Mode::Read).Close();
         const std::string stamp = WrittenStamp(path);
         const auto keptName = [&](int counter) {
             std::string tail = stamp;

@@ -10,6 +10,7 @@
 
 #include "app/version.h"
 #include "platform/dbf_table.h"
+#include "platform/file.h"
 #include "platform/dbf_test_support.h"
 
 namespace pasarela {
@@ -269,6 +270,56 @@ TEST_F(CliFilesTest, CheckOnlyChangesNoTable)
                                   EndsWith("\nComprobación terminada: no se ha cambiado ninguna tabla\n")));
     for (const auto& item : fs::directory_iterator(Path("VTEMP")))
         EXPECT_NE(item.path().extension(), ".DBF") << item.path();
+}
+
+TEST_F(CliFilesTest, ReportDestinationThatCannotExistIsAUsageErrorBeforeAnythingChanges)
+{
+    test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
+    fs::create_directory(Path("VTEMP"));
+    fs::create_directory(Path("informes"));
+    struct Case {
+        std::string name;
+        std::string command;
+        std::string report;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"import into a missing folder", "import", Utf8(Path("falta") / "informe.txt"),
+         "no existe la carpeta del informe '" + Utf8(Path("falta")) + "'"},
+        {"export into a missing folder", "export", Utf8(Path("falta") / "informe.txt"),
+         "no existe la carpeta del informe '" + Utf8(Path("falta")) + "'"},
+        {"a folder as the report", "import", Utf8(Path("informes")),
+         "el informe '" + Utf8(Path("informes")) + "' es una carpeta"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliOutput result =
+            RunCommand({c.command, Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--report", c.report});
+        EXPECT_EQ(result.status, kCliUsage);
+        EXPECT_THAT(result.err, StartsWith("pasarela-cli: " + c.message + "\n\nUso:"));
+        EXPECT_THAT(result.out, IsEmpty());
+        EXPECT_TRUE(fs::is_empty(Path("VTEMP")));
+        EXPECT_FALSE(fs::exists(Path("falta")));
+    }
+}
+
+TEST_F(CliFilesTest, ReportThatCannotBeWrittenAfterTheRunIsAWarningAndTheRunSucceeds)
+{
+    test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
+    fs::create_directory(Path("VTEMP"));
+    test::WriteFileBytes(Path("informe.txt"), "informe anterior");
+    File heldByAnEditor = File::Open(Path("informe.txt"), File::Mode::Read);
+
+    const CliOutput result = RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--report",
+                                         Utf8(Path("informe.txt"))});
+
+    EXPECT_EQ(result.status, kCliOk);
+    EXPECT_EQ(result.err, "pasarela-cli: aviso: no se pudo escribir el informe: El archivo '" +
+                              Utf8(Path("informe.txt")) + "' está en uso por otro programa\n");
+    EXPECT_THAT(result.out, EndsWith("\nProceso finalizado\n"));
+    EXPECT_TRUE(fs::exists(Path("VTEMP") / "AULAT.DBF"));
+    heldByAnEditor.Close();  // Windows lets nobody read it before
+    EXPECT_EQ(test::ReadFileBytes(Path("informe.txt")), "informe anterior");
 }
 
 }  // namespace

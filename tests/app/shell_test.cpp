@@ -424,6 +424,33 @@ TEST_F(ShellTest, ReportIsForNotepadAndTheOneBeforeItIsKept)
     EXPECT_EQ(test::ReadFileBytes(workDir_ / kept[0]).substr(0, 3), "\xEF\xBB\xBF");
 }
 
+TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)
+{
+    // Another program holds the report open: the tables are replaced all the same, and
+    // Orlavi's batch run learns that the job was done.
+    const auto report = workDir_ / "PASARELA-INFORME.TXT";
+    test::WriteFileBytes(report, "informe anterior");
+    File heldByAnEditor = File::Open(report, File::Mode::Read);
+    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+    Shell shell = Start(kBatchImport);
+
+    shell.OnShow();
+    shell.OnClose();
+
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("dialog", "busy on", "busy off",
+                            "message: Proceso finalizado\r\n\r\n1 aviso (entradas omitidas o alteradas). No se pudo "
+                            "escribir el informe:\r\nEl archivo '" + DisplayPath(report) +
+                                "' está en uso por otro programa",
+                            "close"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+    EXPECT_EQ(shell.ExitStatus(), 0);
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
+    EXPECT_TRUE(std::filesystem::exists(workDir_ / "PROFT.DBF"));
+    heldByAnEditor.Close();  // Windows lets nobody read it before
+    EXPECT_EQ(test::ReadFileBytes(report), "informe anterior");
+}
+
 TEST_F(ShellTest, BatchModeWithAnUnrecognisedWordStartsNothingAndLeaves0)
 {
     Shell shell = Start({"ayuda", "1"});

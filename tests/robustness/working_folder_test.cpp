@@ -183,5 +183,69 @@ TEST_F(WorkingFolderTest, FullOrReadOnlyOutputFolderStopsTheExportAndKeepsTheEar
     }
 }
 
+TEST_F(WorkingFolderTest, TimetableCutShortOrMisstatedIsRefusedAndNothingIsSaved)
+{
+    ImportFirstSchool();
+    const auto solution = workDir_ / "SOLUC.DBF";
+    test::WriteSolution(solution, 5000, kEntries);
+    const std::string whole = test::ReadBytes(solution);
+    const std::size_t headerLength = static_cast<unsigned char>(whole[8]) | static_cast<unsigned char>(whole[9]) << 8;
+    const std::size_t recordLength = static_cast<unsigned char>(whole[10]) | static_cast<unsigned char>(whole[11]) << 8;
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string why;
+    };
+    std::string longRecords = whole;
+    longRecords[10] = longRecords[11] = '\xFF';
+    const Case cases[] = {
+        {"a copy cut at half its records", whole.substr(0, headerLength + 2497 * recordLength + 20),
+         "la cabecera anuncia 5000 registros de " + std::to_string(recordLength) +
+             " bytes y el archivo solo contiene 2497 completos: está incompleto"},
+        {"record length 65535", longRecords,
+         "la cabecera anuncia 5000 registros de 65535 bytes y el archivo solo contiene " +
+             std::to_string((whole.size() - headerLength) / 65535) +
+             " completos; la longitud de registro de la cabecera (65535) no coincide con la suma de los campos (" +
+             std::to_string(recordLength) + ")"},
+    };
+    const auto xml = root_ / "dasteno.xml";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteBytes(solution, c.bytes);
+        const std::string message =
+            "El archivo '" + DisplayPath(solution) + "' no es una tabla dBase válida: " + c.why;
+        EXPECT_EQ(ExportError(ExportOptionsFor(xml)), message);
+        EXPECT_FALSE(std::filesystem::exists(ExportOutputPath(xml)));
+        // The table viewer says the same rather than show part of the rows.
+        const test::CliResult dump = test::CliPath().empty()
+                                         ? test::CliResult{}
+                                         : test::RunCliProgram({"dump", DisplayPath(solution)}, root_);
+        if (!test::CliPath().empty()) {
+            EXPECT_EQ(dump.status, 1);
+            EXPECT_EQ(dump.errors, "pasarela-cli: error: " + message + "\n");
+            EXPECT_EQ(dump.output, "");
+        }
+    }
+}
+
+TEST_F(WorkingFolderTest, ExportOfAFileWhoseOutputNameIsAsLongAsTheSystemAllowsIsSaved)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "names of 255 characters pass MAX_PATH with any folder in front on Windows";
+#else
+    ImportFirstSchool();
+    test::WriteSolution(workDir_ / "SOLUC.DBF", 20, kEntries);
+    // 226 to 239 characters: "ResultadoOrlavis" makes the output's name 242 to 255 long.
+    for (const std::size_t length : {226u, 239u}) {
+        SCOPED_TRACE(length);
+        const auto xml = root_ / (std::string(length - 4, 'c') + ".xml");
+        std::filesystem::copy_file(root_ / "dasteno.xml", xml);
+        const ExportResult result = RunExport(ExportOptionsFor(xml));
+        EXPECT_EQ(result.outputFile.filename().string().size(), length + 16);
+        EXPECT_THAT(test::ReadBytes(result.outputFile), HasSubstr("<dsolucion "));
+    }
+#endif
+}
+
 }  // namespace
 }  // namespace pasarela

@@ -1,0 +1,144 @@
+#include "import/staging_lock.h"
+
+#include "import/import_run.h"
+#include "platform/error.h"
+#include "platform/file_set.h"
+
+namespace pasarela {
+namespace {
+
+constexpr char kStagingDir[] = ".pasarela-import";
+constexpr char kLockFile[] = "LOCK";
+
+// A run that finishes removes the staging folder and its lock; one that starts at that
+// very moment makes them anew. Ten rounds of that in a row do not happen by chance.
+constexpr int kAttempts = 10;
+
+bool IsPermissionError(const std::error_code& ec)
+{
+    return ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+           ec == std::errc::read_only_file_system;
+}
+
+[[noreturn]] void ThrowLinkedFolder(const std::filesystem::path& staging)
+{
+    throw Error("La carpeta '" + DisplayPath(staging) +
+                "' es un enlace a otro lugar: Pasarela no la sigue ni cambia nada en ella. Borre el enlace y vuelva a "
+                "intentarlo");
+}
+
+// Removes what an earlier run left in the staging folder, except the lock file. A link
+// among it goes as a link, never with what it leads to: a Windows junction may look like a
+// plain folder to remove_all.
+void ClearExceptLock(const std::filesystem::path& staging)
+{
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(staging, ec)) {
+        if (item.path().filename() == kLockFile)
+            continue;
+        std::error_code removeEc;
+        if (IsLink(item.path()))
+            std::filesystem::remove(item.path(), removeEc);
+        else
+            std::filesystem::remove_all(item.path(), removeEc);
+    }
+}
+
+}  // namespace
+
+std::filesystem::path StagingFolder(const std::filesystem::path& workingDir) { return workingDir / kStagingDir; }
+
+std::vector<std::string> JournalFileNames()
+{
+    std::vector<std::string> names;
+    for (const char* table : kImportedTables) {
+        names.push_back(std::string(table) + ".DBF");
+        names.push_back(std::string(table) + ".MDX");
+    }
+    return names;
+}
+
+StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
+{
+    StagingLock held(workingDir, StagingFolder(workingDir));
+    const std::filesystem::path& staging = held.staging_;
+    const std::filesystem::path lockPath = staging / kLockFile;
+    const bool exporting = use == Use::Export;
+    for (int attempt = 1;; ++attempt) {
+        if (IsLink(staging))
+            ThrowLinkedFolder(staging);
+        std::error_code ec;
+        const bool made = std::filesystem::create_directory(staging, ec);
+        if (ec && IsPermissionError(ec)) {
+            // The export only reads; with no staging folder there, no import is under way.
+            if (exporting)
+                return held;
+            throw Error("No hay permiso para escribir en la carpeta de trabajo de Orlavi '" + DisplayPath(workingDir) +
+                        "'");
+        }
+        // Found as something else than a folder: unless a run removed the folder in that
+        // instant, it is a file of that name.
+        if (ec == std::errc::file_exists && attempt < kAttempts)
+            continue;
+        if (ec)
+            throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ec.message());
+        if (IsLink(staging))
+            ThrowLinkedFolder(staging);
+        try {
+            held.lock_ = File::Open(lockPath, File::Mode::Create, File::Links::Refuse);
+        } catch (const FileInUseError&) {
+            if (exporting)
+                throw Error("Hay una importación en curso en '" + DisplayPath(workingDir) +
+                            "': espere a que termine y vuelva a exportar");
+            throw Error("Ya hay otra importación en curso en '" + DisplayPath(workingDir) + "'");
+        } catch (const NoPermissionError& e) {
+            // A folder the export may not write (an import killed there earlier left its
+            // staging folder) is read as it is, unless a commit waits there to be finished.
+            if (!exporting)
+                throw;
+            if (HasPendingCommit(staging))
+                RethrowWithContext("Una importación anterior quedó a medias en '" + DisplayPath(workingDir) +
+                                       "' y no se puede completar",
+                                   e);
+            return held;
+        } catch (const FileNotFoundError&) {
+            if (attempt < kAttempts)
+                continue;  // the folder was removed by a run that finished meanwhile
+            throw;
+        } catch (const Error&) {
+            // A folder made just now is ours to take away again, with the lock file that
+            // Windows creates before it can fail to truncate it.
+            if (made) {
+                std::error_code removeEc;
+                std::filesystem::remove(lockPath, removeEc);
+                std::filesystem::remove(staging, removeEc);
+            }
+            throw;
+        }
+        if (held.lock_.IsStillAtItsPath())
+            break;
+        // Its last holder removed it after we opened it: that file locks nothing any more.
+        held.lock_.Close();
+        if (attempt == kAttempts)
+            throw Error("Ya hay otra importación en curso en '" + DisplayPath(workingDir) + "'");
+    }
+    held.finishedPendingCommit_ = RecoverFileSet(staging, workingDir, JournalFileNames());
+    ClearExceptLock(staging);
+    return held;
+}
+
+StagingLock::~StagingLock() { Release(); }
+
+void StagingLock::Release() noexcept
+{
+    if (!lock_.IsOpen())
+        return;
+    if (HasPendingCommit(staging_)) {
+        lock_.Close();
+        return;
+    }
+    ClearExceptLock(staging_);
+    RemoveLockAndFolder(lock_, staging_);
+}
+
+}  // namespace pasarela
