@@ -32,30 +32,9 @@ source_dir=$(realpath -- "$1")
 zip_file=$(realpath -- "$2")
 setup_file=$(realpath -- "$3")
 windows64_dir=${4:+$(realpath -- "$4")}
-for tool in unzip 7z extract_chmLib file strings wineserver Xvfb xdotool xprop; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
-        exit 1
-    fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/pasarela-release.XXXXXX")
-xvfb_pid=
-program_pid=
-cleanup() {
-    if [[ -n $program_pid ]]; then
-        kill "$program_pid" 2>/dev/null || true
-    fi
-    if [[ -d $work/prefix ]]; then
-        WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
-    fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+. "$source_dir/cmake/wine-desktop.sh"
+desktop_require unzip 7z extract_chmLib strings xprop
+desktop_workdir release
 
 failures=0
 section=
@@ -65,10 +44,7 @@ fail() {
 }
 die() {
     fail "$*"
-    echo "  visible windows:" >&2
-    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
-        echo "    $id '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
-    done
+    desktop_show_windows
     exit 1
 }
 
@@ -157,7 +133,6 @@ grep -aq 'level="asInvoker"' "$setup_file" || fail "the installer asks for more 
 echo "installer contents: checked"
 
 bits=$(bash "$source_dir/cmake/wine-host.sh") || die "Wine runs nothing on this host"
-. "$source_dir/cmake/wine-loader.sh"
 if [[ $bits == 64 ]]; then
     # The zip's programs cannot run here: the same sources built for 64-bit Windows stand
     # in for them, with the zip's help file beside them.
@@ -168,53 +143,15 @@ if [[ $bits == 64 ]]; then
     cp "$windows64_dir/Pasarela.exe" "$windows64_dir/pasarela-cli.exe" "$app/DASTENO.chm" "$work/app64/"
     app=$work/app64
 fi
-use_wine_for "$app/Pasarela.exe"
 
 # --- Under Wine ------------------------------------------------------------------------
-export WINEPREFIX=$work/prefix
+desktop_start "$app/Pasarela.exe" || die "no display or no Wine prefix for the checks under Wine"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers asking questions
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 60); do
-    [[ -s $work/display ]] && break
-    sleep 1
-done
-[[ -s $work/display ]] || die "Xvfb did not start: $(cat "$work/xvfb.log")"
-export DISPLAY=:$(head -n 1 "$work/display")
-timeout 300 "${wine[@]}" wineboot -i >"$work/wineboot.log" 2>&1 || die "could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")"
 
 section=version
 cli_version=$(timeout 120 "${wine[@]}" "$app/pasarela-cli.exe" --version 2>/dev/null | tr -d '\r')
 [[ $cli_version == "pasarela-cli $version" ]] || fail "pasarela-cli.exe --version says '$cli_version'"
 
-windows_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
-wait_window() {
-    local id
-    for _ in $(seq 60); do
-        id=$(windows_named "$1" | head -n 1)
-        if [[ -n $id ]]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 1
-    done
-    return 1
-}
-wait_gone() {
-    for _ in $(seq 60); do
-        windows_named '.' | grep -qx "$1" || return 0
-        sleep 1
-    done
-    return 1
-}
-press() {
-    local id=$1
-    shift
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    sleep 1
-    xdotool key --delay 50 "$@"
-}
 # Waits up to 30 s for the trace to hold a line matching the regular expression.
 wait_trace() {
     for _ in $(seq 30); do

@@ -69,6 +69,23 @@ int WaitFor(pid_t child)
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// Runs the import in a child that dies just before its nth write, as a power cut would
+// stop it; the child's exit status tells whether it died, failed or finished.
+int ImportDyingBeforeWrite(std::uint64_t n, const ImportOptions& options)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        FailNthWrite(n, true);
+        try {
+            RunImport(options);
+        } catch (...) {
+            ::_exit(1);
+        }
+        ::_exit(0);
+    }
+    return WaitFor(child);
+}
 #endif
 
 // The computer may stop in the middle of an import (power cut, the user ending the task):
@@ -177,17 +194,7 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
     std::uint64_t n = 1;
     for (;; ++n) {
         SCOPED_TRACE("the import dies before write " + std::to_string(n));
-        const pid_t child = ::fork();
-        if (child == 0) {
-            FailNthWrite(n, true);
-            try {
-                RunImport(fresh);
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
-        }
-        const int status = WaitFor(child);
+        const int status = ImportDyingBeforeWrite(n, fresh);
         if (status == 0)
             break;
         ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
@@ -241,17 +248,7 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     std::uint64_t n = 1;
     for (;; ++n) {
         SCOPED_TRACE("the import dies before write " + std::to_string(n));
-        const pid_t child = ::fork();
-        if (child == 0) {
-            FailNthWrite(n, true);
-            try {
-                RunImport(fresh);
-            } catch (...) {
-                ::_exit(1);
-            }
-            ::_exit(0);
-        }
-        const int status = WaitFor(child);
+        const int status = ImportDyingBeforeWrite(n, fresh);
         if (status == 0)
             break;
         ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";

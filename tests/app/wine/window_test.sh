@@ -21,55 +21,12 @@ fi
 exe=$(realpath -- "$1")
 source_dir=$(realpath -- "$2")
 screenshot=${3:+$(realpath -m -- "$3")}
-for tool in file wineserver Xvfb xdotool import convert; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "$0: '$tool' is missing (scripts/setup installs it)" >&2
-        exit 1
-    fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/pasarela-window.XXXXXX")
-xvfb_pid=
-program_pid=
-cleanup() {
-    if [[ -n $program_pid ]]; then
-        kill "$program_pid" 2>/dev/null || true
-    fi
-    if [[ -d $work/prefix ]]; then
-        WINEPREFIX=$work/prefix timeout 30 wineserver -k 2>/dev/null || true
-    fi
-    if [[ -n $xvfb_pid ]]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all,+msgbox  # each message box's text lands in the program's log
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installers asking questions
-. "$source_dir/cmake/wine-loader.sh"
-use_wine_for "$exe"  # the 32- or 64-bit loader, as the build is
+. "$source_dir/cmake/wine-desktop.sh"
+desktop_require import convert
+desktop_workdir window
 started=$SECONDS
-
-# A display of our own: Xvfb picks a free number and writes it to fd 3 once listening.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-for _ in $(seq 60); do
-    [[ -s $work/display ]] && break
-    sleep 1
-done
-if [[ ! -s $work/display ]]; then
-    echo "$0: Xvfb did not start: $(cat "$work/xvfb.log")" >&2
-    exit 1
-fi
-export DISPLAY=:$(head -n 1 "$work/display")
-
-if ! timeout 300 "${wine[@]}" wineboot -i >"$work/wineboot.log" 2>&1; then
-    echo "$0: could not create the Wine prefix: $(tail -n 5 "$work/wineboot.log")" >&2
-    exit 1
-fi
+desktop_start "$exe" || exit 1  # the 32- or 64-bit loader, as the build is
+export WINEDEBUG=-all,+msgbox  # each message box's text lands in the program's log
 # Orlavi's working folder, which Orlavi's installation creates.
 vtemp=$WINEPREFIX/drive_c/VTEMP
 mkdir -p "$vtemp"
@@ -88,50 +45,11 @@ fail() {
 # A step the rest of the test depends on failed: show what was on screen and stop.
 die() {
     fail "$*"
-    echo "  visible windows:" >&2
-    xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r id; do
-        echo "    $id '$(xdotool getwindowname "$id" 2>/dev/null)'" >&2
-    done
+    desktop_show_windows
     [[ -n $run_log && -f $run_log ]] && sed 's/^/  log: /' "$run_log" >&2
     import -window root "$PWD/window-test-failure.png" 2>/dev/null &&
         echo "  screen saved as $PWD/window-test-failure.png" >&2
     exit 1
-}
-
-windows_named() {
-    xdotool search --onlyvisible --name "$1" 2>/dev/null || true
-}
-
-# Waits up to 60 s for a visible window whose title matches the regular expression;
-# prints its id.
-wait_window() {
-    local id
-    for _ in $(seq 60); do
-        id=$(windows_named "$1" | head -n 1)
-        if [[ -n $id ]]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 1
-    done
-    return 1
-}
-
-wait_gone() {
-    for _ in $(seq 60); do
-        if ! windows_named '.' | grep -qx "$1"; then
-            return 0
-        fi
-        sleep 1
-    done
-    return 1
-}
-
-press() {
-    local id=$1
-    shift
-    xdotool windowfocus --sync "$id" 2>/dev/null || true
-    xdotool key --delay 50 "$@"
 }
 
 # Copies the program into a folder of its own (Orlavi.ini is written beside it) and starts
