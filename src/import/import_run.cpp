@@ -16,10 +16,14 @@ namespace {
 // volume, so publishing them is a rename.
 constexpr char kStagingDir[] = ".pasarela-import";
 
+// The check that the file is well-formed runs on a second core while the tables are built,
+// and is waited for before they replace Orlavi's.
 XmlDocument LoadSchoolFile(const std::filesystem::path& path)
 {
-    XmlDocument document = XmlDocument::Load(path);
+    XmlDocument document = XmlDocument::Load(path, XmlDocument::Check::Aside);
     auto root = document.Root();
+    if (!root || root->Name() != "centro")
+        document.ConfirmWellFormed();
     if (!root || root->Name() != "centro")
         throw Error("El archivo '" + DisplayPath(path) + "' no es un archivo de DASTENO: su elemento raíz es '" +
                     std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
@@ -58,7 +62,7 @@ RunReport RunImport(const ImportOptions& options)
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
     // Parse before anything is touched: a broken file must not cost the school its tables.
-    const XmlDocument document = LoadSchoolFile(options.xmlFile);
+    XmlDocument document = LoadSchoolFile(options.xmlFile);
 
     const std::filesystem::path staging = options.workingDir / kStagingDir;
     std::filesystem::create_directories(staging, ec);
@@ -91,6 +95,7 @@ RunReport RunImport(const ImportOptions& options)
         BuildGroupsTable(context);
         BuildTimeSlotsTable(context);
         BuildAssignmentsTable(context);
+        document.ConfirmWellFormed();
 
         if (!options.checkOnly) {
             std::vector<std::string> names;
@@ -116,6 +121,8 @@ RunReport RunImport(const ImportOptions& options)
         // Otherwise the built tables would only take up space.
         if (!committing || !HasPendingCommit(staging))
             RemoveStaging(staging, lock);
+        // A file that is not XML explains whatever its content made fail.
+        document.ConfirmWellFormed();
         throw;
     }
     RemoveStaging(staging, lock);
