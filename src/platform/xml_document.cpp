@@ -399,11 +399,12 @@ ByteOrder DetectByteOrder(std::string_view raw)
     if (raw.starts_with(kUtf16BeByteOrderMark)) {
         return {false, true, true, kUtf16BeByteOrderMark.size()};
     }
-    // Without a mark, the zero bytes around "<?" still give UTF-16 away.
-    if (raw.starts_with(std::string_view("<\0?\0", 4))) {
+    // Without a mark, the zero byte beside the first "<" still gives UTF-16 away, as it does
+    // to expat.
+    if (raw.starts_with(std::string_view("<\0", 2))) {
         return {false, true, false, 0};
     }
-    if (raw.starts_with(std::string_view("\0<\0?", 4))) {
+    if (raw.starts_with(std::string_view("\0<", 2))) {
         return {false, true, true, 0};
     }
     return {};

@@ -158,7 +158,40 @@ TEST_F(XmlDocumentTest, LoadDecodesEachEncodingToUtf8)
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?><centro nombre=\"\x80 \x8A \xF1\"/>",
          "windows-1252", "€ Š ñ"},
         {"CP1252", "<?xml version=\"1.0\" encoding=\"CP1252\"?><centro nombre=\"\x80 \x8A\"/>",
-         "windows-1252", "€ Š"},
+         "windows-1252", "€ Š"},        {"ISO-8859-15, the euro sign", "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro nombre=\"\xA4 \xA6 \xBD \xF1\"/>",
+         "ISO-8859-15", "€ Š œ ñ"},
+        {"latin-9", "<?xml version=\"1.0\" encoding=\"Latin-9\"?><centro nombre=\"5 \xA4\"/>",
+         "ISO-8859-15", "5 €"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro nombre=\"Espa&#241;a\"/>",
+         "US-ASCII", "España"},
+        {"ISO-8859-2", "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><centro nombre=\"\xA3\xF3\x64\xBC\"/>",
+         "ISO-8859-2", "Łódź"},
+        {"windows-1250", "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro nombre=\"\x8A\xE8\"/>",
+         "windows-1250", "Šč"},
+        {"windows-1251", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><centro nombre=\"\xCC\xE0\"/>",
+         "windows-1251", "Ма"},
+        {"windows-1253", "<?xml version=\"1.0\" encoding=\"windows-1253\"?><centro nombre=\"\xC1\xE1\"/>",
+         "windows-1253", "Αα"},
+        {"windows-1254", "<?xml version=\"1.0\" encoding=\"windows-1254\"?><centro nombre=\"\xD0\xFD\"/>",
+         "windows-1254", "Ğı"},
+        {"windows-1255", "<?xml version=\"1.0\" encoding=\"windows-1255\"?><centro nombre=\"\xE0\xA4\"/>",
+         "windows-1255", "א₪"},
+        {"windows-1256", "<?xml version=\"1.0\" encoding=\"windows-1256\"?><centro nombre=\"\xC7\x80\"/>",
+         "windows-1256", "ا€"},
+        {"windows-1257", "<?xml version=\"1.0\" encoding=\"windows-1257\"?><centro nombre=\"\xC0\xE0\"/>",
+         "windows-1257", "Ąą"},
+        {"windows-1258", "<?xml version=\"1.0\" encoding=\"windows-1258\"?><centro nombre=\"\xC3\xD2\"/>",
+         "windows-1258", "Ẳ"},
+        {"UTF-16LE declared, no BOM",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16LE\"?><centro nombre=\"€ 𝄞\"/>", false),
+         "UTF-16LE", "€ 𝄞"},
+        {"UTF-16BE declared, no BOM",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro nombre=\"€ 𝄞\"/>", true),
+         "UTF-16BE", "€ 𝄞"},
+        {"UTF-16 BE without BOM nor declaration", Utf16Bytes(u"<centro nombre=\"María\"/>", true),
+         "UTF-16", "María"},
+        {"UTF-16 LE without BOM nor declaration", Utf16Bytes(u"<centro nombre=\"María\"/>", false),
+         "UTF-16", "María"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -496,6 +529,18 @@ TEST_F(XmlDocumentTest, SaveGivesBackTheBytesThatWereLoaded)
     };
     const std::u16string_view utf16Text =
         u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro nombre=\"María € 𝄞\"/>";
+    // Declared with their byte order, these carry no BOM.
+    const std::u16string_view utf16LeText =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16LE\"?><centro nombre=\"María € 𝄞\"/>";
+    const std::u16string_view utf16BeText =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro nombre=\"María € 𝄞\"/>";
+    // The bytes 0x80 to 0xFF that windows-1250 defines.
+    std::string windows1250Letters;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        if (byte != 0x81 && byte != 0x83 && byte != 0x88 && byte != 0x90 && byte != 0x98) {
+            windows1250Letters += static_cast<char>(byte);
+        }
+    }
     const Case cases[] = {
         {"UTF-8 without declaration", "<centro nombre=\"María € 中\"/>",
          "<centro nombre=\"María € 中\"/>"},
@@ -510,7 +555,16 @@ TEST_F(XmlDocumentTest, SaveGivesBackTheBytesThatWereLoaded)
          "<?xml version=\"1.0\" encoding=\"cp1252\"?><centro n=\"" + windows1252Extras +
              latin1Letters + "\"/>",
          "<?xml version=\"1.0\" encoding=\"cp1252\"?><centro n=\"" + windows1252Extras +
-             latin1Letters + "\"/>"},
+             latin1Letters + "\"/>"},        {"ISO-8859-15, every letter",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro n=\"" + latin1Letters + "\"/>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro n=\"" + latin1Letters + "\"/>"},
+        {"windows-1250, every letter it defines",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro n=\"" + windows1250Letters + "\"/>",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro n=\"" + windows1250Letters + "\"/>"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro n=\"Espa&#241;a\"/>",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro n=\"Espa&#241;a\"/>"},
+        {"UTF-16LE", Utf16Bytes(utf16LeText, false), Utf16Bytes(utf16LeText, false)},
+        {"UTF-16BE", Utf16Bytes(utf16BeText, true), Utf16Bytes(utf16BeText, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -538,7 +592,17 @@ TEST_F(XmlDocumentTest, SaveWritesCharactersTheEncodingCannotHoldAsReferences)
         {"UTF-16", Utf16Bytes(u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro/>", true),
          Utf16Bytes(u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
                     u"<centro n=\"ñ € 中 Š 𝄞\"/>",
-                    false)},
+                    false)},        {"ISO-8859-15", "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?>"
+         "<centro n=\"\xF1 \xA4 &#20013; \xA6 &#119070;\"/>"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>"
+         "<centro n=\"&#241; &#8364; &#20013; &#352; &#119070;\"/>"},
+        {"windows-1250", "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?>"
+         "<centro n=\"&#241; \x80 &#20013; \x8A &#119070;\"/>"},
+        {"UTF-16BE", Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro/>", true),
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro n=\"ñ € 中 Š 𝄞\"/>", true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
