@@ -101,6 +101,9 @@ ExportResult RunExport(const ExportOptions& options)
         const auto translate = [&] {
             ++read;
             const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
+            if (solution.HoldsOverflow(day) || solution.HoldsOverflow(period))
+                report.Note(solutionName, "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío",
+                            where());
             const std::int32_t dayNumber = solution.AsInteger(day);
             const double periodNumber = solution.AsFloat(period);
             if (dayNumber == 0 || periodNumber == 0) {
