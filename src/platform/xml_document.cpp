@@ -12,6 +12,7 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <utility>
 
 #include <expat.h>
@@ -794,6 +795,7 @@ public:
         // An entity that is not declared in the file itself (the DTD it names is never
         // read) or that is external would leave a hole in the data: the file is refused.
         XML_SetSkippedEntityHandler(parser_, OnSkippedEntity);
+        XML_SetEntityDeclHandler(parser_, OnEntityDeclaration);
         XML_SetExternalEntityRefHandler(parser_, OnExternalEntity);
         XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 100.0f);
         XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 8ull << 20);
@@ -809,6 +811,8 @@ public:
             started_ = true;
             const ByteOrder order = DetectByteOrder(bytes);
             byteOrderMark_ = order.utf8Mark || order.markSize > 0;
+            utf16_ = order.utf16;
+            bigEndian_ = order.bigEndian;
         }
         constexpr std::size_t kPiece = std::size_t{1} << 20;
         do {
@@ -878,9 +882,64 @@ private:
         return stored;
     }
 
+    // The entity references in the start tag being read, as the file spells them. Expat
+    // leaves out of an attribute value, unsaid, a reference to an entity that a DTD it does
+    // not read might declare; this finds them.
+    std::vector<std::string> EntityReferencesInTag() const
+    {
+        int offset = 0;
+        int size = 0;
+        const char* buffer = XML_GetInputContext(parser_, &offset, &size);
+        const int count = XML_GetCurrentByteCount(parser_);
+        std::vector<std::string> names;
+        if (buffer == nullptr || offset < 0 || count <= 0 || offset + count > size) {
+            return names;
+        }
+        const std::string_view tag(buffer + offset, static_cast<std::size_t>(count));
+        const std::size_t unit = utf16_ ? 2 : 1;
+        const auto at = [&](std::size_t i) -> char32_t {
+            if (!utf16_) {
+                return static_cast<unsigned char>(tag[i]);
+            }
+            const auto first = static_cast<unsigned char>(tag[i]);
+            const auto second = static_cast<unsigned char>(tag[i + 1]);
+            return bigEndian_ ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
+        };
+        for (std::size_t i = 0; i + unit <= tag.size(); i += unit) {
+            if (at(i) != '&') {
+                continue;
+            }
+            std::string name;
+            std::size_t j = i + unit;
+            for (; j + unit <= tag.size() && at(j) != ';'; j += unit) {
+                const char32_t c = at(j);
+                // A name beyond ASCII in a 16-bit file is kept as a mark that matches no
+                // declared name, so the file is refused rather than read with a gap.
+                name += c < 0x80 ? static_cast<char>(c) : (utf16_ ? '\x01' : static_cast<char>(c));
+            }
+            if (!name.empty() && name[0] != '#') {
+                names.push_back(std::move(name));
+            }
+            i = j;
+        }
+        return names;
+    }
+
     static void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes)
     {
         ExpatReader& self = Self(data);
+        if (self.declarationsUnseen_) {
+            for (const std::string& reference : self.EntityReferencesInTag()) {
+                static constexpr std::string_view kPredefined[] = {"lt", "gt", "amp", "apos", "quot"};
+                if (std::find(std::begin(kPredefined), std::end(kPredefined), reference) ==
+                        std::end(kPredefined) &&
+                    !self.declared_.contains(reference)) {
+                    self.Stop("usa la entidad '" + reference +
+                              "', que no está declarada en el propio archivo");
+                    return;
+                }
+            }
+        }
         self.Build([&] {
             if (!self.FlushText()) {
                 return false;
@@ -988,6 +1047,9 @@ private:
     {
         ExpatReader& self = Self(data);
         self.inDoctype_ = true;
+        if (systemId != nullptr) {
+            self.declarationsUnseen_ = true;
+        }
         self.Build([&] {
             std::string value = self.doctype_;
             if (value.empty()) {
@@ -1006,6 +1068,19 @@ private:
     }
 
     static void XMLCALL OnDoctypeEnd(void* data) { Self(data).inDoctype_ = false; }
+
+    // A parameter entity or a DTD outside the file may declare entities that are never read.
+    static void XMLCALL OnEntityDeclaration(void* data, const XML_Char* name, int parameter,
+                                            const XML_Char*, int, const XML_Char*,
+                                            const XML_Char*, const XML_Char*, const XML_Char*)
+    {
+        ExpatReader& self = Self(data);
+        if (parameter != 0) {
+            self.declarationsUnseen_ = true;
+            return;
+        }
+        self.declared_.emplace(name);
+    }
 
     static void XMLCALL OnSkippedEntity(void* data, const XML_Char* name, int parameter)
     {
@@ -1030,7 +1105,11 @@ private:
     std::optional<XmlFault> fault_;
     bool started_ = false;
     bool byteOrderMark_ = false;
+    bool utf16_ = false;
+    bool bigEndian_ = false;
     bool inDoctype_ = false;
+    bool declarationsUnseen_ = false;
+    std::unordered_set<std::string> declared_;  // the general entities the file declares
 };
 
 // Checks the file as it is on disk, a piece at a time, so that checking beside pugixml's

@@ -431,6 +431,13 @@ TEST_F(XmlDocumentTest, EntitiesThatAreNotInTheFileRefuseIt)
         {"entity left to a DTD that is never read",
          "<!DOCTYPE centro SYSTEM \"centro.dtd\">\n<centro>&e;</centro>", 2, 9,
          "usa la entidad 'e', que no está declarada en el propio archivo"},
+        // In a value the reference would otherwise vanish without a word.
+        {"entity left to a DTD, in a value",
+         "<!DOCTYPE centro SYSTEM \"centro.dtd\" [<!ENTITY d \"D\">]>\n<centro a=\"&d;&amp;&#65;&e;\"/>", 2,
+         1, "usa la entidad 'e', que no está declarada en el propio archivo"},
+        {"entity left to a parameter entity, in a value, UTF-16",
+         Utf16Bytes(u"\uFEFF<!DOCTYPE centro [<!ENTITY % p SYSTEM \"p.ent\"> %p;]>\n<centro a=\"&e;\"/>", true), 2,
+         1, "usa la entidad 'e', que no está declarada en el propio archivo"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
