@@ -66,15 +66,17 @@ endif()
 message(STATUS "expat source: ${PASARELA_EXPAT_SOURCE_DIR}")
 
 enable_language(C)
-file(WRITE "${PROJECT_BINARY_DIR}/expat-config/expat_config.h"
-  "#define BYTEORDER 1234\n"
-  "#define XML_CONTEXT_BYTES 1024\n"
-  "#define XML_DTD 1\n"
-  "#define XML_NS 1\n"
-  "#define HAVE_STDINT_H 1\n"
-  "#define HAVE_STDLIB_H 1\n"
-  "#define HAVE_STRING_H 1\n"
-  "#define STDC_HEADERS 1\n")
+# CONFIGURE rewrites the header only when it changes, so expat is not rebuilt each time.
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/expat-config/expat_config.h" CONTENT "\
+#define BYTEORDER 1234
+#define XML_CONTEXT_BYTES 1024
+#define XML_DTD 1
+#define XML_NS 1
+#define HAVE_STDINT_H 1
+#define HAVE_STDLIB_H 1
+#define HAVE_STRING_H 1
+#define STDC_HEADERS 1
+" @ONLY)
 add_library(pasarela_expat STATIC
   "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlparse.c"
   "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlrole.c"
