@@ -820,6 +820,9 @@ public:
             const bool final = last && size == bytes.size();
             if (XML_Parse(parser_, bytes.data(), static_cast<int>(size), final) !=
                 XML_STATUS_OK) {
+                if (error_) {
+                    std::rethrow_exception(error_);
+                }
                 if (!fault_) {
                     fault_ = FaultHere(ExpatProblem(XML_GetErrorCode(parser_)));
                 }
@@ -854,17 +857,30 @@ private:
         XML_StopParser(parser_, XML_FALSE);
     }
 
-    // Runs a step of building; memory running out stops the parser instead of unwinding
-    // through it.
+    // Runs a handler's work so that no exception (memory running out) unwinds through the
+    // parser, which is C: the parser stops, and Feed throws the exception instead.
+    template <typename Work>
+    void Guarded(Work work) noexcept
+    {
+        try {
+            work();
+        } catch (...) {
+            if (!error_) {
+                error_ = std::current_exception();
+            }
+            XML_StopParser(parser_, XML_FALSE);
+        }
+    }
+
+    // Runs a step of building the tree; pugixml tells of memory running out by failing.
     template <typename Step>
     void Build(Step step)
     {
-        if (tree_ == nullptr || fault_) {
-            return;
-        }
-        if (!step()) {
-            Stop("no hay memoria suficiente");
-        }
+        Guarded([&] {
+            if (tree_ != nullptr && !fault_ && !step()) {
+                throw std::bad_alloc();
+            }
+        });
     }
 
     bool FlushText()
@@ -929,16 +945,19 @@ private:
     {
         ExpatReader& self = Self(data);
         if (self.declarationsUnseen_) {
-            for (const std::string& reference : self.EntityReferencesInTag()) {
-                static constexpr std::string_view kPredefined[] = {"lt", "gt", "amp", "apos", "quot"};
-                if (std::find(std::begin(kPredefined), std::end(kPredefined), reference) ==
-                        std::end(kPredefined) &&
-                    !self.declared_.contains(reference)) {
-                    self.Stop("usa la entidad '" + reference +
-                              "', que no está declarada en el propio archivo");
-                    return;
+            self.Guarded([&] {
+                for (const std::string& reference : self.EntityReferencesInTag()) {
+                    static constexpr std::string_view kPredefined[] = {"lt", "gt", "amp", "apos",
+                                                                       "quot"};
+                    if (std::find(std::begin(kPredefined), std::end(kPredefined), reference) ==
+                            std::end(kPredefined) &&
+                        !self.declared_.contains(reference)) {
+                        self.Stop("usa la entidad '" + reference +
+                                  "', que no está declarada en el propio archivo");
+                        return;  // Build then does nothing: the fault is set
+                    }
                 }
-            }
+            });
         }
         self.Build([&] {
             if (!self.FlushText()) {
@@ -973,7 +992,7 @@ private:
     {
         ExpatReader& self = Self(data);
         if (self.tree_ != nullptr) {
-            self.text_.append(text, static_cast<std::size_t>(length));
+            self.Guarded([&] { self.text_.append(text, static_cast<std::size_t>(length)); });
         }
     }
 
@@ -1079,7 +1098,7 @@ private:
             self.declarationsUnseen_ = true;
             return;
         }
-        self.declared_.emplace(name);
+        self.Guarded([&] { self.declared_.emplace(name); });
     }
 
     static void XMLCALL OnSkippedEntity(void* data, const XML_Char* name, int parameter)
@@ -1087,8 +1106,11 @@ private:
         if (parameter != 0) {
             return;  // a reference inside the DTD, which declares nothing we then miss
         }
-        Self(data).Stop("usa la entidad '" + std::string(name) +
-                        "', que no está declarada en el propio archivo");
+        ExpatReader& self = Self(data);
+        self.Guarded([&] {
+            self.Stop("usa la entidad '" + std::string(name) +
+                      "', que no está declarada en el propio archivo");
+        });
     }
 
     static int XMLCALL OnExternalEntity(XML_Parser, const XML_Char*, const XML_Char*,
@@ -1103,6 +1125,7 @@ private:
     std::vector<pugi::xml_node> open_;
     std::string text_;
     std::optional<XmlFault> fault_;
+    std::exception_ptr error_;
     bool started_ = false;
     bool byteOrderMark_ = false;
     bool utf16_ = false;
@@ -1141,7 +1164,7 @@ std::optional<XmlFault> CheckFile(const fs::path& path, std::size_t size,
         } while (left > 0);
         return std::nullopt;
     } catch (const std::bad_alloc&) {
-        return XmlFault{1, 1, "no hay memoria suficiente"};
+        return XmlFault{1, 1, "no hay memoria suficiente para comprobarlo"};
     }
 }
 
