@@ -76,8 +76,17 @@ ExportResult RunExport(const ExportOptions& options)
                       subjectCode = solution.FieldIndex("ASIG"), activityCode = solution.FieldIndex("TAREA"),
                       teacherCode = solution.FieldIndex("PROF"), roomCode = solution.FieldIndex("AULA");
 
-    XmlDocument document = XmlDocument::Load(options.xmlFile);
-    const HeaderValues header = ReadHeader(document, options.xmlFile, report);
+    // Whether the file is well-formed XML is checked on a second core while the timetable is
+    // written, and settled before the output replaces anything.
+    XmlDocument document = XmlDocument::Load(options.xmlFile, XmlDocument::Check::Aside);
+    const HeaderValues header = [&] {
+        try {
+            return ReadHeader(document, options.xmlFile, report);
+        } catch (...) {
+            document.ConfirmWellFormed();  // a file that is not XML explains a missing header
+            throw;
+        }
+    }();
     const auto now = options.now ? options.now() : std::chrono::system_clock::now();
     const std::string stamp = options.formatDate ? options.formatDate(now) : UserDateTimeText(now);
 
@@ -199,6 +208,7 @@ ExportResult RunExport(const ExportOptions& options)
         }
         out.EndElement();
         out.EndElement();
+        document.ConfirmWellFormed();
     });
     report.SetRows(solutionName, read);
     report.SetRows("dsolucion", translated);

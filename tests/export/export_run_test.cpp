@@ -19,6 +19,7 @@
 #include "platform/dbf_test_support.h"
 #include "platform/error.h"
 #include "platform/run_report.h"
+#include "platform/xml_document.h"
 
 namespace pasarela {
 namespace {
@@ -532,6 +533,29 @@ TEST_F(ExportRunTest, OutputKeepsTheEncodingOfTheChosenFile)
         WriteFileBytes(xmlFile_, c.input);
         Export();
         EXPECT_EQ(ReadFileBytes(OutputFile()), c.expected);
+    }
+}
+
+TEST_F(ExportRunTest, FileThatIsNotWellFormedIsRefusedAndTheEarlierOutputKept)
+{
+    WriteSample();
+    Export();
+    const std::string earlier = ReadFileBytes(OutputFile());
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string where;
+    };
+    const Case cases[] = {
+        {"'--' in a comment after the root", SchoolXml() + "<!-- a -- b -->", "(línea 10, columna 10)"},
+        {"a header that is not there",
+         "<?xml version=\"1.0\"?>\n<otro a=\"1\" a=\"2\"/>", "(línea 2, columna 13)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFileBytes(xmlFile_, c.xml);
+        EXPECT_THAT([&] { Export(); }, ThrowsMessage<XmlParseError>(HasSubstr(c.where)));
+        EXPECT_EQ(ReadFileBytes(OutputFile()), earlier);
     }
 }
 
