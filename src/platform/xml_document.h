@@ -123,10 +123,11 @@ public:
         Windows1250, Windows1251, Windows1252, Windows1253, Windows1254, Windows1255,
         Windows1256, Windows1257, Windows1258,
     };
-    // When Load makes sure that the file is well-formed XML.
+    // When Load makes sure that the file is well-formed XML. A plain UTF-8 file is settled
+    // within Load either way; any other is checked by expat on a second thread.
     enum class Check {
-        Now,    // before it returns
-        Aside,  // on a second thread, while the caller works; ConfirmWellFormed waits for it
+        Now,    // before Load returns
+        Aside,  // while the caller works; ConfirmWellFormed waits for it
     };
 
     // An empty document (no declaration, no root) saved as UTF-8.
