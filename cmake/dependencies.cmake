@@ -1,9 +1,10 @@
-# pugixml::pugixml, GTest::gtest_main and GTest::gmock for both builds. Linux uses the
+# pugixml::pugixml, EXPAT::EXPAT, GTest::gtest_main and GTest::gmock for both builds. Linux uses the
 # Debian -dev packages; the Windows build compiles Debian's sources with the cross
 # compiler, since Debian ships no MinGW builds of them. Nothing is vendored.
 
 if(NOT CMAKE_CROSSCOMPILING)
   find_package(pugixml CONFIG REQUIRED)
+  find_package(EXPAT REQUIRED)
   if(PASARELA_BUILD_TESTS)
     find_package(GTest REQUIRED)
   endif()
@@ -38,6 +39,53 @@ message(STATUS "pugixml source: ${PASARELA_PUGIXML_SOURCE_DIR}")
 add_library(pasarela_pugixml STATIC "${PASARELA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp")
 target_include_directories(pasarela_pugixml SYSTEM PUBLIC "${PASARELA_PUGIXML_SOURCE_DIR}/src")
 add_library(pugixml::pugixml ALIAS pasarela_pugixml)
+
+# expat: likewise from the source package that scripts/setup unpacks (`apt-get source
+# expat`), with the configuration header its own build would write for this target.
+file(GLOB pasarela_expat_candidates LIST_DIRECTORIES true
+  "${PROJECT_SOURCE_DIR}/.deps/expat-*/expat/lib/xmlparse.c")
+set(pasarela_expat_default "")
+if(pasarela_expat_candidates)
+  list(SORT pasarela_expat_candidates COMPARE NATURAL)
+  list(GET pasarela_expat_candidates -1 pasarela_expat_newest)
+  cmake_path(GET pasarela_expat_newest PARENT_PATH pasarela_expat_lib)
+  cmake_path(GET pasarela_expat_lib PARENT_PATH pasarela_expat_default)
+endif()
+set(PASARELA_EXPAT_SOURCE_DIR "${pasarela_expat_default}" CACHE PATH
+  "Unpacked expat source package (the folder holding lib/xmlparse.c)")
+if(PASARELA_EXPAT_SOURCE_DIR STREQUAL "" AND pasarela_expat_default)
+  set(PASARELA_EXPAT_SOURCE_DIR "${pasarela_expat_default}" CACHE PATH
+    "Unpacked expat source package (the folder holding lib/xmlparse.c)" FORCE)
+endif()
+if(NOT EXISTS "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlparse.c")
+  message(FATAL_ERROR
+    "expat source not found (PASARELA_EXPAT_SOURCE_DIR='${PASARELA_EXPAT_SOURCE_DIR}'). "
+    "Run scripts/setup, which unpacks Debian's expat source package into .deps/, "
+    "or point PASARELA_EXPAT_SOURCE_DIR at the expat folder of an unpacked copy.")
+endif()
+message(STATUS "expat source: ${PASARELA_EXPAT_SOURCE_DIR}")
+
+enable_language(C)
+# CONFIGURE rewrites the header only when it changes, so expat is not rebuilt each time.
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/expat-config/expat_config.h" CONTENT "\
+#define BYTEORDER 1234
+#define XML_CONTEXT_BYTES 1024
+#define XML_DTD 1
+#define XML_NS 1
+#define HAVE_STDINT_H 1
+#define HAVE_STDLIB_H 1
+#define HAVE_STRING_H 1
+#define STDC_HEADERS 1
+" @ONLY)
+add_library(pasarela_expat STATIC
+  "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlparse.c"
+  "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlrole.c"
+  "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmltok.c")
+target_include_directories(pasarela_expat
+  SYSTEM PUBLIC "${PASARELA_EXPAT_SOURCE_DIR}/lib"
+  PRIVATE "${PROJECT_BINARY_DIR}/expat-config")
+target_compile_definitions(pasarela_expat PUBLIC XML_STATIC)
+add_library(EXPAT::EXPAT ALIAS pasarela_expat)
 
 if(NOT PASARELA_BUILD_TESTS)
   return()

@@ -84,8 +84,17 @@ ExportResult RunExport(const ExportOptions& options)
                       subjectCode = solution.FieldIndex("ASIG"), activityCode = solution.FieldIndex("TAREA"),
                       teacherCode = solution.FieldIndex("PROF"), roomCode = solution.FieldIndex("AULA");
 
-    XmlDocument document = XmlDocument::Load(options.xmlFile);
-    const HeaderValues header = ReadHeader(document, options.xmlFile, report);
+    // Whether the file is well-formed XML is checked on a second core while the timetable is
+    // written, and settled before the output replaces anything.
+    XmlDocument document = XmlDocument::Load(options.xmlFile, XmlDocument::Check::Aside);
+    const HeaderValues header = [&] {
+        try {
+            return ReadHeader(document, options.xmlFile, report);
+        } catch (...) {
+            document.ConfirmWellFormed();  // a file that is not XML explains a missing header
+            throw;
+        }
+    }();
     const auto now = options.now ? options.now() : std::chrono::system_clock::now();
     const std::string stamp = options.formatDate ? options.formatDate(now) : UserDateTimeText(now);
 
@@ -109,6 +118,9 @@ ExportResult RunExport(const ExportOptions& options)
         const auto translate = [&] {
             ++read;
             const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
+            if (solution.HoldsOverflow(day) || solution.HoldsOverflow(period))
+                report.Note(solutionName, "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío",
+                            where());
             const std::int32_t dayNumber = solution.AsInteger(day);
             const double periodNumber = solution.AsFloat(period);
             if (dayNumber == 0 || periodNumber == 0) {
@@ -204,6 +216,7 @@ ExportResult RunExport(const ExportOptions& options)
         }
         out.EndElement();
         out.EndElement();
+        document.ConfirmWellFormed();
     });
     report.SetRows(solutionName, read);
     report.SetRows("dsolucion", translated);

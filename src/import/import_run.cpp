@@ -16,10 +16,14 @@ namespace {
 constexpr char kPendingCommitTable[] = "tablas";
 constexpr char kPendingCommitReason[] = "importación anterior que había quedado a medias, completada antes de empezar";
 
+// The check that the file is well-formed runs on a second core while the tables are built,
+// and is waited for before they replace Orlavi's.
 XmlDocument LoadSchoolFile(const std::filesystem::path& path)
 {
-    XmlDocument document = XmlDocument::Load(path);
+    XmlDocument document = XmlDocument::Load(path, XmlDocument::Check::Aside);
     auto root = document.Root();
+    if (!root || root->Name() != "centro")
+        document.ConfirmWellFormed();
     if (!root || root->Name() != "centro")
         throw Error("El archivo '" + DisplayPath(path) + "' no es un archivo de DASTENO: su elemento raíz es '" +
                     std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
@@ -47,7 +51,7 @@ RunReport RunImport(const ImportOptions& options)
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
     // Parse before anything is touched: a broken file must not cost the school its tables.
-    const XmlDocument document = LoadSchoolFile(options.xmlFile);
+    XmlDocument document = LoadSchoolFile(options.xmlFile);
 
     StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Import);
     const std::filesystem::path& staging = lock.Folder();
@@ -58,13 +62,20 @@ RunReport RunImport(const ImportOptions& options)
     ImportContext context{document, staging, report, options.decimalSeparator, {}, {}};
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
-    BuildSubjectsTable(context);
-    AddActivitiesToSubjectsTable(context);
-    BuildTeachersTable(context);
-    BuildRoomsTable(context);
-    BuildGroupsTable(context);
-    BuildTimeSlotsTable(context);
-    BuildAssignmentsTable(context);
+    try {
+        BuildSubjectsTable(context);
+        AddActivitiesToSubjectsTable(context);
+        BuildTeachersTable(context);
+        BuildRoomsTable(context);
+        BuildGroupsTable(context);
+        BuildTimeSlotsTable(context);
+        BuildAssignmentsTable(context);
+    } catch (...) {
+        // A file that is not XML explains whatever its content made fail.
+        document.ConfirmWellFormed();
+        throw;
+    }
+    document.ConfirmWellFormed();
 
     if (!options.checkOnly) {
         std::vector<std::string> names;

@@ -29,16 +29,30 @@ std::string DayName(std::int32_t day)
     return day >= 1 && day <= 7 ? kNames[day - 1] : "";
 }
 
+// The characters from the `from`-th (0-based) on, `count` of them or as many as there are.
+// Counted in characters, not bytes: word processors put a typographic apostrophe or a
+// middle dot where the colon goes (08’30), and the minutes must still be the 4th and 5th.
+std::string_view CharacterPiece(std::string_view text, std::size_t from, std::size_t count)
+{
+    const auto skip = [&text](std::size_t at, std::size_t characters) {
+        while (at < text.size() && characters > 0) {
+            ++at;
+            while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+                ++at;
+            --characters;
+        }
+        return at;
+    };
+    const std::size_t start = skip(0, from);
+    return text.substr(start, skip(start, count) - start);
+}
+
 // Minutes since midnight of "HH:MM": the hour is characters 1-2 and the minute
 // characters 4-5, whatever separates them; seconds after them are ignored.
 std::int32_t MinutesOf(std::string_view time)
 {
-    auto piece = [&time](std::size_t from, std::size_t count) {
-        return from < time.size() ? time.substr(from, count) : std::string_view();
-    };
-    // Bytes, not characters, are fine here: a text with non-ASCII characters in these
-    // places is not a time and the conversion rejects it either way.
-    return ParseInteger(piece(0, 2)) * 60 + ParseInteger(piece(3, 2));
+    const std::int32_t hours = ParseInteger(CharacterPiece(time, 0, 2));
+    return hours * 60 + ParseInteger(CharacterPiece(time, 3, 2));
 }
 
 }  // namespace
@@ -56,7 +70,9 @@ void BuildTimeSlotsTable(ImportContext& context)
             const std::int32_t position = ParseInteger(entry.Read("posicion"));
             const std::string_view start = entry.Read("hora_inicio");
             const std::string_view end = entry.Read("hora_final");
-            const std::int32_t minutes = MinutesOf(end) - MinutesOf(start);
+            // The start first, so that of two faulty times the message names the start.
+            const std::int32_t startMinutes = MinutesOf(start);
+            const std::int32_t minutes = MinutesOf(end) - startMinutes;
             const std::string positionText = std::to_string(position);
 
             table.Append();

@@ -396,6 +396,7 @@ void DbfTable::ParseHeader(const std::vector<unsigned char>& head, std::uint64_t
         field.type = static_cast<char>(head[at + (level7 ? 32 : 11)]);
         field.length = head[at + (level7 ? 33 : 16)];
         field.decimals = head[at + (level7 ? 34 : 17)];
+        field.flags = level7 ? 0 : head[at + 18];
         if (field.name.empty())
             throw bad("un campo no tiene nombre");
         if (!IsKnownType(field.type, dialect_))
@@ -434,6 +435,20 @@ void DbfTable::ParseHeader(const std::vector<unsigned char>& head, std::uint64_t
     for (DbfField& f : fields_) {
         f.offset = offset;
         offset += f.length;
+    }
+    if (IsVisualFoxPro()) {
+        // _NullFlags gives, field by field, a length bit to each V and Q field and then a
+        // null bit to each nullable one.
+        int bit = 0;
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            DbfField& f = fields_[i];
+            if (f.type == '0' && nullFlagsField_ == static_cast<std::size_t>(-1))
+                nullFlagsField_ = i;
+            if (f.type == 'V' || f.type == 'Q')
+                f.lengthBit = bit++;
+            if ((f.flags & 0x02) != 0)
+                ++bit;
+        }
     }
     // Stride: trust the larger of the header's length and the fields' sum, as robust
     // readers do (files exist that are off by one either way).
@@ -639,6 +654,28 @@ void DbfTable::Fail(std::size_t field, const std::string& message) const
     throw Error(Context(field) + ": " + message);
 }
 
+bool DbfTable::HoldsOverflow(std::size_t field) const
+{
+    const DbfField& f = CheckedField(field);
+    if (f.type != 'N' && f.type != 'F')
+        return false;
+    const std::string_view text = TrimBlanksAndNuls(Raw(field));
+    return !text.empty() && AllBytes(text, '*');
+}
+
+std::string_view DbfTable::VariableLength(std::size_t field, std::string_view raw) const
+{
+    const DbfField& f = fields_[field];
+    if (f.lengthBit < 0 || nullFlagsField_ >= fields_.size() || raw.empty())
+        return WithoutFill(raw);
+    const std::string_view flags = Raw(nullFlagsField_);
+    const auto byte = static_cast<std::size_t>(f.lengthBit / 8);
+    if (byte >= flags.size() || ((static_cast<unsigned char>(flags[byte]) >> (f.lengthBit % 8)) & 1) == 0)
+        return WithoutFill(raw);  // the value takes the whole field
+    const std::size_t length = static_cast<unsigned char>(raw.back());
+    return raw.substr(0, std::min(length, raw.size() - 1));
+}
+
 DbfValue DbfTable::Value(std::size_t field) const
 {
     const DbfField& f = CheckedField(field);
@@ -650,9 +687,13 @@ DbfValue DbfTable::Value(std::size_t field) const
     case 'V':
     case 'Q':
     case 'W': {
+        if (f.type == 'C')
+            raw = WithoutFill(raw);
+        else if (f.type == 'V')
+            raw = VariableLength(field, raw);
         if (f.type == 'C' || f.type == 'V') {
             value.kind = DbfValue::Kind::Text;
-            value.text = DecodeToUtf8(WithoutFill(raw), codePage_);
+            value.text = DecodeToUtf8(raw, codePage_);
         }
         break;  // binary varchar/blob: read as empty
     }
@@ -662,7 +703,7 @@ DbfValue DbfTable::Value(std::size_t field) const
         if (text.empty())
             break;
         if (AllBytes(text, '*'))
-            Fail(field, "el valor no cabe en el campo (" + std::string(text) + ")");
+            break;  // a value that did not fit, or none: HoldsOverflow tells the caller
         auto number = ParseNumericText(text);
         if (!number)
             Fail(field, "'" + DecodeToUtf8(text, codePage_) + "' no es un número válido");

@@ -35,6 +35,10 @@ struct DbfField {
     std::uint16_t length = 0; // bytes in a record
     std::uint8_t decimals = 0;
     std::uint32_t offset = 0; // from the start of the record, after the deletion flag
+    std::uint8_t flags = 0;   // Visual FoxPro: 0x01 hidden, 0x02 nullable, 0x04 binary
+    // Visual FoxPro V and Q fields: the bit of _NullFlags that, when set, says the last
+    // byte holds the value's length; -1 when there is none.
+    int lengthBit = -1;
 };
 
 // The file layouts a table can be in, by its version byte.
@@ -131,6 +135,9 @@ public:
 
     // Reads of the current record.
     DbfValue Value(std::size_t field) const;
+    // Whether a number field holds only asterisks, as dBase writers mark a value that did
+    // not fit (and some libraries an empty one); Value reads it as empty.
+    bool HoldsOverflow(std::size_t field) const;
     // Stored text without its fill blanks; numbers as decimal text; empty values as "".
     std::string AsString(std::size_t field) const;
     // The same text, without a copy where the stored bytes already are it (ASCII in a
@@ -181,6 +188,8 @@ private:
     [[noreturn]] void Fail(std::size_t field, const std::string& message) const;
     std::string Context(std::size_t field) const;
     bool IsVisualFoxPro() const { return dialect_ == DbfDialect::VisualFoxPro; }
+    // A V field's bytes: as long as its _NullFlags length bit says, else without the fill.
+    std::string_view VariableLength(std::size_t field, std::string_view raw) const;
 
     std::filesystem::path path_;
     File file_;
@@ -191,6 +200,7 @@ private:
     std::string languageDriver_;
     char decimalSeparator_ = '.';
     std::vector<DbfField> fields_;
+    std::size_t nullFlagsField_ = static_cast<std::size_t>(-1);  // Visual FoxPro's _NullFlags
     std::vector<std::string> warnings_;
     std::uint32_t headerLength_ = 0;
     std::uint32_t recordLength_ = 0;  // stride between records

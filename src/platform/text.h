@@ -13,7 +13,8 @@ namespace pasarela {
 // `text`, so it lives as long as `text` does.
 std::string_view Trim(std::string_view text);
 
-// Single-byte code pages that DBF files are found in.
+// Single-byte code pages that DBF files and DASTENO files are found in. US-ASCII leaves
+// every byte above 0x7F undefined.
 enum class CodePage {
     Windows1252,
     Windows1250,
@@ -25,6 +26,14 @@ enum class CodePage {
     Dos852,
     Dos865,
     Dos866,
+    Windows1254,
+    Windows1255,
+    Windows1256,
+    Windows1257,
+    Windows1258,
+    Iso8859_2,
+    Iso8859_15,
+    UsAscii,
 };
 
 struct EncodedText {

@@ -1,6 +1,8 @@
 #include "platform/xml_document.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -9,13 +11,17 @@
 #include <functional>
 #include <new>
 #include <system_error>
+#include <thread>
+#include <unordered_set>
 #include <utility>
 
+#include <expat.h>
 #include <pugixml.hpp>
 
 #include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "platform/xml_well_formed.h"
 
 namespace pasarela {
 namespace {
@@ -251,6 +257,55 @@ std::optional<std::string> DeclaredEncoding(std::string_view text)
     }
 }
 
+// What the program knows of each encoding it reads and saves: the name it declares, and
+// for a single-byte one its code page.
+struct EncodingInfo {
+    TextEncoding encoding;
+    std::string_view name;
+    std::optional<CodePage> codePage;
+};
+
+constexpr EncodingInfo kEncodings[] = {
+    {TextEncoding::Utf8, "UTF-8", std::nullopt},
+    {TextEncoding::Utf16, "UTF-16", std::nullopt},
+    {TextEncoding::Utf16Le, "UTF-16LE", std::nullopt},
+    {TextEncoding::Utf16Be, "UTF-16BE", std::nullopt},
+    {TextEncoding::UsAscii, "US-ASCII", CodePage::UsAscii},
+    {TextEncoding::Iso8859_1, "ISO-8859-1", CodePage::Iso8859_1},
+    {TextEncoding::Iso8859_2, "ISO-8859-2", CodePage::Iso8859_2},
+    {TextEncoding::Iso8859_15, "ISO-8859-15", CodePage::Iso8859_15},
+    {TextEncoding::Windows1250, "windows-1250", CodePage::Windows1250},
+    {TextEncoding::Windows1251, "windows-1251", CodePage::Windows1251},
+    {TextEncoding::Windows1252, "windows-1252", CodePage::Windows1252},
+    {TextEncoding::Windows1253, "windows-1253", CodePage::Windows1253},
+    {TextEncoding::Windows1254, "windows-1254", CodePage::Windows1254},
+    {TextEncoding::Windows1255, "windows-1255", CodePage::Windows1255},
+    {TextEncoding::Windows1256, "windows-1256", CodePage::Windows1256},
+    {TextEncoding::Windows1257, "windows-1257", CodePage::Windows1257},
+    {TextEncoding::Windows1258, "windows-1258", CodePage::Windows1258},
+};
+
+const EncodingInfo& InfoOf(TextEncoding encoding)
+{
+    for (const EncodingInfo& info : kEncodings) {
+        if (info.encoding == encoding) {
+            return info;
+        }
+    }
+    return kEncodings[0];
+}
+
+// For the message that refuses a file: every name above.
+std::string SupportedEncodings()
+{
+    std::string names;
+    for (const EncodingInfo& info : kEncodings) {
+        names += names.empty() ? "" : ", ";
+        names += info.name;
+    }
+    return names;
+}
+
 // Encoding names are compared without case and without the separators that their many
 // spellings disagree on ("ISO_8859-1", "iso-8859-1", "latin1").
 std::optional<TextEncoding> EncodingByName(std::string_view name)
@@ -269,6 +324,12 @@ std::optional<TextEncoding> EncodingByName(std::string_view name)
     static constexpr Alias kAliases[] = {
         {"utf8", TextEncoding::Utf8},
         {"utf16", TextEncoding::Utf16},
+        {"utf16le", TextEncoding::Utf16Le},
+        {"utf16be", TextEncoding::Utf16Be},
+        {"usascii", TextEncoding::UsAscii},
+        {"ascii", TextEncoding::UsAscii},
+        {"iso646us", TextEncoding::UsAscii},
+        {"csascii", TextEncoding::UsAscii},
         {"iso88591", TextEncoding::Iso8859_1},
         {"iso885911987", TextEncoding::Iso8859_1},
         {"latin1", TextEncoding::Iso8859_1},
@@ -278,27 +339,49 @@ std::optional<TextEncoding> EncodingByName(std::string_view name)
         {"ibm819", TextEncoding::Iso8859_1},
         {"cp819", TextEncoding::Iso8859_1},
         {"csisolatin1", TextEncoding::Iso8859_1},
-        {"windows1252", TextEncoding::Windows1252},
-        {"cp1252", TextEncoding::Windows1252},
-        {"xcp1252", TextEncoding::Windows1252},
+        {"iso88592", TextEncoding::Iso8859_2},
+        {"iso885921987", TextEncoding::Iso8859_2},
+        {"latin2", TextEncoding::Iso8859_2},
+        {"isolatin2", TextEncoding::Iso8859_2},
+        {"l2", TextEncoding::Iso8859_2},
+        {"csisolatin2", TextEncoding::Iso8859_2},
+        {"iso885915", TextEncoding::Iso8859_15},
+        {"latin9", TextEncoding::Iso8859_15},
+        {"latin0", TextEncoding::Iso8859_15},
+        {"l9", TextEncoding::Iso8859_15},
+        {"csisolatin9", TextEncoding::Iso8859_15},
     };
     for (const Alias& alias : kAliases) {
         if (alias.key == key) {
             return alias.encoding;
         }
     }
+    // windows-1250 to windows-1258, also as cp1250 and x-cp1250.
+    for (const std::string_view prefix : {"windows", "cp", "xcp"}) {
+        if (key.size() == prefix.size() + 4 && key.starts_with(prefix)) {
+            const std::string_view number = std::string_view(key).substr(prefix.size());
+            for (const EncodingInfo& info : kEncodings) {
+                if (info.name.starts_with("windows-") && info.name.substr(8) == number) {
+                    return info.encoding;
+                }
+            }
+        }
+    }
     return std::nullopt;
 }
 
-CodePage SingleByteCodePage(TextEncoding encoding)
+bool IsUtf16(TextEncoding encoding)
 {
-    return encoding == TextEncoding::Iso8859_1 ? CodePage::Iso8859_1 : CodePage::Windows1252;
+    return encoding == TextEncoding::Utf16 || encoding == TextEncoding::Utf16Le ||
+           encoding == TextEncoding::Utf16Be;
 }
 
 struct DecodedFile {
     TextBuffer text;
     TextEncoding encoding;
     bool byteOrderMark;
+    std::size_t documentSize;  // bytes of the file, as it is, that the document takes
+    bool utf8AsRead;           // the text is the file's own bytes (but a BOM), as UTF-8
 };
 
 struct ByteOrder {
@@ -319,21 +402,37 @@ ByteOrder DetectByteOrder(std::string_view raw)
     if (raw.starts_with(kUtf16BeByteOrderMark)) {
         return {false, true, true, kUtf16BeByteOrderMark.size()};
     }
-    // Without a mark, the zero bytes around "<?" still give UTF-16 away.
-    if (raw.starts_with(std::string_view("<\0?\0", 4))) {
+    // Without a mark, the zero byte beside the first "<" still gives UTF-16 away, as it does
+    // to expat.
+    if (raw.starts_with(std::string_view("<\0", 2))) {
         return {false, true, false, 0};
     }
-    if (raw.starts_with(std::string_view("\0<\0?", 4))) {
+    if (raw.starts_with(std::string_view("\0<", 2))) {
         return {false, true, true, 0};
     }
     return {};
 }
 
+// How many bytes of the file are the document: NULs with blanks at its end, as some tools
+// pad a file, are padding, not text. UTF-16 has zero bytes in every character, so there
+// the whole file counts.
+std::size_t DocumentSize(std::string_view raw)
+{
+    if (DetectByteOrder(raw).utf16) {
+        return raw.size();
+    }
+    const std::size_t last = raw.find_last_not_of(std::string_view("\0 \t\r\n", 5));
+    const std::size_t end = last == std::string_view::npos ? 0 : last + 1;
+    return raw.find('\0', end) == std::string_view::npos ? raw.size() : end;
+}
+
 // The file as UTF-8 without BOM, and the encoding to save it in: the one its declaration
-// names, else the one it was read in.
+// names, else the one it was read in. Whether the bytes are right for that encoding is
+// left to the well-formedness check, which reads the file as it is.
 DecodedFile ReadAsUtf8(const fs::path& path)
 {
     TextBuffer text = ReadWholeFile(path);
+    const std::size_t documentSize = DocumentSize(text.View());
     const ByteOrder order = DetectByteOrder(text.View());
     if (order.utf16) {
         text = CopyText(Utf16ToUtf8(text.View().substr(order.markSize), order.bigEndian));
@@ -347,20 +446,20 @@ DecodedFile ReadAsUtf8(const fs::path& path)
     const std::optional<std::string> declared = DeclaredEncoding(text.View());
     if (!declared) {
         return {std::move(text), order.utf16 ? TextEncoding::Utf16 : TextEncoding::Utf8,
-                order.utf8Mark};
+                order.utf8Mark, documentSize, !order.utf16};
     }
     const std::optional<TextEncoding> encoding = EncodingByName(*declared);
     if (!encoding) {
         throw Error("El archivo " + Quoted(path) + " usa la codificación '" + *declared +
-                    "', que no se admite");
+                    "', que no se admite (se admiten " + SupportedEncodings() + ")");
     }
     // A byte order mark outweighs the declaration, as XML parsers agree.
-    const bool singleByte =
-        *encoding == TextEncoding::Iso8859_1 || *encoding == TextEncoding::Windows1252;
-    if (singleByte && !order.utf16 && !order.utf8Mark) {
-        text = CopyText(DecodeToUtf8(text.View(), SingleByteCodePage(*encoding)));
+    const std::optional<CodePage> codePage = InfoOf(*encoding).codePage;
+    if (codePage && *codePage != CodePage::UsAscii && !order.utf16 && !order.utf8Mark) {
+        text = CopyText(DecodeToUtf8(text.View(), *codePage));
     }
-    return {std::move(text), *encoding, order.utf8Mark && *encoding == TextEncoding::Utf8};
+    return {std::move(text), *encoding, order.utf8Mark && *encoding == TextEncoding::Utf8,
+            documentSize, !order.utf16 && *encoding == TextEncoding::Utf8};
 }
 
 struct TextPosition {
@@ -400,26 +499,9 @@ TextPosition Locate(std::string_view text, std::size_t offset)
                         at.line, at.column);
 }
 
-// pugixml accepts a second top-level element; XML does not, and the export would write a
-// document with two roots.
-std::optional<pugi::xml_node> SecondRoot(const pugi::xml_document& document)
-{
-    bool seenRoot = false;
-    for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element) {
-            continue;
-        }
-        if (seenRoot) {
-            return node;
-        }
-        seenRoot = true;
-    }
-    return std::nullopt;
-}
-
 // The characters of bytes 0x80 to 0xFF, taken from the decoder so that reading and
 // writing agree on every byte.
-std::array<char32_t, 128> UpperHalf(CodePage codePage)
+std::array<char32_t, 128> DecodeUpperHalf(CodePage codePage)
 {
     std::string bytes;
     for (int byte = 0x80; byte <= 0xFF; ++byte) {
@@ -439,11 +521,17 @@ std::array<char32_t, 128> UpperHalf(CodePage codePage)
     return table;
 }
 
-const std::array<char32_t, 128>& UpperHalf(TextEncoding encoding)
+const std::array<char32_t, 128>& UpperHalf(CodePage codePage)
 {
-    static const std::array<char32_t, 128> kIso8859_1 = UpperHalf(CodePage::Iso8859_1);
-    static const std::array<char32_t, 128> kWindows1252 = UpperHalf(CodePage::Windows1252);
-    return encoding == TextEncoding::Iso8859_1 ? kIso8859_1 : kWindows1252;
+    // Every page at once, so that the reading thread and the saving one share one table.
+    static const auto kTables = [] {
+        std::array<std::array<char32_t, 128>, static_cast<std::size_t>(CodePage::UsAscii) + 1> tables{};
+        for (std::size_t i = 0; i < tables.size(); ++i) {
+            tables[i] = DecodeUpperHalf(static_cast<CodePage>(i));
+        }
+        return tables;
+    }();
+    return kTables[static_cast<std::size_t>(codePage)];
 }
 
 // Turns pugixml's UTF-8 output into the target encoding as it comes. A chunk may end inside
@@ -454,8 +542,8 @@ public:
     TranscodingWriter(TextEncoding encoding, const ByteSink& sink)
         : encoding_(encoding), sink_(sink)
     {
-        if (encoding_ == TextEncoding::Iso8859_1 || encoding_ == TextEncoding::Windows1252) {
-            upperHalf_ = &UpperHalf(encoding_);
+        if (const std::optional<CodePage> codePage = InfoOf(encoding_).codePage) {
+            upperHalf_ = &UpperHalf(*codePage);
         }
     }
 
@@ -515,10 +603,13 @@ private:
 
     void Encode(char32_t cp, std::string& out) const
     {
-        if (encoding_ == TextEncoding::Utf16) {
-            const auto appendUnit = [&out](char32_t unit) {
-                out += static_cast<char>(unit & 0xFF);
-                out += static_cast<char>(unit >> 8);
+        if (IsUtf16(encoding_)) {
+            const bool bigEndian = encoding_ == TextEncoding::Utf16Be;
+            const auto appendUnit = [&out, bigEndian](char32_t unit) {
+                const auto low = static_cast<char>(unit & 0xFF);
+                const auto high = static_cast<char>(unit >> 8);
+                out += bigEndian ? high : low;
+                out += bigEndian ? low : high;
             };
             if (cp < 0x10000) {
                 appendUnit(cp);
@@ -573,6 +664,595 @@ void WriteDocument(const pugi::xml_document& document, TextEncoding encoding, bo
         (*tail)(throughWriter);
     }
     writer.Finish();
+}
+
+// The reasons of the conformant reader, in the user's language.
+const char* ExpatProblem(XML_Error code)
+{
+    switch (code) {
+    case XML_ERROR_NO_MEMORY: return "no hay memoria suficiente";
+    case XML_ERROR_SYNTAX: return "error de sintaxis";
+    case XML_ERROR_NO_ELEMENTS: return "el documento no tiene ningún elemento";
+    case XML_ERROR_INVALID_TOKEN: return "carácter o marca no válidos";
+    case XML_ERROR_UNCLOSED_TOKEN: return "marca sin cerrar";
+    case XML_ERROR_PARTIAL_CHAR: return "carácter incompleto";
+    case XML_ERROR_TAG_MISMATCH: return "la etiqueta de cierre no corresponde a la de apertura";
+    case XML_ERROR_DUPLICATE_ATTRIBUTE: return "atributo repetido en el mismo elemento";
+    case XML_ERROR_JUNK_AFTER_DOC_ELEMENT: return "hay contenido después del elemento raíz";
+    case XML_ERROR_PARAM_ENTITY_REF: return "referencia a una entidad de parámetro fuera de la DTD";
+    case XML_ERROR_UNDEFINED_ENTITY: return "referencia a una entidad no declarada";
+    case XML_ERROR_RECURSIVE_ENTITY_REF: return "una entidad se contiene a sí misma";
+    case XML_ERROR_ASYNC_ENTITY: return "una entidad no cierra lo que abre";
+    case XML_ERROR_BAD_CHAR_REF: return "referencia a un carácter que XML no admite";
+    case XML_ERROR_BINARY_ENTITY_REF: return "referencia a una entidad no analizable";
+    case XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF:
+        return "un atributo hace referencia a una entidad externa";
+    case XML_ERROR_MISPLACED_XML_PI:
+        return "la declaración XML no está al principio del archivo";
+    case XML_ERROR_UNKNOWN_ENCODING: return "codificación que no se admite";
+    case XML_ERROR_INCORRECT_ENCODING:
+        return "la codificación declarada no corresponde a la del archivo";
+    case XML_ERROR_UNCLOSED_CDATA_SECTION: return "sección CDATA sin cerrar";
+    case XML_ERROR_EXTERNAL_ENTITY_HANDLING:
+        return "hace referencia a una entidad externa, que no se lee";
+    case XML_ERROR_ENTITY_DECLARED_IN_PE:
+        return "entidad declarada dentro de una entidad de parámetro";
+    case XML_ERROR_INCOMPLETE_PE: return "entidad de parámetro incompleta";
+    case XML_ERROR_XML_DECL: return "declaración XML mal formada";
+    case XML_ERROR_TEXT_DECL: return "declaración de texto mal formada";
+    case XML_ERROR_PUBLICID: return "identificador público con caracteres no válidos";
+    case XML_ERROR_RESERVED_PREFIX_XML:
+    case XML_ERROR_RESERVED_PREFIX_XMLNS:
+    case XML_ERROR_RESERVED_NAMESPACE_URI: return "uso no válido de un prefijo reservado";
+    case XML_ERROR_AMPLIFICATION_LIMIT_BREACH:
+        return "las entidades declaradas en el archivo se expanden a un texto desmesurado";
+    default: return "el archivo no es XML válido";
+    }
+}
+
+// Where and why a file is not well-formed XML.
+struct XmlFault {
+    std::size_t line = 1;
+    std::size_t column = 1;
+    std::string reason;
+};
+
+XmlParseError FaultError(const fs::path& path, const XmlFault& fault)
+{
+    return XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
+                             std::to_string(fault.line) + ", columna " +
+                             std::to_string(fault.column) + "): " + fault.reason,
+                         fault.line, fault.column);
+}
+
+// Expat's view of an encoding it does not know by itself: single-byte pages through their
+// table, UTF-8 under another spelling ("utf8") through its decoder.
+int ConvertUtf8(void*, const char* bytes)
+{
+    const auto lead = static_cast<unsigned char>(bytes[0]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    char32_t cp = 0;
+    return DecodeUtf8(std::string_view(bytes, length), cp) == length
+               ? static_cast<int>(cp)
+               : -1;
+}
+
+int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
+{
+    const std::optional<TextEncoding> encoding = EncodingByName(name);
+    if (!encoding || IsUtf16(*encoding)) {
+        return XML_STATUS_ERROR;
+    }
+    for (int byte = 0; byte < 0x80; ++byte) {
+        info->map[byte] = byte;
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    if (*encoding == TextEncoding::Utf8) {
+        for (int byte = 0x80; byte <= 0xFF; ++byte) {
+            info->map[byte] = byte >= 0xC2 && byte <= 0xDF   ? -2
+                              : byte >= 0xE0 && byte <= 0xEF ? -3
+                              : byte >= 0xF0 && byte <= 0xF4 ? -4
+                                                             : -1;
+        }
+        info->convert = ConvertUtf8;
+        return XML_STATUS_OK;
+    }
+    // A byte that the page leaves undefined is not a character: the file is refused there.
+    const std::array<char32_t, 128>& upper = UpperHalf(*InfoOf(*encoding).codePage);
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        const char32_t cp = upper[static_cast<std::size_t>(byte - 0x80)];
+        info->map[byte] = cp == kReplacementCharacter ? -1 : static_cast<int>(cp);
+    }
+    return XML_STATUS_OK;
+}
+
+// Reads a file with expat, a conformant parser: it refuses whatever is not well-formed,
+// expands the entities that the file declares itself (within a fixed budget, so that a
+// file of nested entities fails at once) and reads no external entity. Given a tree, it
+// builds the document there as pugixml would have parsed it: elements, attributes, text
+// that is not only blanks, comments, processing instructions, the declaration and the
+// DOCTYPE (`doctype`, as the file spells it).
+class ExpatReader {
+public:
+    ExpatReader(pugi::xml_document* tree, std::string doctype)
+        : parser_(XML_ParserCreate(nullptr)), tree_(tree), doctype_(std::move(doctype))
+    {
+        if (parser_ == nullptr) {
+            throw std::bad_alloc();
+        }
+        if (tree_ != nullptr) {
+            open_.push_back(*tree_);
+        }
+        XML_SetUserData(parser_, this);
+        XML_SetUnknownEncodingHandler(parser_, OnUnknownEncoding, nullptr);
+        XML_SetElementHandler(parser_, OnStart, OnEnd);
+        XML_SetCharacterDataHandler(parser_, OnText);
+        XML_SetCdataSectionHandler(parser_, OnStartCdata, OnEndCdata);
+        XML_SetCommentHandler(parser_, OnComment);
+        XML_SetProcessingInstructionHandler(parser_, OnInstruction);
+        XML_SetXmlDeclHandler(parser_, OnDeclaration);
+        XML_SetDoctypeDeclHandler(parser_, OnDoctype, OnDoctypeEnd);
+        // An entity that is not declared in the file itself (the DTD it names is never
+        // read) or that is external would leave a hole in the data: the file is refused.
+        XML_SetSkippedEntityHandler(parser_, OnSkippedEntity);
+        XML_SetEntityDeclHandler(parser_, OnEntityDeclaration);
+        XML_SetExternalEntityRefHandler(parser_, OnExternalEntity);
+        XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser_, 100.0f);
+        XML_SetBillionLaughsAttackProtectionActivationThreshold(parser_, 8ull << 20);
+    }
+    ExpatReader(const ExpatReader&) = delete;
+    ExpatReader& operator=(const ExpatReader&) = delete;
+    ~ExpatReader() { XML_ParserFree(parser_); }
+
+    // Hands the next bytes to the parser; false once the file proves not well-formed.
+    bool Feed(std::string_view bytes, bool last)
+    {
+        if (!started_) {
+            started_ = true;
+            const ByteOrder order = DetectByteOrder(bytes);
+            byteOrderMark_ = order.utf8Mark || order.markSize > 0;
+            utf16_ = order.utf16;
+            bigEndian_ = order.bigEndian;
+        }
+        constexpr std::size_t kPiece = std::size_t{1} << 20;
+        do {
+            const std::size_t size = std::min(bytes.size(), kPiece);
+            const bool final = last && size == bytes.size();
+            if (XML_Parse(parser_, bytes.data(), static_cast<int>(size), final) !=
+                XML_STATUS_OK) {
+                if (error_) {
+                    std::rethrow_exception(error_);
+                }
+                if (!fault_) {
+                    fault_ = FaultHere(ExpatProblem(XML_GetErrorCode(parser_)));
+                }
+                return false;
+            }
+            bytes.remove_prefix(size);
+        } while (!bytes.empty());
+        return true;
+    }
+
+    const std::optional<XmlFault>& Fault() const { return fault_; }
+
+private:
+    static ExpatReader& Self(void* data) { return *static_cast<ExpatReader*>(data); }
+
+    XmlFault FaultHere(std::string reason) const
+    {
+        const auto line = static_cast<std::size_t>(XML_GetCurrentLineNumber(parser_));
+        auto column = static_cast<std::size_t>(XML_GetCurrentColumnNumber(parser_)) + 1;
+        // Expat counts a byte order mark as a character of the first line; it is none.
+        if (byteOrderMark_ && line == 1 && column > 1) {
+            --column;
+        }
+        return {line, column, std::move(reason)};
+    }
+
+    void Stop(std::string reason)
+    {
+        if (!fault_) {
+            fault_ = FaultHere(std::move(reason));
+        }
+        XML_StopParser(parser_, XML_FALSE);
+    }
+
+    // Runs a handler's work so that no exception (memory running out) unwinds through the
+    // parser, which is C: the parser stops, and Feed throws the exception instead.
+    template <typename Work>
+    void Guarded(Work work) noexcept
+    {
+        try {
+            work();
+        } catch (...) {
+            if (!error_) {
+                error_ = std::current_exception();
+            }
+            XML_StopParser(parser_, XML_FALSE);
+        }
+    }
+
+    // Runs a step of building the tree; pugixml tells of memory running out by failing.
+    template <typename Step>
+    void Build(Step step)
+    {
+        Guarded([&] {
+            if (tree_ != nullptr && !fault_ && !step()) {
+                throw std::bad_alloc();
+            }
+        });
+    }
+
+    bool FlushText()
+    {
+        if (text_.empty()) {
+            return true;
+        }
+        const bool blank = text_.find_first_not_of(" \t\r\n") == std::string::npos;
+        bool stored = true;
+        if (!blank && open_.size() > 1) {
+            pugi::xml_node node = open_.back().append_child(pugi::node_pcdata);
+            stored = node && node.set_value(text_.c_str());
+        }
+        text_.clear();
+        return stored;
+    }
+
+    // The entity references in the start tag being read, as the file spells them. Expat
+    // leaves out of an attribute value, unsaid, a reference to an entity that a DTD it does
+    // not read might declare; this finds them.
+    std::vector<std::string> EntityReferencesInTag() const
+    {
+        int offset = 0;
+        int size = 0;
+        const char* buffer = XML_GetInputContext(parser_, &offset, &size);
+        const int count = XML_GetCurrentByteCount(parser_);
+        std::vector<std::string> names;
+        if (buffer == nullptr || offset < 0 || count <= 0 || offset + count > size) {
+            return names;
+        }
+        const std::string_view tag(buffer + offset, static_cast<std::size_t>(count));
+        const std::size_t unit = utf16_ ? 2 : 1;
+        const auto at = [&](std::size_t i) -> char32_t {
+            if (!utf16_) {
+                return static_cast<unsigned char>(tag[i]);
+            }
+            const auto first = static_cast<unsigned char>(tag[i]);
+            const auto second = static_cast<unsigned char>(tag[i + 1]);
+            return bigEndian_ ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
+        };
+        for (std::size_t i = 0; i + unit <= tag.size(); i += unit) {
+            if (at(i) != '&') {
+                continue;
+            }
+            std::string name;
+            std::size_t j = i + unit;
+            for (; j + unit <= tag.size() && at(j) != ';'; j += unit) {
+                const char32_t c = at(j);
+                // A name beyond ASCII in a 16-bit file is kept as a mark that matches no
+                // declared name, so the file is refused rather than read with a gap.
+                name += c < 0x80 ? static_cast<char>(c) : (utf16_ ? '\x01' : static_cast<char>(c));
+            }
+            if (!name.empty() && name[0] != '#') {
+                names.push_back(std::move(name));
+            }
+            i = j;
+        }
+        return names;
+    }
+
+    static void XMLCALL OnStart(void* data, const XML_Char* name, const XML_Char** attributes)
+    {
+        ExpatReader& self = Self(data);
+        if (self.declarationsUnseen_) {
+            self.Guarded([&] {
+                for (const std::string& reference : self.EntityReferencesInTag()) {
+                    static constexpr std::string_view kPredefined[] = {"lt", "gt", "amp", "apos",
+                                                                       "quot"};
+                    if (std::find(std::begin(kPredefined), std::end(kPredefined), reference) ==
+                            std::end(kPredefined) &&
+                        !self.declared_.contains(reference)) {
+                        self.Stop("usa la entidad '" + reference +
+                                  "', que no está declarada en el propio archivo");
+                        return;  // Build then does nothing: the fault is set
+                    }
+                }
+            });
+        }
+        self.Build([&] {
+            if (!self.FlushText()) {
+                return false;
+            }
+            pugi::xml_node element = self.open_.back().append_child(pugi::node_element);
+            if (!element || !element.set_name(name)) {
+                return false;
+            }
+            for (const XML_Char** at = attributes; *at != nullptr; at += 2) {
+                pugi::xml_attribute attribute = element.append_attribute(at[0]);
+                if (!attribute || !attribute.set_value(at[1])) {
+                    return false;
+                }
+            }
+            self.open_.push_back(element);
+            return true;
+        });
+    }
+
+    static void XMLCALL OnEnd(void* data, const XML_Char*)
+    {
+        ExpatReader& self = Self(data);
+        self.Build([&] {
+            const bool flushed = self.FlushText();
+            self.open_.pop_back();
+            return flushed;
+        });
+    }
+
+    static void XMLCALL OnText(void* data, const XML_Char* text, int length)
+    {
+        ExpatReader& self = Self(data);
+        if (self.tree_ != nullptr) {
+            self.Guarded([&] { self.text_.append(text, static_cast<std::size_t>(length)); });
+        }
+    }
+
+    static void XMLCALL OnStartCdata(void* data)
+    {
+        ExpatReader& self = Self(data);
+        self.Build([&] { return self.FlushText(); });
+    }
+
+    static void XMLCALL OnEndCdata(void* data)
+    {
+        ExpatReader& self = Self(data);
+        self.Build([&] {
+            pugi::xml_node node = self.open_.back().append_child(pugi::node_cdata);
+            const bool stored = node && node.set_value(self.text_.c_str());
+            self.text_.clear();
+            return stored;
+        });
+    }
+
+    static void XMLCALL OnComment(void* data, const XML_Char* text)
+    {
+        ExpatReader& self = Self(data);
+        if (self.inDoctype_) {
+            return;  // part of the DOCTYPE's text, kept with it
+        }
+        self.Build([&] {
+            pugi::xml_node node = self.FlushText()
+                                      ? self.open_.back().append_child(pugi::node_comment)
+                                      : pugi::xml_node();
+            return node && node.set_value(text);
+        });
+    }
+
+    static void XMLCALL OnInstruction(void* data, const XML_Char* target, const XML_Char* text)
+    {
+        ExpatReader& self = Self(data);
+        if (self.inDoctype_) {
+            return;
+        }
+        self.Build([&] {
+            pugi::xml_node node = self.FlushText()
+                                      ? self.open_.back().append_child(pugi::node_pi)
+                                      : pugi::xml_node();
+            return node && node.set_name(target) && node.set_value(text);
+        });
+    }
+
+    static void XMLCALL OnDeclaration(void* data, const XML_Char* version,
+                                      const XML_Char* encoding, int standalone)
+    {
+        ExpatReader& self = Self(data);
+        if (version == nullptr) {
+            return;  // the text declaration of an external entity, never read
+        }
+        self.Build([&] {
+            pugi::xml_node node = self.tree_->append_child(pugi::node_declaration);
+            bool stored = node && node.append_attribute("version").set_value(version);
+            if (stored && encoding != nullptr) {
+                stored = node.append_attribute("encoding").set_value(encoding);
+            }
+            if (stored && standalone != -1) {
+                stored = node.append_attribute("standalone").set_value(standalone == 1 ? "yes" : "no");
+            }
+            return stored;
+        });
+    }
+
+    static void XMLCALL OnDoctype(void* data, const XML_Char* name, const XML_Char* systemId,
+                                  const XML_Char* publicId, int)
+    {
+        ExpatReader& self = Self(data);
+        self.inDoctype_ = true;
+        if (systemId != nullptr) {
+            self.declarationsUnseen_ = true;
+        }
+        self.Build([&] {
+            std::string value = self.doctype_;
+            if (value.empty()) {
+                // Spelled again from its parts when the file's own text was not at hand.
+                value = name;
+                if (publicId != nullptr) {
+                    value += " PUBLIC \"" + std::string(publicId) + "\" \"" +
+                             std::string(systemId != nullptr ? systemId : "") + "\"";
+                } else if (systemId != nullptr) {
+                    value += " SYSTEM \"" + std::string(systemId) + "\"";
+                }
+            }
+            pugi::xml_node node = self.tree_->append_child(pugi::node_doctype);
+            return node && node.set_value(value.c_str());
+        });
+    }
+
+    static void XMLCALL OnDoctypeEnd(void* data) { Self(data).inDoctype_ = false; }
+
+    // A parameter entity or a DTD outside the file may declare entities that are never read.
+    static void XMLCALL OnEntityDeclaration(void* data, const XML_Char* name, int parameter,
+                                            const XML_Char*, int, const XML_Char*,
+                                            const XML_Char*, const XML_Char*, const XML_Char*)
+    {
+        ExpatReader& self = Self(data);
+        if (parameter != 0) {
+            self.declarationsUnseen_ = true;
+            return;
+        }
+        self.Guarded([&] { self.declared_.emplace(name); });
+    }
+
+    static void XMLCALL OnSkippedEntity(void* data, const XML_Char* name, int parameter)
+    {
+        if (parameter != 0) {
+            return;  // a reference inside the DTD, which declares nothing we then miss
+        }
+        ExpatReader& self = Self(data);
+        self.Guarded([&] {
+            self.Stop("usa la entidad '" + std::string(name) +
+                      "', que no está declarada en el propio archivo");
+        });
+    }
+
+    static int XMLCALL OnExternalEntity(XML_Parser, const XML_Char*, const XML_Char*,
+                                        const XML_Char*, const XML_Char*)
+    {
+        return XML_STATUS_ERROR;
+    }
+
+    XML_Parser parser_;
+    pugi::xml_document* tree_;
+    std::string doctype_;
+    std::vector<pugi::xml_node> open_;
+    std::string text_;
+    std::optional<XmlFault> fault_;
+    std::exception_ptr error_;
+    bool started_ = false;
+    bool byteOrderMark_ = false;
+    bool utf16_ = false;
+    bool bigEndian_ = false;
+    bool inDoctype_ = false;
+    bool declarationsUnseen_ = false;
+    std::unordered_set<std::string> declared_;  // the general entities the file declares
+};
+
+// Checks the file as it is on disk, a piece at a time, so that checking beside pugixml's
+// reading of the same file costs almost no memory. `stop` ends the check early.
+std::optional<XmlFault> CheckFile(const fs::path& path, std::size_t size,
+                                  const std::atomic<bool>& stop)
+{
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            return XmlFault{1, 1, "no se pudo leer el archivo"};
+        }
+        ExpatReader reader(nullptr, "");
+        std::vector<char> piece(std::size_t{1} << 16);
+        std::size_t left = size;
+        do {
+            if (stop.load(std::memory_order_relaxed)) {
+                return std::nullopt;
+            }
+            const std::size_t want = std::min(left, piece.size());
+            in.read(piece.data(), static_cast<std::streamsize>(want));
+            if (static_cast<std::size_t>(in.gcount()) != want) {
+                return XmlFault{1, 1, "no se pudo leer el archivo entero"};
+            }
+            left -= want;
+            if (!reader.Feed(std::string_view(piece.data(), want), left == 0)) {
+                return reader.Fault();
+            }
+        } while (left > 0);
+        return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        return XmlFault{1, 1, "no hay memoria suficiente para comprobarlo"};
+    }
+}
+
+// Where the DOCTYPE's text ends: the '>' that closes it, after quoted literals, comments,
+// processing instructions, its internal subset and the declarations in it.
+std::optional<std::size_t> DoctypeEnd(std::string_view text, std::size_t pos)
+{
+    int brackets = 0;
+    int angles = 0;
+    while (pos < text.size()) {
+        const char c = text[pos];
+        std::size_t next = pos + 1;
+        if (c == '"' || c == '\'') {
+            next = text.find(c, pos + 1);
+            if (next == std::string_view::npos) {
+                return std::nullopt;
+            }
+            ++next;
+        } else if (text.substr(pos).starts_with("<!--")) {
+            next = text.find("-->", pos + 4);
+            if (next == std::string_view::npos) {
+                return std::nullopt;
+            }
+            next += 3;
+        } else if (text.substr(pos).starts_with("<?")) {
+            next = text.find("?>", pos + 2);
+            if (next == std::string_view::npos) {
+                return std::nullopt;
+            }
+            next += 2;
+        } else if (c == '[') {
+            ++brackets;
+        } else if (c == ']') {
+            --brackets;
+        } else if (c == '<') {
+            ++angles;
+        } else if (c == '>') {
+            if (angles == 0 && brackets == 0) {
+                return pos;
+            }
+            --angles;
+        }
+        pos = next;
+    }
+    return std::nullopt;
+}
+
+struct Prolog {
+    bool hasDoctype = false;
+    std::string doctype;  // the DOCTYPE's text as pugixml keeps it; empty when not found
+};
+
+// Looks through what may come before the root (declaration, comments, processing
+// instructions, blanks) for a DOCTYPE. A file whose start makes no sense is left for the
+// check to refuse.
+Prolog ScanProlog(std::string_view text)
+{
+    std::size_t pos = 0;
+    for (;;) {
+        while (pos < text.size() && IsXmlSpace(text[pos])) {
+            ++pos;
+        }
+        const std::string_view rest = text.substr(pos);
+        std::size_t end = std::string_view::npos;
+        if (rest.starts_with("<?")) {
+            end = text.find("?>", pos + 2);
+            end = end == std::string_view::npos ? end : end + 2;
+        } else if (rest.starts_with("<!--")) {
+            end = text.find("-->", pos + 4);
+            end = end == std::string_view::npos ? end : end + 3;
+        } else if (rest.starts_with("<!DOCTYPE")) {
+            Prolog prolog{true, {}};
+            std::size_t start = pos + 9;
+            while (start < text.size() && IsXmlSpace(text[start])) {
+                ++start;
+            }
+            if (const std::optional<std::size_t> close = DoctypeEnd(text, start)) {
+                prolog.doctype = std::string(text.substr(start, *close - start));
+            }
+            return prolog;
+        }
+        if (end == std::string_view::npos) {
+            return {};
+        }
+        pos = end;
+    }
 }
 
 // Absolute paths of element names only: "/centro/materias/dmateria".
@@ -664,27 +1344,40 @@ void XmlElement::SetAttribute(std::string_view name, int value)
     SetAttribute(name, std::to_string(value));
 }
 
-// The parser's reasons in the user's language.
-static const char* ParseProblem(pugi::xml_parse_status status)
-{
-    switch (status) {
-    case pugi::status_file_not_found: return "no se encuentra el archivo";
-    case pugi::status_io_error: return "no se pudo leer el archivo";
-    case pugi::status_unrecognized_tag: return "etiqueta no reconocida";
-    case pugi::status_bad_pi: return "instrucción de proceso o declaración XML mal formada";
-    case pugi::status_bad_comment: return "comentario mal formado";
-    case pugi::status_bad_cdata: return "sección CDATA mal formada";
-    case pugi::status_bad_doctype: return "declaración DOCTYPE mal formada";
-    case pugi::status_bad_pcdata: return "texto mal formado";
-    case pugi::status_bad_start_element: return "etiqueta de apertura mal formada";
-    case pugi::status_bad_attribute: return "atributo mal formado";
-    case pugi::status_bad_end_element: return "etiqueta de cierre mal formada";
-    case pugi::status_end_element_mismatch: return "la etiqueta de cierre no corresponde a la de apertura";
-    case pugi::status_append_invalid_root: return "el documento no puede tener ese nodo raíz";
-    case pugi::status_no_document_element: return "el documento no tiene ningún elemento";
-    default: return "el archivo no es XML válido";
+// A check of the file going on beside the caller's work.
+class XmlCheck {
+public:
+    XmlCheck(fs::path path, std::size_t size) : path_(std::move(path))
+    {
+        thread_ = std::thread([this, size] { fault_ = CheckFile(path_, size, stop_); });
     }
-}
+    XmlCheck(const XmlCheck&) = delete;
+    XmlCheck& operator=(const XmlCheck&) = delete;
+    ~XmlCheck()
+    {
+        stop_ = true;
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+
+    std::optional<XmlFault> Wait()
+    {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        return fault_;
+    }
+
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+    std::atomic<bool> stop_{false};
+    std::optional<XmlFault> fault_;
+    std::thread thread_;
+};
+
 
 XmlDocument::XmlDocument() : document_(std::make_unique<pugi::xml_document>()) {}
 
@@ -692,7 +1385,23 @@ XmlDocument::XmlDocument(XmlDocument&& other) noexcept = default;
 XmlDocument& XmlDocument::operator=(XmlDocument&& other) noexcept = default;
 XmlDocument::~XmlDocument() = default;
 
-XmlDocument XmlDocument::Load(const fs::path& path)
+namespace {
+
+// The whole file read by expat into a tree, for the files pugixml cannot take as they are.
+std::unique_ptr<pugi::xml_document> ReadThroughExpat(const fs::path& path, std::string doctype)
+{
+    const TextBuffer raw = ReadWholeFile(path);
+    auto tree = std::make_unique<pugi::xml_document>();
+    ExpatReader reader(tree.get(), std::move(doctype));
+    if (!reader.Feed(raw.View().substr(0, DocumentSize(raw.View())), true)) {
+        throw FaultError(path, *reader.Fault());
+    }
+    return tree;
+}
+
+}  // namespace
+
+XmlDocument XmlDocument::Load(const fs::path& path, Check check)
 {
     DecodedFile file = ReadAsUtf8(path);
     // XML allows no NUL character, and pugixml takes the first one for the end of the text:
@@ -708,6 +1417,22 @@ XmlDocument XmlDocument::Load(const fs::path& path)
     XmlDocument loaded;
     loaded.encoding_ = file.encoding;
     loaded.byteOrderMark_ = file.byteOrderMark;
+
+    // pugixml reads fast but leniently: it neither expands the entities that a DOCTYPE
+    // declares nor refuses all that is not XML. A file with a DOCTYPE is rare and small, and
+    // goes through expat alone; any other is read by pugixml and checked by expat.
+    const Prolog prolog = ScanProlog(text);
+    if (prolog.hasDoctype) {
+        loaded.document_ = ReadThroughExpat(path, prolog.doctype);
+        return loaded;
+    }
+    // A plain UTF-8 file, as DASTENO writes them, is checked here in one quick pass. Any
+    // other goes to expat, started first, so that its check and pugixml's reading share
+    // the time.
+    const std::size_t markSize = file.byteOrderMark ? kUtf8ByteOrderMark.size() : 0;
+    if (!file.utf8AsRead || !PlainlyWellFormed(text.substr(0, file.documentSize - markSize))) {
+        loaded.check_ = std::make_unique<XmlCheck>(path, file.documentSize);
+    }
     const std::size_t size = file.text.size;
     // The document takes the buffer whether or not parsing succeeds.
     const pugi::xml_parse_result result = loaded.document_->load_buffer_inplace_own(
@@ -716,28 +1441,30 @@ XmlDocument XmlDocument::Load(const fs::path& path)
         throw Error("No hay memoria suficiente para leer el archivo " + Quoted(path));
     }
     if (!result) {
-        ThrowParseError(path, result.offset, ParseProblem(result.status));
+        // Expat says where and why; a file that it finds well-formed after all is read by it.
+        loaded.check_.reset();
+        loaded.document_ = ReadThroughExpat(path, "");
+        return loaded;
     }
-    if (const std::optional<pugi::xml_node> second = SecondRoot(*loaded.document_)) {
-        // offset_debug() points at the name, one past the '<'.
-        ThrowParseError(path, second->offset_debug() - 1, "hay más de un elemento raíz");
+    if (check == Check::Now) {
+        loaded.ConfirmWellFormed();
     }
     return loaded;
 }
 
+void XmlDocument::ConfirmWellFormed()
+{
+    if (!check_) {
+        return;
+    }
+    if (const std::optional<XmlFault> fault = check_->Wait()) {
+        throw FaultError(check_->Path(), *fault);
+    }
+}
+
 std::string_view XmlDocument::Encoding() const
 {
-    switch (encoding_) {
-    case TextEncoding::Utf8:
-        return "UTF-8";
-    case TextEncoding::Utf16:
-        return "UTF-16";
-    case TextEncoding::Iso8859_1:
-        return "ISO-8859-1";
-    case TextEncoding::Windows1252:
-        return "windows-1252";
-    }
-    return "UTF-8";
+    return InfoOf(encoding_).name;
 }
 
 std::optional<XmlElement> XmlDocument::Root() const

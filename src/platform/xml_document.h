@@ -19,6 +19,8 @@ class xml_document;
 
 namespace pasarela {
 
+class XmlCheck;
+
 // A DASTENO file that is not well-formed XML, with the place where reading stopped.
 class XmlParseError : public Error {
 public:
@@ -116,17 +118,34 @@ private:
 class XmlDocument {
 public:
     // The encodings a document is read and saved in.
-    enum class TextEncoding { Utf8, Utf16, Iso8859_1, Windows1252 };
+    enum class TextEncoding {
+        Utf8, Utf16, Utf16Le, Utf16Be, UsAscii, Iso8859_1, Iso8859_2, Iso8859_15,
+        Windows1250, Windows1251, Windows1252, Windows1253, Windows1254, Windows1255,
+        Windows1256, Windows1257, Windows1258,
+    };
+    // When Load makes sure that the file is well-formed XML. A plain UTF-8 file is settled
+    // within Load either way; any other is checked by expat on a second thread.
+    enum class Check {
+        Now,    // before Load returns
+        Aside,  // while the caller works; ConfirmWellFormed waits for it
+    };
 
     // An empty document (no declaration, no root) saved as UTF-8.
     XmlDocument();
-    // Reads UTF-8, UTF-16 (BOM), ISO-8859-1 or Windows-1252; never expands entities.
-    static XmlDocument Load(const std::filesystem::path& path);
+    // Reads a well-formed file in any of the encodings above (UTF-16 with or without a
+    // byte order mark); expands the entities that the file declares, never an external
+    // one. XmlParseError, with line and column, for a file that is not well-formed.
+    static XmlDocument Load(const std::filesystem::path& path, Check check = Check::Now);
     XmlDocument(XmlDocument&& other) noexcept;
     XmlDocument& operator=(XmlDocument&& other) noexcept;
     ~XmlDocument();
 
-    // "UTF-8", "UTF-16", "ISO-8859-1" or "windows-1252": what Save writes.
+    // After Load with Check::Aside: waits for the check and throws its XmlParseError, every
+    // time it is called, if the file is not well-formed. Until then the document holds what
+    // a lenient reading found. Otherwise does nothing.
+    void ConfirmWellFormed();
+
+    // "UTF-8", "UTF-16", "ISO-8859-15", "windows-1252" and so on: what Save writes.
     std::string_view Encoding() const;
 
     // The document element, if there is one.
@@ -154,6 +173,7 @@ private:
     std::unique_ptr<pugi::xml_document> document_;
     TextEncoding encoding_ = TextEncoding::Utf8;
     bool byteOrderMark_ = false;
+    std::unique_ptr<XmlCheck> check_;
 };
 
 }  // namespace pasarela

@@ -19,6 +19,7 @@
 #include "platform/dbf_test_support.h"
 #include "platform/error.h"
 #include "platform/run_report.h"
+#include "platform/xml_document.h"
 
 namespace pasarela {
 namespace {
@@ -511,6 +512,20 @@ TEST_F(ExportRunTest, OutputKeepsTheEncodingOfTheChosenFile)
          "Cajal\" curso=\"2012/2013\" fecha_exportacion=\"15/03/2013 09:05:07\" version=\"1\"><solucion_horario>"
          "<dsolucion casig=\"5101\" cgrupo=\"7001\" cprofe=\"4410\" caula=\"88\" cactiv=\"REUNI\xC3\x93N\xE2\x82\xAC\" "
          "dia=\"2\" hora=\"3\" sesiones=\"1\" idcurso=\"300\"/></solucion_horario></centro>"},
+        {"ISO-8859-15, which holds the euro sign",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?>\n<centro codigo_interno=\"1\" nombre=\"IES Ram\xF3n y "
+         "Cajal\" curso=\"2012/2013\" version=\"1\"><aulas/></centro>\n",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro codigo_interno=\"1\" nombre=\"IES Ram\xF3n y "
+         "Cajal\" curso=\"2012/2013\" fecha_exportacion=\"15/03/2013 09:05:07\" version=\"1\"><solucion_horario>"
+         "<dsolucion casig=\"5101\" cgrupo=\"7001\" cprofe=\"4410\" caula=\"88\" cactiv=\"REUNI\xD3N\xA4\" "
+         "dia=\"2\" hora=\"3\" sesiones=\"1\" idcurso=\"300\"/></solucion_horario></centro>"},
+        {"US-ASCII",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n<centro codigo_interno=\"1\" nombre=\"IES Ram&#243;n y "
+         "Cajal\" curso=\"2012/2013\" version=\"1\"><aulas/></centro>\n",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro codigo_interno=\"1\" nombre=\"IES Ram&#243;n y "
+         "Cajal\" curso=\"2012/2013\" fecha_exportacion=\"15/03/2013 09:05:07\" version=\"1\"><solucion_horario>"
+         "<dsolucion casig=\"5101\" cgrupo=\"7001\" cprofe=\"4410\" caula=\"88\" cactiv=\"REUNI&#211;N&#8364;\" "
+         "dia=\"2\" hora=\"3\" sesiones=\"1\" idcurso=\"300\"/></solucion_horario></centro>"},
     };
     WriteSample({{.tarea = "REUNIÓN€"}});
     for (const Case& c : cases) {
@@ -519,6 +534,40 @@ TEST_F(ExportRunTest, OutputKeepsTheEncodingOfTheChosenFile)
         Export();
         EXPECT_EQ(ReadFileBytes(OutputFile()), c.expected);
     }
+}
+
+TEST_F(ExportRunTest, FileThatIsNotWellFormedIsRefusedAndTheEarlierOutputKept)
+{
+    WriteSample();
+    Export();
+    const std::string earlier = ReadFileBytes(OutputFile());
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string where;
+    };
+    const Case cases[] = {
+        {"'--' in a comment after the root", SchoolXml() + "<!-- a -- b -->", "(línea 10, columna 10)"},
+        {"a header that is not there",
+         "<?xml version=\"1.0\"?>\n<otro a=\"1\" a=\"2\"/>", "(línea 2, columna 13)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFileBytes(xmlFile_, c.xml);
+        EXPECT_THAT([&] { Export(); }, ThrowsMessage<XmlParseError>(HasSubstr(c.where)));
+        EXPECT_EQ(ReadFileBytes(OutputFile()), earlier);
+    }
+}
+
+TEST_F(ExportRunTest, DayOrHourFilledWithAsterisksIsReadEmptyAndReported)
+{
+    WriteSample();
+    WriteFileBytes(TablePath("SOLUC"), DBase3Solution({{}, {.dia = "**"}, {.hora = "**"}}));
+    const ExportResult result = Export();
+    EXPECT_EQ(result.report.Rows("SOLUC"), 3u);
+    EXPECT_EQ(result.report.Rows("dsolucion"), 1u);
+    EXPECT_EQ(result.report.Count("SOLUC", "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío"), 2u);
+    EXPECT_EQ(result.report.Count("SOLUC", "DIA u HORA 0 o vacío: fila omitida"), 2u);
 }
 
 TEST_F(ExportRunTest, EarlierOutputChosenAgainGetsTheNameTwiceAndOnlyTheNewRows)

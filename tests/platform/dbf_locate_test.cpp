@@ -153,13 +153,13 @@ TEST_F(DbfLocateTest, AnUnreadableValueFailsEverySearchOnItsField)
 {
     const DbfBuilder builder{
         .fields = {{"CODIGO", 'C', 6}, {"HORA", 'N', 5, 2}},
-        .rows = {{' ', {"LEN", " 1.00"}}, {' ', {"MAT", "*****"}}, {' ', {"FIS", " 3.00"}}},
+        .rows = {{' ', {"LEN", " 1.00"}}, {' ', {"MAT", "1.2.3"}}, {' ', {"FIS", " 3.00"}}},
     };
     const auto path = folder_ / "SOLUC.DBF";
     test::WriteFileBytes(path, builder.Build());
     DbfTable table = DbfTable::Open(path);
     table.First();
-    const std::string message = "SOLUC.DBF, registro 2, campo HORA: el valor no cabe en el campo (*****)";
+    const std::string message = "SOLUC.DBF, registro 2, campo HORA: '1.2.3' no es un número válido";
     // Twice: a failed search must not leave a partial index that then answers "not found".
     for (int attempt = 1; attempt <= 2; ++attempt) {
         SCOPED_TRACE(attempt);

@@ -203,10 +203,6 @@ TEST_F(DbfReaderTest, UnreadableNumbersNameTableRecordAndField)
         std::string message;
     };
     const Case cases[] = {
-        {"overflow stars", "*****", [](const DbfTable& t) { t.AsFloat(1); },
-         "DATOS.DBF, registro 3, campo HORA: el valor no cabe en el campo (*****)"},
-        {"stars read as text", "*****", [](const DbfTable& t) { t.AsString(1); },
-         "DATOS.DBF, registro 3, campo HORA: el valor no cabe en el campo (*****)"},
         {"word", "  abc", [](const DbfTable& t) { t.AsInteger(1); },
          "DATOS.DBF, registro 3, campo HORA: 'abc' no es un número válido"},
         {"two points", "1.2.3", [](const DbfTable& t) { t.AsFloat(1); },
@@ -368,6 +364,51 @@ TEST_F(DbfReaderTest, FoxProWithMemoField)
     DbfTable table = DbfTable::Open(Write(builder));
     EXPECT_EQ(table.Dialect(), DbfDialect::FoxPro);
     EXPECT_EQ(ScanAll(table), std::vector<std::string>{"Química||2.5"});
+}
+
+TEST_F(DbfReaderTest, NumbersFilledWithAsterisksReadEmptyAndAreTold)
+{
+    const DbfBuilder builder{
+        .fields = {{"NOMBRE", 'C', 6}, {"HORA", 'N', 5, 2}, {"DIA", 'F', 3}},
+        .rows = {{' ', {"LUNES", "*****", "  *"}}, {' ', {"MARTES", " 2.50", "  3"}}, {' ', {"MIERCO", "", ""}}},
+    };
+    DbfTable table = DbfTable::Open(Write(builder));
+    EXPECT_EQ(ScanAll(table), (std::vector<std::string>{"LUNES||", "MARTES|2.5|3", "MIERCO||"}));
+    struct Case {
+        std::size_t record;
+        bool hora;
+        bool dia;
+    };
+    for (const Case c : {Case{1, true, true}, Case{2, false, false}, Case{3, false, false}}) {
+        SCOPED_TRACE(c.record);
+        table.GoTo(c.record);
+        EXPECT_EQ(table.HoldsOverflow(1), c.hora);
+        EXPECT_EQ(table.HoldsOverflow(2), c.dia);
+        EXPECT_FALSE(table.HoldsOverflow(0));
+    }
+    table.GoTo(1);
+    EXPECT_EQ(table.Value(1).kind, DbfValue::Kind::Empty);
+    EXPECT_EQ(table.AsFloat(1), 0.0);
+    EXPECT_EQ(table.AsInteger(2), 0);
+    EXPECT_EQ(table.AsString(1), "");
+}
+
+TEST_F(DbfReaderTest, VisualFoxProVarcharReadsTheLengthItsNullFlagsBitPointsTo)
+{
+    // NOTA is nullable, so its null bit sits between the length bits of NOMBRE (bit 0) and
+    // CLAVE (bit 2).
+    const DbfBuilder builder{
+        .version = 0x32,
+        .languageId = 0x03,
+        .fields = {{"NOMBRE", 'V', 20}, {"NOTA", 'C', 4, 0, 0x02}, {"CLAVE", 'V', 6}, {"_NullFlags", '0', 1, 0, 0x05}},
+        .rows = {{' ', {"Bad Meets Evil" + Zeros(5) + "\x0E", "A", "ab" + Zeros(3) + "\x02", Bytes({0x05})}},
+                 {' ', {"Hasta el final: 20 c", "B", "abcdef", Bytes({0x00})}},
+                 {' ', {"Corto  " + Zeros(12) + "\x07", "C", "xyz", Bytes({0x01})}},
+                 {' ', {Zeros(20), "D", "", Bytes({0x01})}}},
+    };
+    DbfTable table = DbfTable::Open(Write(builder));
+    EXPECT_EQ(ScanAll(table), (std::vector<std::string>{"Bad Meets Evil|A|ab|", "Hasta el final: 20 c|B|abcdef|",
+                                                         "Corto  |C|xyz|", "|D||"}));
 }
 
 TEST_F(DbfReaderTest, VisualFoxProBinaryFieldsAfterTheBacklink)

@@ -115,6 +115,7 @@ struct FieldBytes {
     char type = 'C';
     int width = 0;
     int decimals = 0;
+    int flags = 0;  // Visual FoxPro's descriptor byte 18: 0x02 nullable, 0x01 hidden
 };
 
 // One record: the deletion flag and a cell per field, blank-filled on the right to the
@@ -174,8 +175,10 @@ struct DbfBuilder {
             descriptor[typeAt] = f.type;
             descriptor[lengthAt] = static_cast<char>(f.width & 0xFF);
             descriptor[lengthAt + 1] = static_cast<char>(f.decimals);
-            if (VisualFoxPro())
+            if (VisualFoxPro()) {
                 PutLe(descriptor, 12, offset, 4);
+                descriptor[18] = static_cast<char>(f.flags);
+            }
             offset += static_cast<std::uint32_t>(f.width);
             head += descriptor;
         }

@@ -158,7 +158,40 @@ TEST_F(XmlDocumentTest, LoadDecodesEachEncodingToUtf8)
          "<?xml version=\"1.0\" encoding=\"windows-1252\"?><centro nombre=\"\x80 \x8A \xF1\"/>",
          "windows-1252", "€ Š ñ"},
         {"CP1252", "<?xml version=\"1.0\" encoding=\"CP1252\"?><centro nombre=\"\x80 \x8A\"/>",
-         "windows-1252", "€ Š"},
+         "windows-1252", "€ Š"},        {"ISO-8859-15, the euro sign", "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro nombre=\"\xA4 \xA6 \xBD \xF1\"/>",
+         "ISO-8859-15", "€ Š œ ñ"},
+        {"latin-9", "<?xml version=\"1.0\" encoding=\"Latin-9\"?><centro nombre=\"5 \xA4\"/>",
+         "ISO-8859-15", "5 €"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro nombre=\"Espa&#241;a\"/>",
+         "US-ASCII", "España"},
+        {"ISO-8859-2", "<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><centro nombre=\"\xA3\xF3\x64\xBC\"/>",
+         "ISO-8859-2", "Łódź"},
+        {"windows-1250", "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro nombre=\"\x8A\xE8\"/>",
+         "windows-1250", "Šč"},
+        {"windows-1251", "<?xml version=\"1.0\" encoding=\"windows-1251\"?><centro nombre=\"\xCC\xE0\"/>",
+         "windows-1251", "Ма"},
+        {"windows-1253", "<?xml version=\"1.0\" encoding=\"windows-1253\"?><centro nombre=\"\xC1\xE1\"/>",
+         "windows-1253", "Αα"},
+        {"windows-1254", "<?xml version=\"1.0\" encoding=\"windows-1254\"?><centro nombre=\"\xD0\xFD\"/>",
+         "windows-1254", "Ğı"},
+        {"windows-1255", "<?xml version=\"1.0\" encoding=\"windows-1255\"?><centro nombre=\"\xE0\xA4\"/>",
+         "windows-1255", "א₪"},
+        {"windows-1256", "<?xml version=\"1.0\" encoding=\"windows-1256\"?><centro nombre=\"\xC7\x80\"/>",
+         "windows-1256", "ا€"},
+        {"windows-1257", "<?xml version=\"1.0\" encoding=\"windows-1257\"?><centro nombre=\"\xC0\xE0\"/>",
+         "windows-1257", "Ąą"},
+        {"windows-1258", "<?xml version=\"1.0\" encoding=\"windows-1258\"?><centro nombre=\"\xC3\xD2\"/>",
+         "windows-1258", "Ẳ"},
+        {"UTF-16LE declared, no BOM",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16LE\"?><centro nombre=\"€ 𝄞\"/>", false),
+         "UTF-16LE", "€ 𝄞"},
+        {"UTF-16BE declared, no BOM",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro nombre=\"€ 𝄞\"/>", true),
+         "UTF-16BE", "€ 𝄞"},
+        {"UTF-16 BE without BOM nor declaration", Utf16Bytes(u"<centro nombre=\"María\"/>", true),
+         "UTF-16", "María"},
+        {"UTF-16 LE without BOM nor declaration", Utf16Bytes(u"<centro nombre=\"María\"/>", false),
+         "UTF-16", "María"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,16 +204,20 @@ TEST_F(XmlDocumentTest, LoadDecodesEachEncodingToUtf8)
     }
 }
 
-TEST_F(XmlDocumentTest, LoadRefusesAnEncodingItCannotRead)
+TEST_F(XmlDocumentTest, LoadRefusesAnEncodingItCannotReadAndSaysWhichItCan)
 {
-    for (const std::string_view encoding : {"shift_jis", "KOI8-R", "ISO-8859-15"}) {
+    for (const std::string_view encoding : {"shift_jis", "KOI8-R", "UTF-7", "windows-874"}) {
         SCOPED_TRACE(encoding);
         const fs::path path = WriteFile(
             "centro.xml", "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) +
                               "\"?><centro/>");
         EXPECT_EQ(ErrorMessageOf([&] { XmlDocument::Load(path); }),
                   "El archivo " + Quoted(path) + " usa la codificación '" +
-                      std::string(encoding) + "', que no se admite");
+                      std::string(encoding) +
+                      "', que no se admite (se admiten UTF-8, UTF-16, UTF-16LE, UTF-16BE, "
+                      "US-ASCII, ISO-8859-1, ISO-8859-2, ISO-8859-15, windows-1250, "
+                      "windows-1251, windows-1252, windows-1253, windows-1254, windows-1255, "
+                      "windows-1256, windows-1257, windows-1258)");
     }
 }
 
@@ -203,7 +240,7 @@ TEST_F(XmlDocumentTest, ParseErrorNamesTheFileLineAndColumn)
     } catch (const XmlParseError& e) {
         EXPECT_EQ(std::string(e.what()), "El archivo " + Quoted(path) +
                                              " no es un XML válido (línea 3, columna 15): "
-                                             "atributo mal formado");
+                                             "carácter o marca no válidos");
         EXPECT_EQ(e.Line(), 3u);
         EXPECT_EQ(e.Column(), 15u);
     }
@@ -220,20 +257,21 @@ TEST_F(XmlDocumentTest, ParseErrorPositionCountsLinesAndCharactersOfTheText)
     };
     const Case cases[] = {
         {"accented letters count once", "<centro>\n<d n=\"ñáü€\" x=1/></centro>", 2, 15,
-         "atributo mal formado"},
+         "carácter o marca no válidos"},
         {"CR LF ends a line once", "<centro>\r\n<a>\r\n</b></centro>", 3, 3,
          "la etiqueta de cierre no corresponde a la de apertura"},
         {"lone CR ends a line", "<centro>\r<a>\r</b></centro>", 3, 3, "la etiqueta de cierre no corresponde a la de apertura"},
         {"BOM is not a character", "\xEF\xBB\xBF<centro x=1/>", 1, 11,
-         "atributo mal formado"},
+         "carácter o marca no válidos"},
         {"ISO-8859-1 counted after decoding",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<d n=\"\xF1\xF1\" x=1/>", 2, 13,
-         "atributo mal formado"},
+         "carácter o marca no válidos"},
         {"UTF-16 counted after decoding",
          Utf16Bytes(u"\uFEFF<centro>\n<d n=\"𝄞\" x=1/></centro>", false), 2, 12,
-         "atributo mal formado"},
+         "carácter o marca no válidos"},
         {"empty file", "", 1, 1, "el documento no tiene ningún elemento"},
-        {"second root element", "<centro/>\n  <centro/>", 2, 3, "hay más de un elemento raíz"},
+        {"second root element", "<centro/>\n  <centro/>", 2, 3,
+         "hay contenido después del elemento raíz"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -345,24 +383,75 @@ TEST_F(XmlDocumentTest, AttributeTellsMissingFromEmptyAndResolvesReferences)
     }
 }
 
-TEST_F(XmlDocumentTest, ExternalEntitiesAreNeverRead)
+TEST_F(XmlDocumentTest, EntitiesDeclaredInTheFileAreExpandedAndTheDoctypeKept)
 {
-    const fs::path secret = WriteFile("secreto.txt", "CONTENIDO SECRETO");
-    const std::string doctype = "<!DOCTYPE centro [<!ENTITY relativo SYSTEM \"secreto.txt\">"
-                                "<!ENTITY absoluto SYSTEM \"file://" +
-                                fs::absolute(secret).generic_string() +
-                                "\"><!ENTITY interno \"texto\">]>";
+    const std::string doctype = "<!DOCTYPE centro [\n<!ENTITY asignatura \"MAT\">\n"
+                                "<!ENTITY nombre \"Matem&#225;ticas &amp; &asignatura;\">\n"
+                                "<!-- ] > ' -->\n<!ATTLIST centro x CDATA 'a>b'>\n]";
     const XmlDocument document = LoadBytes(
-        doctype + "<centro a=\"&relativo;\" b=\"&absoluto;\" c=\"&interno;\">&relativo;</centro>");
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype +
+        ">\n<centro codigo=\"&asignatura;\" nombre=\"&nombre;\" y=\"&lt;&#241;\">&nombre;</centro>");
 
     const std::optional<XmlElement> root = document.Root();
     ASSERT_TRUE(root.has_value());
-    EXPECT_EQ(root->Attribute("a"), "&relativo;");
-    EXPECT_EQ(root->Attribute("b"), "&absoluto;");
-    EXPECT_EQ(root->Attribute("c"), "&interno;");
+    EXPECT_EQ(root->Attribute("codigo"), "MAT");
+    EXPECT_EQ(root->Attribute("nombre"), "Matemáticas & MAT");
+    EXPECT_EQ(root->Attribute("y"), "<ñ");
+    // Saved again, the DOCTYPE is the file's own text and the values hold what they mean,
+    // with the attribute that the DOCTYPE gives a default value.
     EXPECT_EQ(document.SaveToString(),
-              doctype + "<centro a=\"&amp;relativo;\" b=\"&amp;absoluto;\" c=\"&amp;interno;\">"
-                        "&amp;relativo;</centro>");
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + doctype +
+                  "><centro codigo=\"MAT\" nombre=\"Matemáticas &amp; MAT\" y=\"&lt;ñ\" x=\"a>b\">"
+                  "Matemáticas &amp; MAT</centro>");
+}
+
+TEST_F(XmlDocumentTest, EntitiesThatAreNotInTheFileRefuseIt)
+{
+    const fs::path secret = WriteFile("secreto.txt", "CONTENIDO SECRETO");
+    const std::string external = "<!DOCTYPE centro [<!ENTITY relativo SYSTEM \"secreto.txt\">"
+                                 "<!ENTITY absoluto SYSTEM \"file://" +
+                                 fs::absolute(secret).generic_string() + "\">]>\n";
+    struct Case {
+        std::string_view name;
+        std::string xml;
+        std::size_t line;
+        std::size_t column;
+        std::string_view reason;
+    };
+    const Case cases[] = {
+        {"external entity in an attribute", external + "<centro a=\"&absoluto;\"/>", 2, 12,
+         "un atributo hace referencia a una entidad externa"},
+        {"external entity in text", external + "<centro>&relativo;</centro>", 2, 9,
+         "hace referencia a una entidad externa, que no se lee"},
+        // In an attribute value the place given is the start of its element.
+        {"undeclared entity, no DOCTYPE", "<centro>\n<d a=\"&e;\"/></centro>", 2, 1,
+         "referencia a una entidad no declarada"},
+        {"undeclared entity, DOCTYPE without it", "<!DOCTYPE centro []>\n<centro>&e;</centro>", 2, 9,
+         "referencia a una entidad no declarada"},
+        {"entity left to a DTD that is never read",
+         "<!DOCTYPE centro SYSTEM \"centro.dtd\">\n<centro>&e;</centro>", 2, 9,
+         "usa la entidad 'e', que no está declarada en el propio archivo"},
+        // In a value the reference would otherwise vanish without a word.
+        {"entity left to a DTD, in a value",
+         "<!DOCTYPE centro SYSTEM \"centro.dtd\" [<!ENTITY d \"D\">]>\n<centro a=\"&d;&amp;&#65;&e;\"/>", 2,
+         1, "usa la entidad 'e', que no está declarada en el propio archivo"},
+        {"entity left to a parameter entity, in a value, UTF-16",
+         Utf16Bytes(u"\uFEFF<!DOCTYPE centro [<!ENTITY % p SYSTEM \"p.ent\"> %p;]>\n<centro a=\"&e;\"/>", true), 2,
+         1, "usa la entidad 'e', que no está declarada en el propio archivo"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = WriteFile("centro.xml", c.xml);
+        try {
+            XmlDocument::Load(path);
+            ADD_FAILURE() << "no error thrown";
+        } catch (const XmlParseError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "El archivo " + Quoted(path) + " no es un XML válido (línea " +
+                          std::to_string(c.line) + ", columna " + std::to_string(c.column) +
+                          "): " + std::string(c.reason));
+        }
+    }
 }
 
 TEST_F(XmlDocumentTest, SaveKeepsEveryTopLevelNodeAndAttributeOrderWithoutAddedWhitespace)
@@ -447,6 +536,18 @@ TEST_F(XmlDocumentTest, SaveGivesBackTheBytesThatWereLoaded)
     };
     const std::u16string_view utf16Text =
         u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro nombre=\"María € 𝄞\"/>";
+    // Declared with their byte order, these carry no BOM.
+    const std::u16string_view utf16LeText =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16LE\"?><centro nombre=\"María € 𝄞\"/>";
+    const std::u16string_view utf16BeText =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro nombre=\"María € 𝄞\"/>";
+    // The bytes 0x80 to 0xFF that windows-1250 defines.
+    std::string windows1250Letters;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        if (byte != 0x81 && byte != 0x83 && byte != 0x88 && byte != 0x90 && byte != 0x98) {
+            windows1250Letters += static_cast<char>(byte);
+        }
+    }
     const Case cases[] = {
         {"UTF-8 without declaration", "<centro nombre=\"María € 中\"/>",
          "<centro nombre=\"María € 中\"/>"},
@@ -461,7 +562,16 @@ TEST_F(XmlDocumentTest, SaveGivesBackTheBytesThatWereLoaded)
          "<?xml version=\"1.0\" encoding=\"cp1252\"?><centro n=\"" + windows1252Extras +
              latin1Letters + "\"/>",
          "<?xml version=\"1.0\" encoding=\"cp1252\"?><centro n=\"" + windows1252Extras +
-             latin1Letters + "\"/>"},
+             latin1Letters + "\"/>"},        {"ISO-8859-15, every letter",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro n=\"" + latin1Letters + "\"/>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro n=\"" + latin1Letters + "\"/>"},
+        {"windows-1250, every letter it defines",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro n=\"" + windows1250Letters + "\"/>",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro n=\"" + windows1250Letters + "\"/>"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro n=\"Espa&#241;a\"/>",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro n=\"Espa&#241;a\"/>"},
+        {"UTF-16LE", Utf16Bytes(utf16LeText, false), Utf16Bytes(utf16LeText, false)},
+        {"UTF-16BE", Utf16Bytes(utf16BeText, true), Utf16Bytes(utf16BeText, true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -489,7 +599,17 @@ TEST_F(XmlDocumentTest, SaveWritesCharactersTheEncodingCannotHoldAsReferences)
         {"UTF-16", Utf16Bytes(u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro/>", true),
          Utf16Bytes(u"\uFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
                     u"<centro n=\"ñ € 中 Š 𝄞\"/>",
-                    false)},
+                    false)},        {"ISO-8859-15", "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"ISO-8859-15\"?>"
+         "<centro n=\"\xF1 \xA4 &#20013; \xA6 &#119070;\"/>"},
+        {"US-ASCII", "<?xml version=\"1.0\" encoding=\"US-ASCII\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"US-ASCII\"?>"
+         "<centro n=\"&#241; &#8364; &#20013; &#352; &#119070;\"/>"},
+        {"windows-1250", "<?xml version=\"1.0\" encoding=\"windows-1250\"?><centro/>",
+         "<?xml version=\"1.0\" encoding=\"windows-1250\"?>"
+         "<centro n=\"&#241; \x80 &#20013; \x8A &#119070;\"/>"},
+        {"UTF-16BE", Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro/>", true),
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF-16BE\"?><centro n=\"ñ € 中 Š 𝄞\"/>", true)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

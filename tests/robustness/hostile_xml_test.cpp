@@ -106,8 +106,10 @@ TEST_F(HostileXmlTest, MegabyteValuesAreCutToTheirFieldsAndReported)
     EXPECT_EQ(report.Count("ASIGNOMT", "texto recortado al ancho del campo NOMBRE"), 1u);
 }
 
-TEST_F(HostileXmlTest, EntityDefinitionsAreNeverExpanded)
+TEST_F(HostileXmlTest, NestedEntitiesFailFastWithTheTablesUntouched)
 {
+    Import(SchoolXml(SubjectsXml("MAT", "Matemáticas")));
+    const auto tables = Snapshot();
     // Ten times ten, nine levels deep: a billion "lol"s, gigabytes if ever expanded.
     std::string doctype = "<!DOCTYPE centro [\n<!ENTITY lol0 \"lol\">\n";
     for (int level = 1; level <= 9; ++level) {
@@ -117,22 +119,22 @@ TEST_F(HostileXmlTest, EntityDefinitionsAreNeverExpanded)
         doctype += "<!ENTITY lol" + std::to_string(level) + " \"" + value + "\">\n";
     }
     doctype += "]>\n";
-    const std::string xml = "<?xml version=\"1.0\"?>\n" + doctype + "<centro>" + SubjectsXml("RISA", "&lol9;") +
-                            "</centro>\n";
-    const auto path = WriteXml(xml);
-
-    ExpectBounded([&] { Import(xml); });
-    EXPECT_EQ(ReadColumn("ASIGNOMT", "NOMBRE").front(), "&lol9;");
-
-    // The export hands the DOCTYPE back to DASTENO as it came, still unexpanded.
-    test::WriteSolution(workDir_ / "SOLUC.DBF", 0, 1);
-    ExportOptions options;
-    options.xmlFile = path;
-    options.workingDir = workDir_;
-    ExpectBounded([&] { RunExport(options); });
-    const std::string output = test::ReadBytes(ExportOutputPath(path));
-    EXPECT_THAT(output, HasSubstr(doctype.substr(0, doctype.size() - 1)));
-    EXPECT_LT(output.size(), xml.size() + 1000);
+    for (const std::string_view where : {"attribute", "text"}) {
+        SCOPED_TRACE(where);
+        const std::string subjects = where == "attribute" ? SubjectsXml("RISA", "&lol9;")
+                                                          : "<materias>&lol9;</materias>";
+        const std::string xml = "<?xml version=\"1.0\"?>\n" + doctype + "<centro>" + subjects + "</centro>\n";
+        ExpectBounded([&] {
+            try {
+                Import(xml);
+                ADD_FAILURE() << "the file was imported";
+            } catch (const XmlParseError& e) {
+                EXPECT_THAT(std::string(e.what()),
+                            HasSubstr("las entidades declaradas en el archivo se expanden a un texto desmesurado"));
+            }
+        });
+        EXPECT_EQ(Snapshot(), tables);
+    }
 }
 
 #ifdef __linux__
@@ -194,26 +196,49 @@ TEST_F(HostileXmlTest, ExternalEntitiesAreNeverOpened)
     const std::string xml =
         "<?xml version=\"1.0\"?>\n" + doctype + "<centro>" + SubjectsXml("&ruta;", "&archivo;&red;") + "</centro>\n";
 
-    const RunReport report = Import(xml);
-    EXPECT_THAT(ReadTable("ASIGNOMT").front(), ElementsAre("&ruta;", "&archivo;&", "&archivo;&red;", "LEC", "F", "901"));
-    for (const char* table : kImportedTables)
-        EXPECT_THAT(test::ReadBytes(TablePath(table)), Not(HasSubstr("SECRETO"))) << table;
-    EXPECT_THAT(report.FullText(), Not(HasSubstr("SECRETO")));
+    Import(SchoolXml(SubjectsXml("MAT", "Matemáticas")));
+    const auto tables = Snapshot();
+    try {
+        Import(xml);
+        ADD_FAILURE() << "the file was imported";
+    } catch (const XmlParseError& e) {
+        EXPECT_THAT(std::string(e.what()), AllOf(HasSubstr("un atributo hace referencia a una entidad externa"),
+                                                 Not(HasSubstr("SECRETO"))));
+    }
+    EXPECT_EQ(Snapshot(), tables);
 #ifdef __linux__
     EXPECT_FALSE(listener.WasCalled());
 #endif
 }
 
-TEST_F(HostileXmlTest, InvalidUtf8IsStoredAsQuestionMarksAndReported)
+TEST_F(HostileXmlTest, InvalidUtf8IsRefusedAtItsPlaceWithTheTablesUntouched)
 {
-    // A stray continuation byte, a cut sequence, an encoded surrogate and a byte never
-    // used in UTF-8.
-    const RunReport report = Import(SchoolXml(SubjectsXml("A\xFF", "Mat\xC3(\xED\xA0\x80x\xF8")));
-    const Row first = ReadTable("ASIGNOMT").front();
-    EXPECT_EQ(first[0], "A?");
-    EXPECT_EQ(first[2], "Mat?(???x?");
-    EXPECT_EQ(report.Count("ASIGNOMT", "caracteres que Windows-1252 no admite guardados como '?' en NOMBRE"), 1u);
-    EXPECT_EQ(report.Count("ASIGNOMT", "caracteres que Windows-1252 no admite guardados como '?' en COD"), 1u);
+    Import(SchoolXml(SubjectsXml("MAT", "Matemáticas")));
+    const auto tables = Snapshot();
+    struct Case {
+        std::string name;
+        std::string value;
+        std::size_t column;
+    };
+    // In `<dmateria codigo="MAT" nombre="...`, whose value starts at column 32.
+    const Case cases[] = {
+        {"stray continuation byte", "A\x80", 33},
+        {"byte never used in UTF-8", "Mat\xFF", 35},
+        {"cut sequence", "Mat\xC3(", 35},
+        {"encoded surrogate", "\xED\xA0\x80x", 32},
+        {"overlong form", "\xC0\xAF", 32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            Import(SchoolXml(SubjectsXml("MAT", c.value)));
+            ADD_FAILURE() << "the file was imported";
+        } catch (const XmlParseError& e) {
+            EXPECT_EQ(e.Column(), c.column);
+            EXPECT_THAT(std::string(e.what()), HasSubstr("carácter o marca no válidos"));
+        }
+        EXPECT_EQ(Snapshot(), tables);
+    }
 }
 
 TEST_F(HostileXmlTest, NulBytesAreRefusedAtTheirPlaceWithTheTablesUntouched)
