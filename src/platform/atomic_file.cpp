@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <string_view>
 
 #include "platform/error.h"
 
@@ -18,8 +19,13 @@ std::filesystem::path TempPathFor(const std::filesystem::path& target)
 {
     static std::atomic<unsigned> counter{0};
     auto stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-    std::string digits = std::to_string((stamp ^ (counter.fetch_add(1) * 2654435761ull)) % 100000000ull);
-    const std::string tag = "~" + std::string(8 - digits.size(), '0') + digits + ".tmp";
+    unsigned long long number = (stamp ^ (counter.fetch_add(1) * 2654435761ull)) % 100000000ull;
+    // Filled in place: GCC 12 at -O3 takes a chain of string concatenations here for an
+    // overlapping copy and stops the build.
+    char digits[] = "~00000000.tmp";
+    for (std::size_t at = 8; at >= 1 && number > 0; --at, number /= 10)
+        digits[at] = static_cast<char>('0' + number % 10);
+    const std::string_view tag(digits, sizeof digits - 1);
 
     using Native = std::filesystem::path::string_type;
     const Native name = target.filename().native();
