@@ -11,59 +11,39 @@ if(NOT CMAKE_CROSSCOMPILING)
   return()
 endif()
 
-# pugixml: the source package that scripts/setup unpacks with `apt-get source pugixml`.
-file(GLOB pasarela_pugixml_candidates LIST_DIRECTORIES true
-  "${PROJECT_SOURCE_DIR}/.deps/pugixml-*/src/pugixml.cpp")
-set(pasarela_pugixml_default "")
-if(pasarela_pugixml_candidates)
-  list(SORT pasarela_pugixml_candidates COMPARE NATURAL)
-  list(GET pasarela_pugixml_candidates -1 pasarela_pugixml_newest)
-  cmake_path(GET pasarela_pugixml_newest PARENT_PATH pasarela_pugixml_src)
-  cmake_path(GET pasarela_pugixml_src PARENT_PATH pasarela_pugixml_default)
-endif()
-set(PASARELA_PUGIXML_SOURCE_DIR "${pasarela_pugixml_default}" CACHE PATH
-  "Unpacked pugixml source package (the folder holding src/pugixml.cpp)")
-if(PASARELA_PUGIXML_SOURCE_DIR STREQUAL "" AND pasarela_pugixml_default)
-  # Configured once before scripts/setup fetched the source: take it now.
-  set(PASARELA_PUGIXML_SOURCE_DIR "${pasarela_pugixml_default}" CACHE PATH
-    "Unpacked pugixml source package (the folder holding src/pugixml.cpp)" FORCE)
-endif()
-if(NOT EXISTS "${PASARELA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp")
-  message(FATAL_ERROR
-    "pugixml source not found (PASARELA_PUGIXML_SOURCE_DIR='${PASARELA_PUGIXML_SOURCE_DIR}'). "
-    "Run scripts/setup, which unpacks Debian's pugixml source package into .deps/, "
-    "or point PASARELA_PUGIXML_SOURCE_DIR at an unpacked copy.")
-endif()
-message(STATUS "pugixml source: ${PASARELA_PUGIXML_SOURCE_DIR}")
+# Finds the newest source package of NAME that scripts/setup unpacked into .deps/ (with
+# `apt-get source NAME`), as the folder holding MARKER, and keeps it in the cache variable
+# VARIABLE so a user can point it at another unpacked copy.
+function(pasarela_source_package name variable glob marker)
+  file(GLOB candidates LIST_DIRECTORIES true "${PROJECT_SOURCE_DIR}/.deps/${glob}/${marker}")
+  set(found "")
+  if(candidates)
+    list(SORT candidates COMPARE NATURAL)
+    list(GET candidates -1 newest)
+    string(REGEX REPLACE "/${marker}$" "" found "${newest}")
+  endif()
+  set(${variable} "${found}" CACHE PATH "Unpacked ${name} source package (the folder holding ${marker})")
+  if(${variable} STREQUAL "" AND found)
+    # Configured once before scripts/setup fetched the source: take it now.
+    set(${variable} "${found}" CACHE PATH "Unpacked ${name} source package (the folder holding ${marker})" FORCE)
+  endif()
+  if(NOT EXISTS "${${variable}}/${marker}")
+    message(FATAL_ERROR
+      "${name} source not found (${variable}='${${variable}}'). "
+      "Run scripts/setup, which unpacks Debian's ${name} source package into .deps/, "
+      "or point ${variable} at the folder of an unpacked copy that holds ${marker}.")
+  endif()
+  message(STATUS "${name} source: ${${variable}}")
+endfunction()
+
+pasarela_source_package(pugixml PASARELA_PUGIXML_SOURCE_DIR "pugixml-*" src/pugixml.cpp)
 
 add_library(pasarela_pugixml STATIC "${PASARELA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp")
 target_include_directories(pasarela_pugixml SYSTEM PUBLIC "${PASARELA_PUGIXML_SOURCE_DIR}/src")
 add_library(pugixml::pugixml ALIAS pasarela_pugixml)
 
-# expat: likewise from the source package that scripts/setup unpacks (`apt-get source
-# expat`), with the configuration header its own build would write for this target.
-file(GLOB pasarela_expat_candidates LIST_DIRECTORIES true
-  "${PROJECT_SOURCE_DIR}/.deps/expat-*/expat/lib/xmlparse.c")
-set(pasarela_expat_default "")
-if(pasarela_expat_candidates)
-  list(SORT pasarela_expat_candidates COMPARE NATURAL)
-  list(GET pasarela_expat_candidates -1 pasarela_expat_newest)
-  cmake_path(GET pasarela_expat_newest PARENT_PATH pasarela_expat_lib)
-  cmake_path(GET pasarela_expat_lib PARENT_PATH pasarela_expat_default)
-endif()
-set(PASARELA_EXPAT_SOURCE_DIR "${pasarela_expat_default}" CACHE PATH
-  "Unpacked expat source package (the folder holding lib/xmlparse.c)")
-if(PASARELA_EXPAT_SOURCE_DIR STREQUAL "" AND pasarela_expat_default)
-  set(PASARELA_EXPAT_SOURCE_DIR "${pasarela_expat_default}" CACHE PATH
-    "Unpacked expat source package (the folder holding lib/xmlparse.c)" FORCE)
-endif()
-if(NOT EXISTS "${PASARELA_EXPAT_SOURCE_DIR}/lib/xmlparse.c")
-  message(FATAL_ERROR
-    "expat source not found (PASARELA_EXPAT_SOURCE_DIR='${PASARELA_EXPAT_SOURCE_DIR}'). "
-    "Run scripts/setup, which unpacks Debian's expat source package into .deps/, "
-    "or point PASARELA_EXPAT_SOURCE_DIR at the expat folder of an unpacked copy.")
-endif()
-message(STATUS "expat source: ${PASARELA_EXPAT_SOURCE_DIR}")
+# expat's configuration header is the one its own build would write for this target.
+pasarela_source_package(expat PASARELA_EXPAT_SOURCE_DIR "expat-*/expat" lib/xmlparse.c)
 
 enable_language(C)
 # CONFIGURE rewrites the header only when it changes, so expat is not rebuilt each time.
