@@ -1,5 +1,8 @@
 #include "import/staging_lock.h"
 
+#include <chrono>
+#include <thread>
+
 #include "import/import_run.h"
 #include "platform/error.h"
 #include "platform/file_set.h"
@@ -13,6 +16,11 @@ constexpr char kLockFile[] = "LOCK";
 // A run that finishes removes the staging folder and its lock; one that starts at that
 // very moment makes them anew. Ten rounds of that in a row do not happen by chance.
 constexpr int kAttempts = 10;
+
+// Windows refuses to open a file or folder that is being deleted ("access denied") until
+// the run deleting it lets go of it, an instant later: worth a short wait before taking
+// the refusal for a folder we may not write.
+void WaitForPendingDelete(int attempt) { std::this_thread::sleep_for(std::chrono::milliseconds(2 * attempt)); }
 
 bool IsPermissionError(const std::error_code& ec)
 {
@@ -29,11 +37,21 @@ bool IsPermissionError(const std::error_code& ec)
 
 // Removes what an earlier run left in the staging folder, except the lock file. A link
 // among it goes as a link, never with what it leads to: a Windows junction may look like a
-// plain folder to remove_all.
-void ClearExceptLock(const std::filesystem::path& staging)
+// plain folder to remove_all. False when the folder cannot be listed.
+bool ClearExceptLock(const std::filesystem::path& staging)
 {
     std::error_code ec;
-    for (const auto& item : std::filesystem::directory_iterator(staging, ec)) {
+    std::filesystem::directory_iterator items(staging, ec);
+    // Under Wine a run that has just let go may have marked the folder for removal before
+    // our lock went into it: its removal then fails, but until it lets go of the folder
+    // nobody may list it.
+    for (int attempt = 1; ec && IsPermissionError(ec) && attempt < 100; ++attempt) {
+        WaitForPendingDelete(1);
+        items = std::filesystem::directory_iterator(staging, ec);
+    }
+    if (ec)
+        return false;
+    for (const auto& item : items) {
         if (item.path().filename() == kLockFile)
             continue;
         std::error_code removeEc;
@@ -42,6 +60,7 @@ void ClearExceptLock(const std::filesystem::path& staging)
         else
             std::filesystem::remove_all(item.path(), removeEc);
     }
+    return true;
 }
 
 }  // namespace
@@ -69,6 +88,10 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
             ThrowLinkedFolder(staging);
         std::error_code ec;
         const bool made = std::filesystem::create_directory(staging, ec);
+        if (ec && IsPermissionError(ec) && attempt < kAttempts) {
+            WaitForPendingDelete(attempt);
+            continue;
+        }
         if (ec && IsPermissionError(ec)) {
             // The export only reads; with no staging folder there, no import is under way.
             if (exporting)
@@ -92,6 +115,10 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
                             "': espere a que termine y vuelva a exportar");
             throw Error("Ya hay otra importación en curso en '" + DisplayPath(workingDir) + "'");
         } catch (const NoPermissionError& e) {
+            if (attempt < kAttempts) {
+                WaitForPendingDelete(attempt);
+                continue;
+            }
             // A folder the export may not write (an import killed there earlier left its
             // staging folder) is read as it is, unless a commit waits there to be finished.
             if (!exporting)
@@ -123,7 +150,8 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use)
             throw Error("Ya hay otra importación en curso en '" + DisplayPath(workingDir) + "'");
     }
     held.finishedPendingCommit_ = RecoverFileSet(staging, workingDir, JournalFileNames());
-    ClearExceptLock(staging);
+    if (!ClearExceptLock(staging))
+        throw Error("No se pudo leer la carpeta '" + DisplayPath(staging) + "'");
     return held;
 }
 

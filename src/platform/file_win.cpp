@@ -245,14 +245,14 @@ bool IsLink(const std::filesystem::path& path)
 void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexcept
 {
     // A file opened without delete sharing cannot be removed while held: release it first.
-    // A run that takes it in between keeps it (the removal fails on its handle), and the
-    // folder, no longer empty, stays with it.
+    // A run that takes it in between keeps it: the removal fails on its handle, and the
+    // folder is then that run's, not ours to remove.
     if (!lock.IsOpen())
         return;
     const std::filesystem::path path = lock.Path();
     lock.Close();
-    DeleteFileW(path.c_str());
-    RemoveDirectoryW(folder.c_str());
+    if (DeleteFileW(path.c_str()))
+        RemoveDirectoryW(folder.c_str());
 }
 
 void RemoveFile(const std::filesystem::path& path)
