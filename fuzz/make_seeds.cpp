@@ -99,7 +99,7 @@ std::string Binary(std::initializer_list<int> values)
 
 void WriteDbfSeeds(const fs::path& importedTables, const fs::path& out)
 {
-    for (const char* table : pasarela::kImportedTables)
+    for (const std::string& table : pasarela::ImportedTableNames())
         fs::copy_file(importedTables / (std::string(table) + ".DBF"), out / (std::string(table) + ".DBF"),
                       fs::copy_options::overwrite_existing);
     const std::vector<FieldBytes> classic = {

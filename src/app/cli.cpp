@@ -15,22 +15,62 @@
 namespace pasarela {
 namespace {
 
-constexpr char kUsage[] =
-    "Uso:\n"
-    "  pasarela-cli import ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
-    "  pasarela-cli export ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt]\n"
-    "  pasarela-cli dump TABLA.DBF [--json]\n"
-    "  pasarela-cli --help | --version\n"
-    "\n"
-    "import  reconstruye las tablas de Orlavi (ASIGNOMT, PROFT, AULAT, GRUPOST, DIASHORAST,\n"
-    "        ASIGT) a partir del archivo XML de DASTENO. Con --check solo comprueba el\n"
-    "        archivo e informa, sin cambiar ninguna tabla.\n"
-    "export  traduce el horario de Orlavi (SOLUC.DBF) y lo guarda junto al archivo XML como\n"
-    "        ResultadoOrlavis<nombre del archivo>.\n"
-    "dump    muestra una tabla dBase como CSV (o JSON con --json).\n"
-    "\n"
-    "La carpeta de trabajo de Orlavi es --vtemp; si no se da, la variable PASARELA_VTEMP;\n"
-    "si no, C:\\VTEMP (en Linux, la de Wine: $WINEPREFIX/drive_c/VTEMP).\n";
+constexpr std::size_t kUsageWidth = 88;
+constexpr std::string_view kUsageIndent = "        ";
+
+// `head` (a command, padded to the indent) and `text` wrapped at the usage's width, the
+// lines after the first indented under the text.
+std::string UsageParagraph(std::string_view head, std::string_view text)
+{
+    std::string paragraph;
+    std::string line(head);
+    bool lineHasWords = false;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find(' ', at);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const std::string_view word = text.substr(at, end - at);
+        at = end + 1;
+        if (lineHasWords && line.size() + 1 + word.size() > kUsageWidth) {
+            paragraph += line + "\n";
+            line = kUsageIndent;
+        } else if (lineHasWords) {
+            line += ' ';
+        }
+        line += word;
+        lineHasWords = true;
+    }
+    return paragraph + line + "\n";
+}
+
+// The tables in the import's line come from the import itself, so the two cannot drift.
+std::string BuildUsage()
+{
+    std::string tables;
+    for (const ImportedTable& table : kImportedTables)
+        tables.append(tables.empty() ? "" : ", ").append(table.name);
+    return "Uso:\n"
+           "  pasarela-cli import ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
+           "  pasarela-cli export ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt]\n"
+           "  pasarela-cli dump TABLA.DBF [--json]\n"
+           "  pasarela-cli --help | --version\n"
+           "\n" +
+           UsageParagraph("import  ", "reconstruye las tablas de Orlavi (" + tables +
+                                          ") a partir del archivo XML de DASTENO. Con --check solo comprueba el "
+                                          "archivo e informa, sin cambiar ninguna tabla.") +
+           "export  traduce el horario de Orlavi (SOLUC.DBF) y lo guarda junto al archivo XML como\n"
+           "        ResultadoOrlavis<nombre del archivo>.\n"
+           "dump    muestra una tabla dBase como CSV (o JSON con --json).\n"
+           "\n"
+           "La carpeta de trabajo de Orlavi es --vtemp; si no se da, la variable PASARELA_VTEMP;\n"
+           "si no, C:\\VTEMP (en Linux, la de Wine: $WINEPREFIX/drive_c/VTEMP).\n";
+}
+
+const std::string& Usage()
+{
+    static const std::string usage = BuildUsage();
+    return usage;
+}
 
 class UsageError : public Error {
 public:
@@ -167,11 +207,18 @@ int Export(const Command& command, std::ostream& out, std::ostream& err)
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     if (args.empty()) {
-        err << kUsage;
+        err << Usage();
         return kCliUsage;
     }
     if (args[0] == "--help" || args[0] == "-h") {
-        out << kUsage;
+        out << Usage();
+        return kCliOk;
+    }
+    // Left out of the usage text: it is for scripts (scripts/run-example) that need the
+    // import's tables in its order, one a line.
+    if (args[0] == "--tables") {
+        for (const ImportedTable& table : kImportedTables)
+            out << table.name << "\n";
         return kCliOk;
     }
     if (args[0] == "--version") {
@@ -186,7 +233,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Import(command, out, err);
         return Export(command, out, err);
     } catch (const UsageError& e) {
-        err << "pasarela-cli: " << e.what() << "\n\n" << kUsage;
+        err << "pasarela-cli: " << e.what() << "\n\n" << Usage();
         return kCliUsage;
     } catch (const MissingInputError& e) {
         err << e.what() << "\n";

@@ -50,7 +50,7 @@ LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters)
     LaunchMode mode;
     if (count != 2)
         return mode;
-    mode.batchMode = 2;
+    mode.batchMode = kBatchMode;
     const std::string word = LowerAsciiLetters(parameters[0]);
     if (word == "importar") {
         mode.startJob = Job::Export;
@@ -84,8 +84,8 @@ void Shell::AskForFile()
 void Shell::InputMissing(const std::string& message)
 {
     ui_.ShowMessage(message);
-    if (mode_.batchMode == 2) {
-        transformResult_ = -1;
+    if (mode_.batchMode == kBatchMode) {
+        transformResult_ = kTransformInputMissing;
         ui_.CloseWindow();
     }
 }
@@ -93,9 +93,9 @@ void Shell::InputMissing(const std::string& message)
 void Shell::Finish(const std::string& message)
 {
     ui_.SetBusy(false);
-    transformResult_ = 1;
+    transformResult_ = kTransformDone;
     ui_.ShowMessage(message);
-    if (mode_.batchMode == 2)
+    if (mode_.batchMode == kBatchMode)
         ui_.CloseWindow();
 }
 
@@ -163,7 +163,7 @@ void Shell::RunJob(const std::function<RunReport()>& job)
 
 void Shell::OnClose()
 {
-    if (mode_.batchMode != 2)
+    if (mode_.batchMode != kBatchMode)
         return;
     try {
         WriteIniValue(settings_.settingsFile, kSettingsSection, kSettingsKey, std::to_string(transformResult_));
@@ -174,9 +174,9 @@ void Shell::OnClose()
 
 int Shell::ExitStatus() const
 {
-    if (transformResult_ == 1)
+    if (transformResult_ == kTransformDone)
         return 0;
-    if (transformResult_ == -1)
+    if (transformResult_ == kTransformInputMissing)
         return 2;
     return 1;
 }

@@ -13,10 +13,19 @@ namespace pasarela {
 // Which job a start-up command line asks for.
 enum class Job { None, Import, Export };
 
+// The values of LaunchMode::batchMode, as Orlavi numbers its run modes.
+constexpr int kInteractiveMode = 0;
+constexpr int kBatchMode = 2;  // started with exactly two parameters, as Orlavi starts us
+
+// The outcome of a run, as Orlavi reads it back from the settings file.
+constexpr int kTransformNotDone = 0;        // no job finished
+constexpr int kTransformDone = 1;           // a job finished, with or without notes
+constexpr int kTransformInputMissing = -1;  // a batch job found its file missing
+
 // What the command line of the Windows program says, read once at start-up.
 struct LaunchMode {
-    // 2 when started with exactly two parameters (batch mode, as Orlavi starts us), else 0.
-    int batchMode = 0;
+    // kBatchMode or kInteractiveMode.
+    int batchMode = kInteractiveMode;
     // The job that starts by itself when the window shows.
     Job startJob = Job::None;
     bool showImportArea = true;
@@ -67,9 +76,10 @@ public:
     // that fails is shown and the program still ends.
     void OnClose();
 
-    // 1 after a completed job, -1 after a batch job found its input missing, else 0.
+    // kTransformDone, kTransformInputMissing or kTransformNotDone.
     int TransformResult() const { return transformResult_; }
-    // The process exit status for scripts: 0 for 1, 2 for -1, 1 otherwise.
+    // The process exit status for scripts: 0 when done, 2 when the input was missing,
+    // 1 otherwise.
     int ExitStatus() const;
     const std::filesystem::path& ChosenFile() const { return chosenFile_; }
 
@@ -84,8 +94,8 @@ private:
     LaunchMode mode_;
     ShellSettings settings_;
     UserInterface& ui_;
-    int transformResult_ = 0;
-    std::filesystem::path chosenFile_;  // filenameXML: kept after a cancelled dialog
+    int transformResult_ = kTransformNotDone;
+    std::filesystem::path chosenFile_;  // kept after a cancelled dialog
 };
 
 }  // namespace pasarela

@@ -43,6 +43,114 @@ HeaderValues ReadHeader(const XmlDocument& document, const std::filesystem::path
     return header;
 }
 
+// The lookup tables the import built, searched by the short codes SOLUC holds.
+struct ExportLookups {
+    const HeldTableLookup& groups;    // IDGRUPO, IDCURSO
+    const HeldTableLookup& teachers;  // IDPROF
+    const HeldTableLookup& rooms;     // IDAULA
+    const HeldTableLookup& subjects;  // IDASIG
+};
+
+// Where SOLUC keeps each value a timetable row needs.
+struct SolutionColumns {
+    std::size_t day, period, sessions, groupCode, subjectCode, activityCode, teacherCode, roomCode;
+
+    static SolutionColumns Of(const DbfTable& solution)
+    {
+        return {solution.FieldIndex("DIA"),      solution.FieldIndex("HORA"), solution.FieldIndex("SESIONES"),
+                solution.FieldIndex("CODGRUPO"), solution.FieldIndex("ASIG"), solution.FieldIndex("TAREA"),
+                solution.FieldIndex("PROF"),     solution.FieldIndex("AULA")};
+    }
+};
+
+// Buffers kept from row to row: a million rows would otherwise mean several million
+// short-lived strings.
+struct RowBuffers {
+    std::string subject, group, activity, teacher, room, period, sessions;
+};
+
+// Orlavi shortens the two standard activities to four letters.
+std::string_view FullActivityCode(std::string_view activity)
+{
+    if (activity == "LECT")
+        return "LECTIVA";
+    if (activity == "GUAR")
+        return "GUARDIA";
+    return activity;
+}
+
+// Writes the current row of SOLUC as a `dsolucion` element with DASTENO's identifiers.
+// Returns false, with the reason in the report, for a row that cannot be placed in the
+// timetable (no day or hour, a subject ASIGNOMT does not know); a group, teacher or room
+// not found is written empty and reported.
+bool TranslateRow(const DbfTable& solution, const SolutionColumns& column, const ExportLookups& lookups,
+                  RowBuffers& buffers, RunReport& report, XmlStreamWriter& out)
+{
+    const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
+    if (solution.HoldsOverflow(column.day) || solution.HoldsOverflow(column.period))
+        report.Note(kSolution, "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío", where());
+    const std::int32_t dayNumber = solution.AsInteger(column.day);
+    const double periodNumber = solution.AsFloat(column.period);
+    if (dayNumber == 0 || periodNumber == 0) {
+        report.Note(kSolution, "DIA u HORA 0 o vacío: fila omitida", where());
+        return false;
+    }
+
+    const std::string_view subject = solution.Text(column.subjectCode, buffers.subject);
+    const auto subjectRow = lookups.subjects.Find(subject);
+    if (!subjectRow) {
+        report.Note(kSolution, "asignatura desconocida en ASIGNOMT: fila omitida",
+                    where() + " (ASIG='" + std::string(subject) + "')");
+        return false;
+    }
+    const std::string_view casig = (*subjectRow)[0];
+
+    std::string_view cgrupo, idcurso;
+    const std::string_view group = solution.Text(column.groupCode, buffers.group);
+    if (const auto groupRow = lookups.groups.Find(group)) {
+        cgrupo = (*groupRow)[0];
+        idcurso = (*groupRow)[1];
+    } else if (!group.empty()) {
+        report.Note(kSolution, "grupo no encontrado en GRUPOST", where() + " (CODGRUPO='" + std::string(group) + "')");
+    }
+
+    const std::string_view activity = FullActivityCode(solution.Text(column.activityCode, buffers.activity));
+    std::string_view cactiv;
+    if (const auto activityRow = lookups.subjects.Find(activity))
+        cactiv = (*activityRow)[0];
+    else if (Utf8Prefix(casig, 4) == activity)
+        cactiv = casig;
+    else
+        cactiv = activity;
+
+    std::string_view cprofe;
+    const std::string_view teacher = solution.Text(column.teacherCode, buffers.teacher);
+    if (const auto teacherRow = lookups.teachers.Find(teacher))
+        cprofe = (*teacherRow)[0];
+    else if (!teacher.empty())
+        report.Note(kSolution, "profesor no encontrado en PROFT", where() + " (PROF='" + std::string(teacher) + "')");
+
+    std::string_view caula;
+    const std::string_view room = solution.Text(column.roomCode, buffers.room);
+    if (const auto roomRow = lookups.rooms.Find(room))
+        caula = (*roomRow)[0];
+    else if (!room.empty())
+        report.Note(kSolution, "aula no encontrada en AULAT", where() + " (AULA='" + std::string(room) + "')");
+
+    out.StartElement("dsolucion");
+    out.Attribute("casig", casig);
+    out.Attribute("cgrupo", cgrupo);
+    out.Attribute("cprofe", cprofe);
+    out.Attribute("caula", caula);
+    out.Attribute("cactiv", cactiv);
+    out.Attribute("dia", static_cast<int>(dayNumber));
+    out.Attribute("hora", solution.Text(column.period, buffers.period));
+    out.Attribute("sesiones", solution.Text(column.sessions, buffers.sessions));
+    out.Attribute("idcurso", idcurso);
+    out.EndElement();
+    return true;
+}
+
 }  // namespace
 
 std::filesystem::path ExportOutputPath(const std::filesystem::path& xmlFile)
@@ -62,7 +170,6 @@ ExportResult RunExport(const ExportOptions& options)
 
     ExportResult result;
     RunReport& report = result.report;
-    const std::string solutionName = kSolution;
 
     // Before any table is read: an import swapping the tables meanwhile, or one that an
     // interruption left half done, would give a mix of two schools' tables.
@@ -79,10 +186,8 @@ ExportResult RunExport(const ExportOptions& options)
     // ASIGT is not read, only held, so Orlavi does not rewrite it under the export.
     DbfTable assignments = DbfTable::Open(options.workingDir / "ASIGT.DBF");
 
-    const std::size_t day = solution.FieldIndex("DIA"), period = solution.FieldIndex("HORA"),
-                      sessions = solution.FieldIndex("SESIONES"), groupCode = solution.FieldIndex("CODGRUPO"),
-                      subjectCode = solution.FieldIndex("ASIG"), activityCode = solution.FieldIndex("TAREA"),
-                      teacherCode = solution.FieldIndex("PROF"), roomCode = solution.FieldIndex("AULA");
+    const SolutionColumns column = SolutionColumns::Of(solution);
+    const ExportLookups lookups{groups, teachers, rooms, subjects};
 
     // Whether the file is well-formed XML is checked on a second core while the timetable is
     // written, and settled before the output replaces anything.
@@ -112,83 +217,7 @@ ExportResult RunExport(const ExportOptions& options)
         out.Attribute("fecha_exportacion", stamp);
         out.Attribute("version", header.version);
         out.StartElement("solucion_horario");
-        // Read into buffers kept from row to row: a million rows would otherwise mean
-        // several million short-lived strings.
-        std::string subjectBuffer, groupBuffer, activityBuffer, teacherBuffer, roomBuffer, periodText, sessionsText;
-        const auto translate = [&] {
-            ++read;
-            const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
-            if (solution.HoldsOverflow(day) || solution.HoldsOverflow(period))
-                report.Note(solutionName, "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío",
-                            where());
-            const std::int32_t dayNumber = solution.AsInteger(day);
-            const double periodNumber = solution.AsFloat(period);
-            if (dayNumber == 0 || periodNumber == 0) {
-                report.Note(solutionName, "DIA u HORA 0 o vacío: fila omitida", where());
-                return;
-            }
-
-            const std::string_view subject = solution.Text(subjectCode, subjectBuffer);
-            const auto subjectRow = subjects.Find(subject);
-            if (!subjectRow) {
-                report.Note(solutionName, "asignatura desconocida en ASIGNOMT: fila omitida",
-                            where() + " (ASIG='" + std::string(subject) + "')");
-                return;
-            }
-            const std::string_view casig = (*subjectRow)[0];
-
-            std::string_view cgrupo, idcurso;
-            const std::string_view group = solution.Text(groupCode, groupBuffer);
-            if (const auto groupRow = groups.Find(group)) {
-                cgrupo = (*groupRow)[0];
-                idcurso = (*groupRow)[1];
-            } else if (!group.empty()) {
-                report.Note(solutionName, "grupo no encontrado en GRUPOST",
-                            where() + " (CODGRUPO='" + std::string(group) + "')");
-            }
-
-            // Orlavi shortens the two standard activities to four letters.
-            std::string_view activity = solution.Text(activityCode, activityBuffer);
-            if (activity == "LECT")
-                activity = "LECTIVA";
-            else if (activity == "GUAR")
-                activity = "GUARDIA";
-            std::string_view cactiv;
-            if (const auto activityRow = subjects.Find(activity))
-                cactiv = (*activityRow)[0];
-            else if (Utf8Prefix(casig, 4) == activity)
-                cactiv = casig;
-            else
-                cactiv = activity;
-
-            std::string_view cprofe;
-            const std::string_view teacher = solution.Text(teacherCode, teacherBuffer);
-            if (const auto teacherRow = teachers.Find(teacher))
-                cprofe = (*teacherRow)[0];
-            else if (!teacher.empty())
-                report.Note(solutionName, "profesor no encontrado en PROFT",
-                            where() + " (PROF='" + std::string(teacher) + "')");
-
-            std::string_view caula;
-            const std::string_view room = solution.Text(roomCode, roomBuffer);
-            if (const auto roomRow = rooms.Find(room))
-                caula = (*roomRow)[0];
-            else if (!room.empty())
-                report.Note(solutionName, "aula no encontrada en AULAT", where() + " (AULA='" + std::string(room) + "')");
-
-            out.StartElement("dsolucion");
-            out.Attribute("casig", casig);
-            out.Attribute("cgrupo", cgrupo);
-            out.Attribute("cprofe", cprofe);
-            out.Attribute("caula", caula);
-            out.Attribute("cactiv", cactiv);
-            out.Attribute("dia", static_cast<int>(dayNumber));
-            out.Attribute("hora", solution.Text(period, periodText));
-            out.Attribute("sesiones", solution.Text(sessions, sessionsText));
-            out.Attribute("idcurso", idcurso);
-            out.EndElement();
-            ++translated;
-        };
+        RowBuffers buffers;
         // Rows go in small blocks: first the codes of the whole block are asked of the
         // lookups, so the processor fetches them together, then the block is translated.
         // One row at a time, each of its four searches would wait for memory in turn.
@@ -199,16 +228,18 @@ ExportResult RunExport(const ExportOptions& options)
             block.clear();
             for (; !solution.Eof() && block.size() < kBlock; solution.Next()) {
                 block.push_back(solution.RecordNumber());
-                subjects.Prefetch(solution.Text(subjectCode, subjectBuffer));
-                groups.Prefetch(solution.Text(groupCode, groupBuffer));
-                teachers.Prefetch(solution.Text(teacherCode, teacherBuffer));
-                rooms.Prefetch(solution.Text(roomCode, roomBuffer));
+                subjects.Prefetch(solution.Text(column.subjectCode, buffers.subject));
+                groups.Prefetch(solution.Text(column.groupCode, buffers.group));
+                teachers.Prefetch(solution.Text(column.teacherCode, buffers.teacher));
+                rooms.Prefetch(solution.Text(column.roomCode, buffers.room));
             }
             const bool finished = solution.Eof();
             const std::size_t resume = finished ? 0 : solution.RecordNumber();
             for (std::size_t number : block) {
                 solution.GoTo(number);
-                translate();
+                ++read;
+                if (TranslateRow(solution, column, lookups, buffers, report, out))
+                    ++translated;
             }
             if (finished)
                 break;
@@ -218,7 +249,7 @@ ExportResult RunExport(const ExportOptions& options)
         out.EndElement();
         document.ConfirmWellFormed();
     });
-    report.SetRows(solutionName, read);
+    report.SetRows(kSolution, read);
     report.SetRows("dsolucion", translated);
     return result;
 }

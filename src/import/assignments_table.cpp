@@ -10,21 +10,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "ASIGT";
 constexpr std::string_view kPath = "/centro/asignaturas/dasignatura";
-
-constexpr int kSessionsWidth = 20;
-
-const FieldSpec kFields[] = {
-    {"CASIG", FieldKind::Character, 10},    {"CPROF", FieldKind::Character, 10},
-    {"CGRUP", FieldKind::Character, 10},    {"CAULA", FieldKind::Character, 10},
-    {"TURNO", FieldKind::Character, 1},     {"NIVEL", FieldKind::Character, 5},
-    {"CURSO", FieldKind::Character, 3},     {"GRUPO", FieldKind::Character, 2},
-    {"HORAS", FieldKind::Float, 0},         {"SESIONES", FieldKind::Character, kSessionsWidth},
-    {"CTAREA", FieldKind::Character, 10},   {"NCONEX", FieldKind::Character, 4},
-    {"IDCURSO", FieldKind::Character, 10},  {"IDGRUP", FieldKind::Character, 10},
-    {"IDASIG", FieldKind::Character, 10},   {"IDPROF", FieldKind::Character, 10},
-};
 
 enum Field : std::size_t {
     kCAsig, kCProf, kCGrup, kCAula, kTurno, kNivel, kCurso, kGrupo, kHoras, kSesiones, kCTarea, kNConex, kIdCurso,
@@ -68,17 +54,17 @@ std::string SessionsText(double hours)
     return text;
 }
 
-void BuildAssignmentsTable(ImportContext& context)
+void BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
 {
-    DbfTable table = CreateStepTable(context, kTable, kFields);
+    DbfTable table = CreateStepTable(context, spec);
     // The tables this run built, searched by DASTENO identifier.
     HeldTableLookup groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO",
                            {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
     HeldTableLookup subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"});
     HeldTableLookup teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"});
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, kTable, "dasignatura", entries.size());
-    const std::string tableName(kTable);
+    NoteSingleEntry(context, spec.name, "dasignatura", entries.size());
+    const std::string tableName(spec.name);
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};

@@ -4,15 +4,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "GRUPOST";
 constexpr std::string_view kPath = "/centro/grupos/dgrupo";
-
-const FieldSpec kFields[] = {
-    {"ABREV", FieldKind::Character, 10},   {"TURNO", FieldKind::Character, 1},  {"NIVEL", FieldKind::Character, 5},
-    {"CURSO", FieldKind::Character, 3},    {"GRUPO", FieldKind::Character, 2},  {"MARCO", FieldKind::Character, 1},
-    {"IDGRUPO", FieldKind::Character, 10}, {"IDCURSO", FieldKind::Character, 10},
-    {"DESCRIP", FieldKind::Character, 80}, {"TUTOR", FieldKind::Character, 10},
-};
 
 enum Field : std::size_t { kAbrev, kTurno, kNivel, kCurso, kGrupo, kMarco, kIdGrupo, kIdCurso, kDescrip, kTutor };
 
@@ -34,11 +26,11 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
 
 }  // namespace
 
-void BuildGroupsTable(ImportContext& context)
+void BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
 {
-    DbfTable table = CreateStepTable(context, kTable, kFields);
+    DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, kTable, "dgrupo", entries.size());
+    NoteSingleEntry(context, spec.name, "dgrupo", entries.size());
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
@@ -47,7 +39,7 @@ void BuildGroupsTable(ImportContext& context)
         codes.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};
         if (finalCode != code)
-            context.report.Note(std::string(kTable), "código repetido o largo: se usa otro",
+            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
         table.Append();
@@ -61,7 +53,7 @@ void BuildGroupsTable(ImportContext& context)
         StoreText(context, table, kDescrip, entry.Read("nombre"), entry, keys);
         table.Post();
     }
-    context.report.SetRows(std::string(kTable), table.RecordCount());
+    context.report.SetRows(std::string(spec.name), table.RecordCount());
     table.Close();
 }
 

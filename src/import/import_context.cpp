@@ -35,10 +35,10 @@ std::string Entry::Label(std::initializer_list<std::string_view> keys) const
     return label;
 }
 
-DbfTable CreateStepTable(const ImportContext& context, std::string_view name, std::span<const FieldSpec> fields)
+DbfTable CreateStepTable(const ImportContext& context, const ImportedTable& table)
 {
-    std::filesystem::path path = context.tableDir / (std::string(name) + ".DBF");
-    DbfTable::Create(path, fields);
+    std::filesystem::path path = context.tableDir / (std::string(table.name) + ".DBF");
+    DbfTable::Create(path, table.fields);
     return DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
                                  .decimalSeparator = context.decimalSeparator});
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "import/table_registry.h"
 #include "platform/dbf_table.h"
 #include "platform/run_report.h"
 #include "platform/text_index.h"
@@ -49,8 +50,8 @@ private:
     std::size_t count_;
 };
 
-// Creates `name`.DBF in the context's folder with these fields and opens it for writing.
-DbfTable CreateStepTable(const ImportContext& context, std::string_view name, std::span<const FieldSpec> fields);
+// Creates the table in the context's folder with its fields and opens it for writing.
+DbfTable CreateStepTable(const ImportContext& context, const ImportedTable& table);
 
 // What cutting a value to its field's width means to the user.
 enum class Cut {

@@ -1,6 +1,7 @@
 #include "import/import_run.h"
 
 #include "import/staging_lock.h"
+#include "import/table_registry.h"
 #include "import/table_steps.h"
 #include "platform/error.h"
 #include "platform/file.h"
@@ -8,8 +9,6 @@
 #include "platform/xml_document.h"
 
 namespace pasarela {
-
-const char* const kImportedTables[6] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
 
 namespace {
 
@@ -63,13 +62,8 @@ RunReport RunImport(const ImportOptions& options)
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
     try {
-        BuildSubjectsTable(context);
-        AddActivitiesToSubjectsTable(context);
-        BuildTeachersTable(context);
-        BuildRoomsTable(context);
-        BuildGroupsTable(context);
-        BuildTimeSlotsTable(context);
-        BuildAssignmentsTable(context);
+        for (const ImportedTable& table : kImportedTables)
+            table.step(context, table);
     } catch (...) {
         // A file that is not XML explains whatever its content made fail.
         document.ConfirmWellFormed();
@@ -79,18 +73,18 @@ RunReport RunImport(const ImportOptions& options)
 
     if (!options.checkOnly) {
         std::vector<std::string> names;
-        for (const char* table : kImportedTables)
-            names.push_back(std::string(table) + ".DBF");
+        for (const ImportedTable& table : kImportedTables)
+            names.push_back(std::string(table.name) + ".DBF");
         CommitFileSet(staging, options.workingDir, names);
         // An index built for the old rows would not match the new ones. DIASHORAST's
         // is left, as Orlavi's own import leaves it.
-        for (const char* table : kImportedTables) {
-            if (std::string_view(table) == "DIASHORAST")
+        for (const ImportedTable& table : kImportedTables) {
+            if (table.name == "DIASHORAST")
                 continue;
             try {
-                RemoveFile(options.workingDir / (std::string(table) + ".MDX"));
+                RemoveFile(options.workingDir / (std::string(table.name) + ".MDX"));
             } catch (const Error& e) {
-                report.Note(table, "índice antiguo que no se pudo borrar", e.what());
+                report.Note(std::string(table.name), "índice antiguo que no se pudo borrar", e.what());
             }
         }
     }

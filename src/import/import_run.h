@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "import/table_registry.h"
 #include "platform/run_report.h"
 
 namespace pasarela {
@@ -14,9 +15,6 @@ struct ImportOptions {
     // The user's decimal mark; "." is accepted as well.
     char decimalSeparator = '.';
 };
-
-// The six tables an import rebuilds, in the order it builds them.
-extern const char* const kImportedTables[6];
 
 // Notes in `report` that the run first finished an import an interruption had left half
 // done (its staging folder named): tables changed then, even in a check.

@@ -4,13 +4,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "AULAT";
 constexpr std::string_view kPath = "/centro/aulas/daula";
-
-const FieldSpec kFields[] = {
-    {"ABREV", FieldKind::Character, 10}, {"NOMBRE", FieldKind::Character, 80}, {"EDIFICIO", FieldKind::Character, 1},
-    {"MAXALUM", FieldKind::Integer, 0},  {"IDAULA", FieldKind::Character, 20},
-};
 
 enum Field : std::size_t { kAbrev, kNombre, kEdificio, kMaxAlum, kIdAula };
 
@@ -29,11 +23,11 @@ std::string UniqueCode(const CodeList& codes, std::string_view code, std::string
 
 }  // namespace
 
-void BuildRoomsTable(ImportContext& context)
+void BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
 {
-    DbfTable table = CreateStepTable(context, kTable, kFields);
+    DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, kTable, "daula", entries.size());
+    NoteSingleEntry(context, spec.name, "daula", entries.size());
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
@@ -43,7 +37,7 @@ void BuildRoomsTable(ImportContext& context)
         codes.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idaula")};
         if (finalCode != code)
-            context.report.Note(std::string(kTable), "código vacío, repetido o largo: se usa otro",
+            context.report.Note(std::string(spec.name), "código vacío, repetido o largo: se usa otro",
                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
         table.Append();
@@ -57,7 +51,7 @@ void BuildRoomsTable(ImportContext& context)
         StoreText(context, table, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
         table.Post();
     }
-    context.report.SetRows(std::string(kTable), table.RecordCount());
+    context.report.SetRows(std::string(spec.name), table.RecordCount());
     table.Close();
 }
 

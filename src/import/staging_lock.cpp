@@ -70,9 +70,9 @@ std::filesystem::path StagingFolder(const std::filesystem::path& workingDir) { r
 std::vector<std::string> JournalFileNames()
 {
     std::vector<std::string> names;
-    for (const char* table : kImportedTables) {
-        names.push_back(std::string(table) + ".DBF");
-        names.push_back(std::string(table) + ".MDX");
+    for (const ImportedTable& table : kImportedTables) {
+        names.push_back(std::string(table.name) + ".DBF");
+        names.push_back(std::string(table.name) + ".MDX");
     }
     return names;
 }

@@ -5,14 +5,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "ASIGNOMT";
 constexpr std::string_view kPath = "/centro/materias/dmateria";
-
-const FieldSpec kFields[] = {
-    {"COD", FieldKind::Character, 10},      {"CODLARGO", FieldKind::Character, 10},
-    {"NOMBRE", FieldKind::Character, 80},   {"CODTAREA", FieldKind::Character, 10},
-    {"ESTAREA", FieldKind::Logical, 0},     {"IDASIG", FieldKind::Character, 10},
-};
 
 enum Field : std::size_t { kCod, kCodLargo, kNombre, kCodTarea, kEsTarea, kIdAsig };
 
@@ -20,11 +13,11 @@ enum Field : std::size_t { kCod, kCodLargo, kNombre, kCodTarea, kEsTarea, kIdAsi
 // code (case included) is an activity, any other a subject.
 enum class Pass { Subjects, Activities };
 
-void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
+void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& table, Pass pass)
 {
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
     if (pass == Pass::Subjects)
-        NoteSingleEntry(context, kTable, "dmateria", entries.size());
+        NoteSingleEntry(context, tableName, "dmateria", entries.size());
     if (!SectionIsWritten(entries.size()))
         return;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -43,7 +36,7 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
         if (context.usedNames.Insert(name, 0) && !taken && CharCount(code) > 10)
             orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
         if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
-            context.report.Note(std::string(kTable), "código ya usado por otra materia: entrada sin fila",
+            context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
                                 entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
             continue;
         }
@@ -64,22 +57,21 @@ void WriteRows(ImportContext& context, DbfTable& table, Pass pass)
 
 }  // namespace
 
-void BuildSubjectsTable(ImportContext& context)
+// The activities go in after all the subjects, so a subject keeps its code when an
+// activity has the same one.
+void BuildSubjectsTable(ImportContext& context, const ImportedTable& spec)
 {
     context.usedCodes = {};
     context.usedNames = {};
-    DbfTable table = CreateStepTable(context, kTable, kFields);
-    WriteRows(context, table, Pass::Subjects);
-    table.Close();
-}
+    DbfTable subjects = CreateStepTable(context, spec);
+    WriteRows(context, spec.name, subjects, Pass::Subjects);
+    subjects.Close();
 
-void AddActivitiesToSubjectsTable(ImportContext& context)
-{
-    std::filesystem::path path = context.tableDir / (std::string(kTable) + ".DBF");
+    std::filesystem::path path = context.tableDir / (std::string(spec.name) + ".DBF");
     DbfTable table = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
                                            .decimalSeparator = context.decimalSeparator});
-    WriteRows(context, table, Pass::Activities);
-    context.report.SetRows(std::string(kTable), table.RecordCount());
+    WriteRows(context, spec.name, table, Pass::Activities);
+    context.report.SetRows(std::string(spec.name), table.RecordCount());
     table.Close();
 }
 

@@ -4,13 +4,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "PROFT";
 constexpr std::string_view kPath = "/centro/profesores/profesor";
-
-const FieldSpec kFields[] = {
-    {"ABREV", FieldKind::Character, 10}, {"NOMBRE", FieldKind::Character, 80}, {"DEPART", FieldKind::Character, 40},
-    {"EMAIL", FieldKind::Character, 100}, {"DNI", FieldKind::Character, 14},  {"IDPROF", FieldKind::Character, 10},
-};
 
 enum Field : std::size_t { kAbrev, kNombre, kDepart, kEmail, kDni, kIdProf };
 
@@ -31,11 +25,11 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
 
 }  // namespace
 
-void BuildTeachersTable(ImportContext& context)
+void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
 {
-    DbfTable table = CreateStepTable(context, kTable, kFields);
+    DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, kTable, "profesor", entries.size());
+    NoteSingleEntry(context, spec.name, "profesor", entries.size());
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
@@ -50,7 +44,7 @@ void BuildTeachersTable(ImportContext& context)
         codes.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idprofesor")};
         if (finalCode != code)
-            context.report.Note(std::string(kTable), "código repetido o largo: se usa otro",
+            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
         table.Append();
@@ -60,7 +54,7 @@ void BuildTeachersTable(ImportContext& context)
         StoreText(context, table, kIdProf, id, entry, keys, Cut::Identifier);
         table.Post();
     }
-    context.report.SetRows(std::string(kTable), table.RecordCount());
+    context.report.SetRows(std::string(spec.name), table.RecordCount());
     table.Close();
 }
 

@@ -5,18 +5,7 @@
 namespace pasarela {
 namespace {
 
-constexpr std::string_view kTable = "DIASHORAST";
 constexpr std::string_view kPath = "/centro/franjashorarias/franjahoraria";
-
-const FieldSpec kFields[] = {
-    {"DIHO", FieldKind::Character, 10},      {"CODDIHO", FieldKind::Character, 10},
-    {"DIA", FieldKind::Character, 20},       {"TEXTODIA", FieldKind::Character, 20},
-    {"HORA", FieldKind::Character, 8},       {"TEXTOHOR", FieldKind::Character, 15},
-    {"HORADESDE", FieldKind::Character, 8},  {"HORAHASTA", FieldKind::Character, 8},
-    {"MINUTOS", FieldKind::Character, 8},    {"MARCO", FieldKind::Character, 1},
-    {"MARCOXML", FieldKind::Character, 10},  {"SESION_ORDEN", FieldKind::Integer, 0},
-    {"PLANTILLA", FieldKind::Character, 20},
-};
 
 enum Field : std::size_t {
     kDiho, kCodDiho, kDia, kTextoDia, kHora, kTextoHor, kHoraDesde, kHoraHasta, kMinutos, kMarco, kMarcoXml,
@@ -57,11 +46,11 @@ std::int32_t MinutesOf(std::string_view time)
 
 }  // namespace
 
-void BuildTimeSlotsTable(ImportContext& context)
+void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
 {
-    DbfTable table = CreateStepTable(context, kTable, kFields);
+    DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, kTable, "franjahoraria", entries.size());
+    NoteSingleEntry(context, spec.name, "franjahoraria", entries.size());
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const auto keys = {std::string_view("dia_semana"), std::string_view("posicion")};
@@ -92,7 +81,7 @@ void BuildTimeSlotsTable(ImportContext& context)
             RethrowWithContext(entry.Label(keys), e);
         }
     }
-    context.report.SetRows(std::string(kTable), table.RecordCount());
+    context.report.SetRows(std::string(spec.name), table.RecordCount());
     table.Close();
 }
 

@@ -121,7 +121,7 @@ protected:
     std::map<std::string, std::string> TableBytes() const
     {
         std::map<std::string, std::string> bytes;
-        for (const char* table : kImportedTables)
+        for (const std::string& table : ImportedTableNames())
             bytes[table] = ReadFileBytes(TablePath(table));
         return bytes;
     }
@@ -161,7 +161,7 @@ TEST_F(CliEndToEndTest, ImportOfTheExampleGivesTheGoldenTables)
     EXPECT_THAT(tables, ElementsAre("ASIGNOMT.DBF", "ASIGT.DBF", "AULAT.DBF", "DIASHORAST.DBF", "GRUPOST.DBF",
                                     "PROFT.DBF"));
 
-    for (const char* table : kImportedTables) {
+    for (const std::string& table : ImportedTableNames()) {
         SCOPED_TRACE(table);
         const Outcome dump = RunCli({"dump", TablePath(table).string()});
         ASSERT_EQ(dump.status, 0) << dump.err;

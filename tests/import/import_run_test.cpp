@@ -70,7 +70,7 @@ protected:
     std::map<std::string, std::string> ImportSchoolWithIndexes()
     {
         Import(School());
-        for (const char* table : kImportedTables)
+        for (const std::string& table : ImportedTableNames())
             test::WriteBytes(workDir_ / (std::string(table) + ".MDX"), "index");
         return Snapshot();
     }
@@ -232,11 +232,11 @@ TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
 {
     Import(School());
     std::map<std::string, Rows> first;
-    for (const char* table : kImportedTables)
+    for (const std::string& table : ImportedTableNames())
         first[table] = ReadTable(table);
 
     Import(School());
-    for (const char* table : kImportedTables) {
+    for (const std::string& table : ImportedTableNames()) {
         SCOPED_TRACE(table);
         EXPECT_FALSE(first[table].empty());
         EXPECT_EQ(ReadTable(table), first[table]);

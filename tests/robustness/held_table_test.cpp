@@ -46,7 +46,7 @@ protected:
 TEST_F(HeldTableTest, ImportRefusesAndKeepsEveryTableWhileOneIsHeld)
 {
     const auto xml = WriteXml(test::GeneratedSchool(kEntries + 2, "segundo"), "segundo.xml");
-    for (const char* table : kImportedTables) {
+    for (const std::string& table : ImportedTableNames()) {
         SCOPED_TRACE(table);
         const auto path = TablePath(table);
         const auto before = Snapshot();  // read before holding: Windows lets no one read a held file

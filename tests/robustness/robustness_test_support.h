@@ -116,7 +116,7 @@ inline std::vector<std::string> TreeListing(const std::filesystem::path& root)
 inline std::map<std::string, std::string> ImportedTableBytes(const std::filesystem::path& workDir)
 {
     std::map<std::string, std::string> tables;
-    for (const char* table : kImportedTables) {
+    for (const std::string& table : ImportedTableNames()) {
         const auto path = workDir / (std::string(table) + ".DBF");
         std::error_code ec;
         tables[table] = std::filesystem::exists(path, ec) ? ReadBytes(path) : "<none>";
@@ -130,7 +130,7 @@ inline std::map<std::string, std::string> ImportedTableBytes(const std::filesyst
 inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 {
     std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF"};
-    for (const char* table : kImportedTables)
+    for (const std::string& table : ImportedTableNames())
         expected.push_back(std::string(table) + ".DBF");
     std::vector<std::string> leftovers;
     for (const std::string& name : TreeListing(workDir))

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/dbf_table.h"
+
+namespace pasarela {
+
+struct ImportContext;
+struct ImportedTable;
+
+// Builds one table of an import into the context's folder.
+using TableStep = void (*)(ImportContext& context, const ImportedTable& table);
+
+// One table an import rebuilds: its name as Orlavi spells it, its fields in the order the
+// file holds them, and the step that builds it from the DASTENO file.
+struct ImportedTable {
+    std::string_view name;
+    std::vector<FieldSpec> fields;
+    TableStep step;
+};
+
+// The tables an import rebuilds, in the order it builds them: the assignments step looks
+// up the subjects, teachers and groups tables that the earlier steps have just built.
+// Only for use once `main` has started: the field lists are built at start-up.
+extern const std::span<const ImportedTable> kImportedTables;
+
+// The names of kImportedTables, in the same order.
+std::vector<std::string> ImportedTableNames();
+
+// The registry's row for `name`; throws Error when the import builds no such table.
+const ImportedTable& ImportedTableNamed(std::string_view name);
+
+}  // namespace pasarela
