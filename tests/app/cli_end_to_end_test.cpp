@@ -2,53 +2,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
-
+#include "app/cli_runner.h"
 #include "import/import_run.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
 #include "platform/environment.h"
 #include "platform/xml_document.h"
+#include "test_support.h"
 
 // pasarela-cli run as a script runs it: the built program, started through the system's
 // command processor (cmd.exe under Wine), on the example school.
 namespace pasarela {
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::Not;
-using ::testing::StartsWith;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 
-
-struct Outcome {
-    int status = -1;
-    std::string out;     // line ends as LF, whatever the platform writes
-    std::string err;
-    std::string outBytes;  // as written
-};
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-std::string WithoutCarriageReturns(std::string text)
-{
-    std::erase(text, '\r');
-    return text;
-}
 
 std::string WithCrLf(const std::string& text)
 {
@@ -70,7 +45,6 @@ protected:
         if (!cli || cli->empty() || !source || source->empty())
             GTEST_SKIP() << "PASARELA_CLI (the pasarela-cli program) and PASARELA_SOURCE_DIR (the source tree) "
                             "are not set; ctest sets them";
-        cli_ = PathFromUtf8(*cli);
         sourceDir_ = PathFromUtf8(*source);
         TempFolderTest::SetUp();
         workDir_ = folder_ / "VTEMP";
@@ -81,40 +55,14 @@ protected:
         fs::copy_file(sourceDir_ / "examples" / "centro.xml", example_);
     }
 
-    // Runs pasarela-cli with `args`, its output caught in files.
-    Outcome RunCli(const std::vector<std::string>& args) const
-    {
-        const fs::path outFile = folder_ / "salida.txt";
-        const fs::path errFile = folder_ / "errores.txt";
-        std::string command = Quoted(cli_.string());
-        for (const std::string& arg : args)
-            command += " " + Quoted(arg);
-        command += " > " + Quoted(outFile.string()) + " 2> " + Quoted(errFile.string());
-#ifdef _WIN32
-        // cmd.exe /c drops the first and the last quote of a line that starts with one.
-        command = "\"" + command + "\"";
-#endif
-        const int raw = std::system(command.c_str());
-        Outcome outcome;
-#ifdef _WIN32
-        outcome.status = raw;
-#else
-        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-        outcome.outBytes = ReadFileBytes(outFile);
-        outcome.out = WithoutCarriageReturns(outcome.outBytes);
-        outcome.err = WithoutCarriageReturns(ReadFileBytes(errFile));
-        fs::remove(outFile);
-        fs::remove(errFile);
-        return outcome;
-    }
+    test::CliResult RunCli(const std::vector<std::string>& args) const { return test::RunCliProgram(args, folder_); }
 
     fs::path TablePath(const std::string& table) const { return workDir_ / (table + ".DBF"); }
 
     void ImportExample() const
     {
-        const Outcome outcome = RunCli({"import", example_.string(), "--vtemp", workDir_.string()});
-        ASSERT_EQ(outcome.status, 0) << outcome.err;
+        const test::CliResult outcome = RunCli({"import", example_.string(), "--vtemp", workDir_.string()});
+        ASSERT_EQ(outcome.status, 0) << outcome.errors;
     }
 
     // The bytes of the six tables an import writes.
@@ -139,7 +87,6 @@ protected:
         return spoiled;
     }
 
-    fs::path cli_;
     fs::path sourceDir_;
     fs::path workDir_;
     fs::path dataDir_;
@@ -148,10 +95,10 @@ protected:
 
 TEST_F(CliEndToEndTest, ImportOfTheExampleGivesTheGoldenTables)
 {
-    const Outcome outcome = RunCli({"import", example_.string(), "--vtemp", workDir_.string()});
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.out, HasSubstr("Proceso finalizado"));
-    EXPECT_THAT(outcome.err, IsEmpty());
+    const test::CliResult outcome = RunCli({"import", example_.string(), "--vtemp", workDir_.string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_THAT(outcome.output, HasSubstr("Proceso finalizado"));
+    EXPECT_THAT(outcome.errors, IsEmpty());
 
     std::vector<std::string> tables;
     for (const auto& item : fs::directory_iterator(workDir_))
@@ -163,15 +110,15 @@ TEST_F(CliEndToEndTest, ImportOfTheExampleGivesTheGoldenTables)
 
     for (const std::string& table : ImportedTableNames()) {
         SCOPED_TRACE(table);
-        const Outcome dump = RunCli({"dump", TablePath(table).string()});
-        ASSERT_EQ(dump.status, 0) << dump.err;
+        const test::CliResult dump = RunCli({"dump", TablePath(table).string()});
+        ASSERT_EQ(dump.status, 0) << dump.errors;
         // Made by `pasarela-cli dump` after importing examples/centro.xml, with CRs removed;
         // remade the same way when the import changes a table on purpose.
         const fs::path golden = sourceDir_ / "tests" / "app" / "golden" / (std::string(table) + ".csv");
-        EXPECT_EQ(dump.out, WithoutCarriageReturns(ReadFileBytes(golden)));
+        EXPECT_EQ(dump.output, test::WithoutCarriageReturns(ReadFileBytes(golden)));
         // CSV lines end in CR LF on every platform (a Windows console stream in text mode
         // would make them CR CR LF).
-        EXPECT_EQ(dump.outBytes, WithCrLf(dump.out));
+        EXPECT_EQ(dump.outputBytes, WithCrLf(dump.output));
     }
 }
 
@@ -205,11 +152,11 @@ TEST_F(CliEndToEndTest, ExportWritesTheTimetableBesideTheChosenFile)
         table.Close();
     }
 
-    const Outcome outcome = RunCli({"export", example_.string(), "--vtemp", workDir_.string()});
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_THAT(outcome.out, AllOf(HasSubstr("dsolucion: 4 filas\n"), HasSubstr("ResultadoOrlaviscentro.xml"),
+    const test::CliResult outcome = RunCli({"export", example_.string(), "--vtemp", workDir_.string()});
+    ASSERT_EQ(outcome.status, 0) << outcome.errors;
+    EXPECT_THAT(outcome.output, AllOf(HasSubstr("dsolucion: 4 filas\n"), HasSubstr("ResultadoOrlaviscentro.xml"),
                                    HasSubstr("Proceso finalizado\n")));
-    EXPECT_THAT(outcome.err, IsEmpty());
+    EXPECT_THAT(outcome.errors, IsEmpty());
 
     const fs::path output = dataDir_ / "ResultadoOrlaviscentro.xml";
     EXPECT_THAT(ReadFileBytes(output), StartsWith("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!-- Centro inventado"));
@@ -261,11 +208,11 @@ TEST_F(CliEndToEndTest, FailingImportLeavesTheTablesAsTheyWere)
         std::optional<DbfTable> held;
         if (c.table != nullptr)
             held.emplace(DbfTable::Open(TablePath(c.table)));
-        const Outcome outcome = RunCli({"import", spoiled.string(), "--vtemp", workDir_.string()});
+        const test::CliResult outcome = RunCli({"import", spoiled.string(), "--vtemp", workDir_.string()});
         held.reset();
         EXPECT_EQ(outcome.status, 1);
-        EXPECT_THAT(outcome.err, AllOf(StartsWith("pasarela-cli: error: "), HasSubstr(c.message)));
-        EXPECT_THAT(outcome.out, Not(HasSubstr("Proceso finalizado")));
+        EXPECT_THAT(outcome.errors, AllOf(StartsWith("pasarela-cli: error: "), HasSubstr(c.message)));
+        EXPECT_THAT(outcome.output, Not(HasSubstr("Proceso finalizado")));
         EXPECT_EQ(TableBytes(), before);
     }
 }
@@ -274,16 +221,16 @@ TEST_F(CliEndToEndTest, CheckChangesNoTable)
 {
     ImportExample();
     const auto before = TableBytes();
-    const Outcome good = RunCli({"import", SpoiledExample("idprofesor=\"4401\"", "idprofesor=\"4499\"").string(),
+    const test::CliResult good = RunCli({"import", SpoiledExample("idprofesor=\"4401\"", "idprofesor=\"4499\"").string(),
                                  "--vtemp", workDir_.string(), "--check"});
-    EXPECT_EQ(good.status, 0) << good.err;
-    EXPECT_THAT(good.out, HasSubstr("PROFT: 23 filas\n"));
+    EXPECT_EQ(good.status, 0) << good.errors;
+    EXPECT_THAT(good.output, HasSubstr("PROFT: 23 filas\n"));
     EXPECT_EQ(TableBytes(), before);
 
-    const Outcome bad = RunCli({"import", SpoiledExample("nhoras=\"4\"", "nhoras=\"cuatro\"").string(), "--vtemp",
+    const test::CliResult bad = RunCli({"import", SpoiledExample("nhoras=\"4\"", "nhoras=\"cuatro\"").string(), "--vtemp",
                                 workDir_.string(), "--check"});
     EXPECT_EQ(bad.status, 1);
-    EXPECT_THAT(bad.err, HasSubstr("cuatro"));
+    EXPECT_THAT(bad.errors, HasSubstr("cuatro"));
     EXPECT_EQ(TableBytes(), before);
 }
 
@@ -296,10 +243,10 @@ TEST_F(CliEndToEndTest, MissingFileExitsWithTwo)
     const Case cases[] = {{"import", "No existe archivo"}, {"export", "No existe archivo XML o Soluci"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
-        const Outcome outcome = RunCli({c.command, (dataDir_ / "nada.xml").string(), "--vtemp", workDir_.string()});
+        const test::CliResult outcome = RunCli({c.command, (dataDir_ / "nada.xml").string(), "--vtemp", workDir_.string()});
         EXPECT_EQ(outcome.status, 2);
-        EXPECT_THAT(outcome.err, StartsWith(c.message));
-        EXPECT_THAT(outcome.out, IsEmpty());
+        EXPECT_THAT(outcome.errors, StartsWith(c.message));
+        EXPECT_THAT(outcome.output, IsEmpty());
     }
     EXPECT_TRUE(fs::is_empty(workDir_));
 }

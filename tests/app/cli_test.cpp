@@ -12,16 +12,10 @@
 #include "platform/dbf_table.h"
 #include "platform/file.h"
 #include "platform/dbf_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::EndsWith;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 struct CliOutput {
     int status = -1;

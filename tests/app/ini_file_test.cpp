@@ -10,12 +10,10 @@
 #include "platform/dbf_test_support.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 
 TEST(UpdateIniTextTest, SetsTheKeyAndChangesNoOtherByte)
 {

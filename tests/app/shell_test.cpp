@@ -13,18 +13,14 @@
 #include <vector>
 
 #include "import/import_run.h"
+#include "import/import_test_support.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
 #include "platform/file.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 // The launch mode in one line, so a failing row shows every field at once.
 std::string Describe(const LaunchMode& mode)
@@ -106,44 +102,6 @@ const std::vector<std::string> kInteractive = {};
 const std::string kExportFirstMessage =
     "message: Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi";
 
-struct SchoolValues {
-    std::string secondTeacher = "LMM";
-    std::string secondCapacity = "24";
-};
-
-// A school with two entries in every section, the least from which every table gets rows.
-std::string School(const SchoolValues& values = {})
-{
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
-<materias>
-  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
-  <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>
-</materias>
-<profesores>
-  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" idprofesor="501"/>
-  <profesor codigo=")" + values.secondTeacher + R"(" nombre="Luis" apellido1="Mora" apellido2="" idprofesor="502"/>
-</profesores>
-<aulas>
-  <daula codigo="A1" nombre="Aula 1" capacidad_alumnos="30" idaula="9001"/>
-  <daula codigo="LAB" nombre="Laboratorio" capacidad_alumnos=")" + values.secondCapacity + R"(" idaula="9002"/>
-</aulas>
-<grupos>
-  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="7001" idcurso="301"/>
-  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="301"/>
-</grupos>
-<franjashorarias>
-  <franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/>
-  <franjahoraria dia_semana="1" posicion="2" hora_inicio="08:55" hora_final="09:50"/>
-</franjashorarias>
-<asignaturas>
-  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="3"/>
-  <dasignatura cgrupo="7002" casig="901" cprofe="502" conexion="" nhoras="2"/>
-</asignaturas>
-</centro>
-)";
-}
-
 // A run of the program in a folder of its own: Orlavi's working folder VTEMP and the
 // settings file beside it, both removed afterwards.
 class ShellTest : public test::TempFolderTest {
@@ -159,10 +117,10 @@ protected:
 
     Shell Start(const std::vector<std::string>& parameters) { return Shell(ParseLaunchMode(parameters), settings_, ui_); }
 
-    std::filesystem::path WriteSchool(const SchoolValues& values = {}) const
+    std::filesystem::path WriteSchool(const test::SmallSchoolValues& values = {}) const
     {
         const auto path = folder_ / "centro.xml";
-        test::WriteFileBytes(path, School(values));
+        test::WriteFileBytes(path, test::SmallSchool(values));
         return path;
     }
 
@@ -184,7 +142,7 @@ protected:
         return codes;
     }
 
-    // Orlavi's timetable with one entry, in the codes the import of School() gave.
+    // Orlavi's timetable with one entry, in the codes the import of SmallSchool() gave.
     void WriteSolution() const
     {
         const auto path = workDir_ / "SOLUC.DBF";
@@ -288,7 +246,7 @@ TEST_F(ShellTest, CancelledDialogReusesTheFileChosenBefore)
     ui_.TakeCalls();
 
     // The file changes on disk; the next run must read it again, not remember the tables.
-    WriteSchool({.secondTeacher = "NEW"});
+    WriteSchool({.teacher = "NEW"});
     ui_.WillPick(kCancelled);
     shell.RunImport();
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
@@ -370,7 +328,7 @@ TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
 
 TEST_F(ShellTest, ErrorDuringAnImportIsShownAndTheWindowStaysOpen)
 {
-    ui_.WillPick(WriteSchool({.secondCapacity = "12.5"}));
+    ui_.WillPick(WriteSchool({.capacity = "12.5"}));
     Shell shell = Start(kBatchImport);
 
     shell.OnShow();
@@ -389,7 +347,7 @@ TEST_F(ShellTest, ErrorDuringAnImportIsShownAndTheWindowStaysOpen)
 
 TEST_F(ShellTest, CompletionMessagePointsAtTheReportOfAlteredEntries)
 {
-    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));  // a repeated code gets another one
+    ui_.WillPick(WriteSchool({.teacher = "ARG"}));  // a repeated code gets another one
     Shell shell = Start(kInteractive);
 
     shell.RunImport();
@@ -406,11 +364,11 @@ TEST_F(ShellTest, CompletionMessagePointsAtTheReportOfAlteredEntries)
 TEST_F(ShellTest, ReportIsForNotepadAndTheOneBeforeItIsKept)
 {
     Shell shell = Start(kInteractive);
-    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+    ui_.WillPick(WriteSchool({.teacher = "ARG"}));
     shell.RunImport();
     const auto report = workDir_ / "PASARELA-INFORME.TXT";
     std::filesystem::last_write_time(report, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
-    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+    ui_.WillPick(WriteSchool({.teacher = "ARG"}));
 
     shell.RunImport();
 
@@ -431,7 +389,7 @@ TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)
     const auto report = workDir_ / "PASARELA-INFORME.TXT";
     test::WriteFileBytes(report, "informe anterior");
     File heldByAnEditor = File::Open(report, File::Mode::Read);
-    ui_.WillPick(WriteSchool({.secondTeacher = "ARG"}));
+    ui_.WillPick(WriteSchool({.teacher = "ARG"}));
     Shell shell = Start(kBatchImport);
 
     shell.OnShow();

@@ -20,16 +20,11 @@
 #include "platform/error.h"
 #include "platform/run_report.h"
 #include "platform/xml_document.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
 
-namespace fs = std::filesystem;
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 using test::ReadFileBytes;
 using test::WriteFileBytes;
 

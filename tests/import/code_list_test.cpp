@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 
 CodeList ListOf(const std::vector<std::string>& codes)
 {

@@ -13,55 +13,13 @@
 #include "platform/dbf_table.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::StrEq;
-using ::testing::ThrowsMessage;
 using test::Rows;
 using test::SchoolXml;
-
-// Values of a school file that the failure tests spoil one at a time.
-struct SchoolValues {
-    std::string capacity = "24";
-    std::string start = "08:55";
-    std::string hours = "2";
-    std::string teacher = "LMM";
-};
-
-// A school with two entries in every section, so that all six tables get rows.
-std::string School(const SchoolValues& values = {})
-{
-    return SchoolXml(R"(
-<materias>
-  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
-  <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>
-</materias>
-<profesores>
-  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" documento="X1" idprofesor="501"/>
-  <profesor codigo=")" + values.teacher + R"(" nombre="Luis" apellido1="Mora" apellido2="" idprofesor="502"/>
-</profesores>
-<aulas>
-  <daula codigo="A1" nombre="Aula 1" capacidad_alumnos="30" idaula="9001"/>
-  <daula codigo="LAB" nombre="Laboratorio" capacidad_alumnos=")" + values.capacity + R"(" idaula="9002"/>
-</aulas>
-<grupos>
-  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="7001" idcurso="301"/>
-  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="301"/>
-</grupos>
-<franjashorarias>
-  <franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/>
-  <franjahoraria dia_semana="1" posicion="2" hora_inicio=")" + values.start + R"(" hora_final="09:50"/>
-</franjashorarias>
-<asignaturas>
-  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="3"/>
-  <dasignatura cgrupo="7002" casig="901" cprofe="502" conexion="" nhoras=")" + values.hours + R"("/>
-</asignaturas>
-)");
-}
 
 class ImportRunTest : public test::ImportTest {
 protected:
@@ -69,7 +27,7 @@ protected:
     // the state every failing run must leave exactly as it was.
     std::map<std::string, std::string> ImportSchoolWithIndexes()
     {
-        Import(School());
+        Import(test::SmallSchool());
         for (const std::string& table : ImportedTableNames())
             test::WriteBytes(workDir_ / (std::string(table) + ".MDX"), "index");
         return Snapshot();
@@ -84,8 +42,8 @@ TEST_F(ImportRunTest, MissingFileIsReportedBeforeAnythingIsTouched)
     };
     const Case cases[] = {
         {"no file chosen", {}},
-        {"a file that does not exist", root_ / "nada.xml"},
-        {"a folder", root_},
+        {"a file that does not exist", folder_ / "nada.xml"},
+        {"a folder", folder_},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -126,7 +84,7 @@ TEST_F(ImportRunTest, FailingStepLeavesAllSixTablesByteIdentical)
 {
     struct Case {
         const char* name;
-        SchoolValues values;
+        test::SmallSchoolValues values;
         std::string message;
     };
     const Case cases[] = {
@@ -138,7 +96,7 @@ TEST_F(ImportRunTest, FailingStepLeavesAllSixTablesByteIdentical)
     const auto before = ImportSchoolWithIndexes();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto options = OptionsFor(School(c.values));
+        const auto options = OptionsFor(test::SmallSchool(c.values));
         EXPECT_THAT([&] { RunImport(options); }, ThrowsMessage<Error>(HasSubstr(c.message)));
         EXPECT_EQ(Snapshot(), before);
     }
@@ -165,7 +123,7 @@ TEST_F(ImportRunTest, TableInUseLeavesAllSixTablesByteIdentical)
         else
             heldFile = File::Open(TablePath(c.table), File::Mode::Read);
 
-        const auto options = OptionsFor(School({.teacher = "NEW"}));
+        const auto options = OptionsFor(test::SmallSchool({.teacher = "NEW"}));
         EXPECT_THAT([&] { RunImport(options); },
                     ThrowsMessage<Error>(AllOf(HasSubstr(std::string(c.table) + ".DBF"),
                                                HasSubstr("está en uso por otro programa"))));
@@ -175,14 +133,14 @@ TEST_F(ImportRunTest, TableInUseLeavesAllSixTablesByteIdentical)
     }
 
     SCOPED_TRACE("once released, the same import goes through");
-    Import(School({.teacher = "NEW"}));
+    Import(test::SmallSchool({.teacher = "NEW"}));
     EXPECT_EQ(ReadColumn("PROFT", "ABREV"), (std::vector<std::string>{"ARG", "NEW"}));
 }
 
 TEST_F(ImportRunTest, MissingWorkingFolderIsAnError)
 {
-    ImportOptions options = OptionsFor(School());
-    options.workingDir = root_ / "NOHAY";
+    ImportOptions options = OptionsFor(test::SmallSchool());
+    options.workingDir = folder_ / "NOHAY";
     EXPECT_THAT([&] { RunImport(options); },
                 ThrowsMessage<Error>(HasSubstr("No existe la carpeta de trabajo de Orlavi")));
     EXPECT_FALSE(std::filesystem::exists(options.workingDir));
@@ -194,7 +152,7 @@ TEST_F(ImportRunTest, SecondImportRunningInTheSameFolderIsRefused)
     std::filesystem::create_directories(workDir_ / ".pasarela-import");
     File lock = File::Open(workDir_ / ".pasarela-import" / "LOCK", File::Mode::Create);
 
-    const auto options = OptionsFor(School());
+    const auto options = OptionsFor(test::SmallSchool());
     EXPECT_THAT([&] { RunImport(options); },
                 ThrowsMessage<Error>(HasSubstr("Ya hay otra importación en curso en")));
     EXPECT_EQ(Snapshot(), before);
@@ -202,14 +160,14 @@ TEST_F(ImportRunTest, SecondImportRunningInTheSameFolderIsRefused)
 
 TEST_F(ImportRunTest, CheckOnlyReportsAndChangesNothing)
 {
-    ImportOptions options = OptionsFor(School());
+    ImportOptions options = OptionsFor(test::SmallSchool());
     options.checkOnly = true;
     RunReport report = RunImport(options);
     EXPECT_EQ(report.Rows("PROFT"), 2u);
     EXPECT_TRUE(Snapshot().empty());
 
     const auto before = ImportSchoolWithIndexes();
-    options = OptionsFor(School({.teacher = "ARG"}));
+    options = OptionsFor(test::SmallSchool({.teacher = "ARG"}));
     options.checkOnly = true;
     report = RunImport(options);
     EXPECT_EQ(report.Count("PROFT", "código repetido o largo: se usa otro"), 1u);
@@ -219,7 +177,7 @@ TEST_F(ImportRunTest, CheckOnlyReportsAndChangesNothing)
 TEST_F(ImportRunTest, SuccessfulImportRemovesOldIndexesButThatOfTheTimeSlots)
 {
     ImportSchoolWithIndexes();
-    Import(School());
+    Import(test::SmallSchool());
 
     std::vector<std::string> files;
     for (const auto& [name, bytes] : Snapshot())
@@ -230,12 +188,12 @@ TEST_F(ImportRunTest, SuccessfulImportRemovesOldIndexesButThatOfTheTimeSlots)
 
 TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
 {
-    Import(School());
+    Import(test::SmallSchool());
     std::map<std::string, Rows> first;
     for (const std::string& table : ImportedTableNames())
         first[table] = ReadTable(table);
 
-    Import(School());
+    Import(test::SmallSchool());
     for (const std::string& table : ImportedTableNames()) {
         SCOPED_TRACE(table);
         EXPECT_FALSE(first[table].empty());
@@ -265,7 +223,7 @@ const TableLayout kLayouts[] = {
 
 TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFields)
 {
-    const std::string oneEach = SchoolXml(R"(
+    const std::string oneEach = test::SchoolXml(R"(
 <materias><dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/></materias>
 <profesores><profesor codigo="ARG" idprofesor="501"/></profesores>
 <aulas><daula codigo="A1" capacidad_alumnos="30" idaula="9001"/></aulas>
@@ -282,7 +240,7 @@ TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFie
         {"one entry in every section", oneEach, 1},
         {"no section at all", SchoolXml(""), 0},
     };
-    Import(School());
+    Import(test::SmallSchool());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const RunReport report = Import(c.xml);

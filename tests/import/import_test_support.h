@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +15,7 @@
 
 #include "import/import_run.h"
 #include "platform/dbf_table.h"
+#include "platform/dbf_test_support.h"
 #include "platform/run_report.h"
 
 // Helpers shared by the import tests: a working folder per test, DASTENO files written
@@ -53,6 +52,47 @@ inline std::string EntryXml(std::string_view element,
     return text + "/>\n";
 }
 
+// What the tests of a whole run spoil in SmallSchool(), one value at a time.
+struct SmallSchoolValues {
+    std::string teacher = "LMM";  // the second teacher's code
+    std::string capacity = "24";  // the second room's capacity
+    std::string start = "08:55";  // the second time slot's start
+    std::string hours = "2";      // the second assignment's hours
+};
+
+// A school with two entries in every section, the least from which every table gets rows.
+inline std::string SmallSchool(const SmallSchoolValues& values = {})
+{
+    return R"(<?xml version="1.0" encoding="UTF-8"?>
+<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
+<materias>
+  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
+  <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>
+</materias>
+<profesores>
+  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" documento="X1" idprofesor="501"/>
+  <profesor codigo=")" + values.teacher + R"(" nombre="Luis" apellido1="Mora" apellido2="" idprofesor="502"/>
+</profesores>
+<aulas>
+  <daula codigo="A1" nombre="Aula 1" capacidad_alumnos="30" idaula="9001"/>
+  <daula codigo="LAB" nombre="Laboratorio" capacidad_alumnos=")" + values.capacity + R"(" idaula="9002"/>
+</aulas>
+<grupos>
+  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="7001" idcurso="301"/>
+  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="301"/>
+</grupos>
+<franjashorarias>
+  <franjahoraria dia_semana="1" posicion="1" hora_inicio="08:00" hora_final="08:55"/>
+  <franjahoraria dia_semana="1" posicion="2" hora_inicio=")" + values.start + R"(" hora_final="09:50"/>
+</franjashorarias>
+<asignaturas>
+  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="3"/>
+  <dasignatura cgrupo="7002" casig="901" cprofe="502" conexion="" nhoras=")" + values.hours + R"("/>
+</asignaturas>
+</centro>
+)";
+}
+
 inline std::string ReadBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -79,36 +119,23 @@ inline Rows ReadRows(const std::filesystem::path& path)
     return rows;
 }
 
-// A test with an Orlavi working folder of its own, removed afterwards even on failure.
-class ImportTest : public ::testing::Test {
+// A test with an Orlavi working folder of its own (VTEMP in the test's folder), removed
+// afterwards even on failure.
+class ImportTest : public TempFolderTest {
 protected:
     void SetUp() override
     {
-        static std::atomic<unsigned> counter{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() % 1000000007;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            root_ = std::filesystem::temp_directory_path() /
-                    ("pasarela-import-" + std::to_string(stamp) + "-" + std::to_string(counter.fetch_add(1)));
-            if (std::filesystem::create_directory(root_))
-                break;
-            root_.clear();
-        }
-        ASSERT_FALSE(root_.empty()) << "cannot create a temporary folder";
-        workDir_ = root_ / "VTEMP";
+        TempFolderTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        workDir_ = folder_ / "VTEMP";
         std::filesystem::create_directory(workDir_);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ec;
-        if (!root_.empty())
-            std::filesystem::remove_all(root_, ec);
     }
 
     // Writes a DASTENO file beside the working folder and returns its path.
     std::filesystem::path WriteXml(std::string_view xml, std::string_view name = "dasteno.xml") const
     {
-        const auto path = root_ / name;
+        const auto path = folder_ / name;
         WriteBytes(path, xml);
         return path;
     }
@@ -165,7 +192,6 @@ protected:
         return files;
     }
 
-    std::filesystem::path root_;
     std::filesystem::path workDir_;
 };
 

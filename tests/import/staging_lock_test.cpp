@@ -22,12 +22,10 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "robustness/robustness_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 
 // Every file, folder and link under `root` with what it holds (a link: where it leads),
 // without following links: what must not change when a run refuses to start.
@@ -57,7 +55,7 @@ protected:
         test::ImportTest::SetUp();
         RunImport(OptionsFor(test::GeneratedSchool(kEntries, "primero")));
         test::WriteSolution(workDir_ / "SOLUC.DBF", 20, kEntries);
-        xml_ = root_ / "dasteno.xml";
+        xml_ = folder_ / "dasteno.xml";
         staging_ = workDir_ / ".pasarela-import";
     }
 
@@ -111,14 +109,14 @@ protected:
 
 TEST_F(StagingLockTest, StagingFolderThatIsALinkIsRefusedAndWhereItLeadsIsUntouched)
 {
-    const auto elsewhere = root_ / "otra";
+    const auto elsewhere = folder_ / "otra";
     std::filesystem::create_directory(elsewhere);
     test::WriteBytes(elsewhere / "apuntes.txt", "apuntes de otro programa");
     test::WriteBytes(elsewhere / "PROFT.DBF", "una tabla de otro programa");
     std::string whyNot;
     if (!MakeLink(elsewhere, staging_, whyNot))
         GTEST_SKIP() << whyNot;
-    const auto before = Contents(root_);
+    const auto before = Contents(folder_);
 
     for (const Run& run : Runs()) {
         SCOPED_TRACE(run.name);
@@ -126,7 +124,7 @@ TEST_F(StagingLockTest, StagingFolderThatIsALinkIsRefusedAndWhereItLeadsIsUntouc
                   "La carpeta '" + DisplayPath(staging_) +
                       "' es un enlace a otro lugar: Pasarela no la sigue ni cambia nada en ella. Borre el enlace y "
                       "vuelva a intentarlo");
-        EXPECT_EQ(Contents(root_), before);
+        EXPECT_EQ(Contents(folder_), before);
     }
 }
 
@@ -137,7 +135,7 @@ TEST_F(StagingLockTest, LockFileThatIsALinkIsNeitherCutNorCreatedElsewhere)
         bool targetExists;
     };
     const Case cases[] = {{"to a file with content", true}, {"to a file not yet there", false}};
-    const auto elsewhere = root_ / "notas.txt";
+    const auto elsewhere = folder_ / "notas.txt";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(staging_);
@@ -148,19 +146,19 @@ TEST_F(StagingLockTest, LockFileThatIsALinkIsNeitherCutNorCreatedElsewhere)
         std::string whyNot;
         if (!MakeLink(elsewhere, staging_ / "LOCK", whyNot))
             GTEST_SKIP() << whyNot;
-        const auto before = Contents(root_);
+        const auto before = Contents(folder_);
         for (const Run& run : Runs()) {
             SCOPED_TRACE(run.name);
             EXPECT_EQ(test::ErrorMessageOf(run.start), "El archivo '" + DisplayPath(staging_ / "LOCK") +
                                                            "' es un enlace a otro lugar y no se sigue");
-            EXPECT_EQ(Contents(root_), before);
+            EXPECT_EQ(Contents(folder_), before);
         }
     }
 }
 
 TEST_F(StagingLockTest, LinksLeftInTheStagingFolderGoWithoutWhatTheyLeadTo)
 {
-    const auto elsewhere = root_ / "otra";
+    const auto elsewhere = folder_ / "otra";
     std::filesystem::create_directory(elsewhere);
     test::WriteBytes(elsewhere / "apuntes.txt", "apuntes de otro programa");
     std::filesystem::create_directory(staging_);
@@ -185,7 +183,7 @@ TEST_F(StagingLockTest, JournalNamingAnythingButTheTablesMovesNothingAndSaysWhic
         std::string why;
         std::function<bool(std::string&)> prepare;  // more than the journal; false to skip
     };
-    const auto outside = root_ / "notas.txt";
+    const auto outside = folder_ / "notas.txt";
     const std::string absolute = DisplayPath(outside);
     const Case cases[] = {
         {"a file outside the folder", "../notas.txt\nEND\n", "nombra '../notas.txt', que no es ninguna de las tablas",
@@ -216,14 +214,14 @@ TEST_F(StagingLockTest, JournalNamingAnythingButTheTablesMovesNothingAndSaysWhic
         {"old tables kept through a link", "PROFT.DBF\nEND\n", "'old' no es una carpeta",
          [&](std::string& whyNot) {
              test::WriteBytes(staging_ / "PROFT.DBF", "otra tabla");
-             std::filesystem::create_directory(root_ / "otra");
-             return MakeLink(root_ / "otra", staging_ / "old", whyNot);
+             std::filesystem::create_directory(folder_ / "otra");
+             return MakeLink(folder_ / "otra", staging_ / "old", whyNot);
          }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(staging_);
-        std::filesystem::remove_all(root_ / "otra");
+        std::filesystem::remove_all(folder_ / "otra");
         std::filesystem::remove(workDir_ / "notas.txt");
         std::filesystem::create_directory(staging_);
         test::WriteBytes(outside, "fuera de la carpeta");
@@ -234,7 +232,7 @@ TEST_F(StagingLockTest, JournalNamingAnythingButTheTablesMovesNothingAndSaysWhic
         }
         test::WriteBytes(staging_ / "COMMIT", c.journal);
         test::WriteBytes(staging_ / "LOCK", "");  // left, like the journal, by the run before
-        const auto before = Contents(root_);
+        const auto before = Contents(folder_);
         for (const Run& run : Runs()) {
             SCOPED_TRACE(run.name);
             EXPECT_EQ(test::ErrorMessageOf(run.start),
@@ -242,7 +240,7 @@ TEST_F(StagingLockTest, JournalNamingAnythingButTheTablesMovesNothingAndSaysWhic
                           DisplayPath(staging_ / "COMMIT") + "' está dañado (" + c.why +
                           "): no se ha movido ningún archivo. Compruebe las tablas, borre la carpeta '" +
                           DisplayPath(staging_) + "' y vuelva a intentarlo");
-            EXPECT_EQ(Contents(root_), before);
+            EXPECT_EQ(Contents(folder_), before);
         }
         // What the message says to do is enough.
         std::filesystem::remove_all(staging_);
@@ -321,7 +319,7 @@ TEST_F(StagingLockTest, OnlyOneRunHoldsTheFolderWhileRunsStartAndFinishTogether)
 TEST_F(StagingLockTest, RecoveryNeverReplacesAHeldTableAndACheckSaysWhatItChanged)
 {
     // A commit interrupted after its journal: the new PROFT waits in the staging folder.
-    const auto reference = root_ / "referencia";
+    const auto reference = folder_ / "referencia";
     std::filesystem::create_directory(reference);
     ImportOptions other;
     other.xmlFile = WriteXml(test::GeneratedSchool(kEntries + 2, "segundo"), "segundo.xml");

@@ -8,13 +8,11 @@
 
 #include "import/import_test_support.h"
 #include "platform/error.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::ThrowsMessage;
 using test::EntryXml;
 using test::Row;
 using test::Rows;

@@ -11,15 +11,10 @@
 
 #include "platform/date_stamp.h"
 #include "platform/dbf_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-namespace fs = std::filesystem;
-using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
-using ::testing::HasSubstr;
-using ::testing::StartsWith;
 
 TEST(RunReportTest, NotepadTextHasAByteOrderMarkAndCrLfLines)
 {

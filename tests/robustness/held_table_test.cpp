@@ -11,11 +11,10 @@
 #include "platform/dbf_table.h"
 #include "platform/file.h"
 #include "robustness/robustness_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::IsEmpty;
 
 // Orlavi keeps its tables open while the user works: the command line, run as a program of
 // its own while this test holds one file, must refuse cleanly and change nothing.
@@ -34,7 +33,7 @@ protected:
 
     test::CliResult Cli(const std::string& command, const std::filesystem::path& xml) const
     {
-        return test::RunCliProgram({command, DisplayPath(xml), "--vtemp", DisplayPath(workDir_)}, root_);
+        return test::RunCliProgram({command, DisplayPath(xml), "--vtemp", DisplayPath(workDir_)}, folder_);
     }
 
     static std::string InUse(const std::filesystem::path& path)
@@ -83,14 +82,14 @@ TEST_F(HeldTableTest, SecondImportIntoTheSameFolderIsToldApart)
 
 TEST_F(HeldTableTest, ExportRefusesWhileATableOrTheEarlierOutputIsHeld)
 {
-    const auto xml = root_ / "dasteno.xml";
+    const auto xml = folder_ / "dasteno.xml";
     const auto output = ExportOutputPath(xml);
     std::vector<std::filesystem::path> held = {workDir_ / "SOLUC.DBF", TablePath("GRUPOST"), TablePath("PROFT"),
                                                TablePath("AULAT"), TablePath("ASIGNOMT"), TablePath("ASIGT")};
     held.push_back(output);
     test::WriteBytes(output, "la exportación anterior");
     const auto tables = Snapshot();
-    const auto listing = test::TreeListing(root_);
+    const auto listing = test::TreeListing(folder_);
     for (const auto& path : held) {
         SCOPED_TRACE(DisplayPath(path.filename()));
         test::CliResult result;
@@ -101,7 +100,7 @@ TEST_F(HeldTableTest, ExportRefusesWhileATableOrTheEarlierOutputIsHeld)
         EXPECT_EQ(result.status, kCliError);
         EXPECT_EQ(result.errors, InUse(path));
         EXPECT_EQ(test::ReadBytes(output), "la exportación anterior");
-        EXPECT_EQ(test::TreeListing(root_), listing);  // no temporary file beside the output either
+        EXPECT_EQ(test::TreeListing(folder_), listing);  // no temporary file beside the output either
         EXPECT_EQ(Snapshot(), tables);
     }
     EXPECT_EQ(Cli("export", xml).status, kCliOk);

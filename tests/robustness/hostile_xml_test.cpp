@@ -19,14 +19,11 @@
 #include "platform/error.h"
 #include "platform/xml_document.h"
 #include "robustness/robustness_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
-using ::testing::Not;
 using test::Row;
 using test::SchoolXml;
 
@@ -180,7 +177,7 @@ private:
 
 TEST_F(HostileXmlTest, ExternalEntitiesAreNeverOpened)
 {
-    const auto secret = root_ / "secreto.txt";
+    const auto secret = folder_ / "secreto.txt";
     test::WriteBytes(secret, "CONTENIDO-SECRETO");
 #ifdef __linux__
     Listener listener;

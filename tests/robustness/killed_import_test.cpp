@@ -103,13 +103,13 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhereverTheImportIsKilled)
         GTEST_SKIP() << "PASARELA_CLI is not set; it names the pasarela-cli program this test kills";
 
     // Two schools, the first tables of each built apart as the reference.
-    const std::filesystem::path xml[2] = {root_ / "a.xml", root_ / "b.xml"};
+    const std::filesystem::path xml[2] = {folder_ / "a.xml", folder_ / "b.xml"};
     test::WriteBytes(xml[0], test::GeneratedSchool(300, "uno"));
     test::WriteBytes(xml[1], test::GeneratedSchool(1000, "dos"));
     Tables expected[2];
     double fullRun = 0;
     for (int i = 0; i < 2; ++i) {
-        const auto reference = root_ / ("referencia" + std::to_string(i));
+        const auto reference = folder_ / ("referencia" + std::to_string(i));
         std::filesystem::create_directory(reference);
         const auto start = std::chrono::steady_clock::now();
         ASSERT_EQ(WaitFor(StartImport(cli, xml[i], reference)), 0) << "the import itself fails";
@@ -177,7 +177,7 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
 #ifndef __linux__
     GTEST_SKIP() << "a run that dies at a chosen write is a forked child, on Linux only";
 #else
-    const auto reference = root_ / "referencia";
+    const auto reference = folder_ / "referencia";
     std::filesystem::create_directory(reference);
     ImportOptions fresh;
     fresh.xmlFile = WriteXml(test::GeneratedSchool(40, "nuevo"), "nuevo.xml");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -11,9 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 #ifdef __linux__
 #include <sys/mount.h>
 #include <unistd.h>
@@ -22,6 +18,7 @@
 #include <cstring>
 #endif
 
+#include "app/cli_runner.h"
 #include "import/import_run.h"
 #include "import/import_test_support.h"
 #include "platform/dbf_table.h"
@@ -137,51 +134,6 @@ inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
         if (std::find(expected.begin(), expected.end(), name) == expected.end())
             leftovers.push_back(name);
     return leftovers;
-}
-
-struct CliResult {
-    int status = -1;     // the exit status, or -1 when the program did not exit normally
-    std::string output;  // what it printed on standard output, without CRs
-    std::string errors;  // what it printed on standard error, without CRs
-};
-
-// The command line program the tests run, from PASARELA_CLI; empty when unset.
-inline std::string CliPath()
-{
-    const char* cli = std::getenv("PASARELA_CLI");
-    return cli == nullptr ? std::string() : std::string(cli);
-}
-
-// Runs pasarela-cli through the system shell, the way a user starts it, with its output
-// caught in files of `scratch`.
-inline CliResult RunCliProgram(const std::vector<std::string>& args, const std::filesystem::path& scratch)
-{
-    const auto quoted = [](const std::string& text) { return "\"" + text + "\""; };
-    const auto out = scratch / "cli-salida.txt";
-    const auto err = scratch / "cli-errores.txt";
-    std::string command = quoted(CliPath());
-    for (const std::string& arg : args)
-        command += " " + quoted(arg);
-    command += " > " + quoted(DisplayPath(out)) + " 2> " + quoted(DisplayPath(err));
-    CliResult result;
-#ifdef _WIN32
-    // cmd /c drops the first and last quote of a line that starts with one.
-    result.status = std::system(quoted(command).c_str());
-#else
-    const int status = std::system(command.c_str());
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-#endif
-    // Without the CR a Windows console program puts before each LF.
-    const auto withoutCr = [](std::string text) {
-        std::erase(text, '\r');
-        return text;
-    };
-    result.output = withoutCr(ReadBytes(out));
-    result.errors = withoutCr(ReadBytes(err));
-    std::error_code ec;
-    std::filesystem::remove(out, ec);
-    std::filesystem::remove(err, ec);
-    return result;
 }
 
 // A file system mounted on a folder for one test and taken away at its end. Mounting needs

@@ -5,13 +5,10 @@
 
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::AllOf;
-using ::testing::EndsWith;
-using ::testing::StartsWith;
 
 // Other programs' tables may have numeric fields far wider than any of ours (up to 255
 // bytes): a number stored into one was formatted in a 64-byte buffer and read past its end.

@@ -11,13 +11,11 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "robustness/robustness_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
 
-using ::testing::AllOf;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
 using test::ScopedMount;
 
 // Orlavi's folder or the user's folder missing, read only or full: the run stops with a
@@ -61,7 +59,7 @@ protected:
 
 TEST_F(WorkingFolderTest, MissingWorkingFolderIsNamedAndNotCreated)
 {
-    const auto missing = root_ / "NOEXISTE";
+    const auto missing = folder_ / "NOEXISTE";
     ImportOptions import = OptionsFor(test::GeneratedSchool(kEntries, "x"));
     import.workingDir = missing;
     EXPECT_EQ(ImportError(import), "No existe la carpeta de trabajo de Orlavi '" + DisplayPath(missing) + "'");
@@ -114,7 +112,7 @@ TEST_F(WorkingFolderTest, ReadOnlyWorkingFolderStopsTheImportAndStillAllowsTheEx
         EXPECT_EQ(Snapshot(), tables);
 
         // The export only reads Orlavi's folder and writes beside the DASTENO file.
-        const ExportResult result = RunExport(ExportOptionsFor(root_ / "dasteno.xml"));
+        const ExportResult result = RunExport(ExportOptionsFor(folder_ / "dasteno.xml"));
         EXPECT_THAT(test::ReadBytes(result.outputFile), HasSubstr("<dsolucion "));
         std::filesystem::remove(result.outputFile);
     }
@@ -157,12 +155,12 @@ TEST_F(WorkingFolderTest, FullOrReadOnlyOutputFolderStopsTheExportAndKeepsTheEar
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto folder = root_ / ("salida " + c.name);
+        const auto folder = folder_ / ("salida " + c.name);
         std::filesystem::create_directory(folder);
         const auto xml = folder / "dasteno.xml";
         const auto output = ExportOutputPath(xml);
         const auto populate = [&] {
-            std::filesystem::copy_file(root_ / "dasteno.xml", xml);
+            std::filesystem::copy_file(folder_ / "dasteno.xml", xml);
             test::WriteBytes(output, "la exportación anterior");
         };
         // A read-only mount shows what the folder held; a new tmpfs starts empty.
@@ -208,7 +206,7 @@ TEST_F(WorkingFolderTest, TimetableCutShortOrMisstatedIsRefusedAndNothingIsSaved
              " completos; la longitud de registro de la cabecera (65535) no coincide con la suma de los campos (" +
              std::to_string(recordLength) + ")"},
     };
-    const auto xml = root_ / "dasteno.xml";
+    const auto xml = folder_ / "dasteno.xml";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::WriteBytes(solution, c.bytes);
@@ -219,7 +217,7 @@ TEST_F(WorkingFolderTest, TimetableCutShortOrMisstatedIsRefusedAndNothingIsSaved
         // The table viewer says the same rather than show part of the rows.
         const test::CliResult dump = test::CliPath().empty()
                                          ? test::CliResult{}
-                                         : test::RunCliProgram({"dump", DisplayPath(solution)}, root_);
+                                         : test::RunCliProgram({"dump", DisplayPath(solution)}, folder_);
         if (!test::CliPath().empty()) {
             EXPECT_EQ(dump.status, 1);
             EXPECT_EQ(dump.errors, "pasarela-cli: error: " + message + "\n");
@@ -238,8 +236,8 @@ TEST_F(WorkingFolderTest, ExportOfAFileWhoseOutputNameIsAsLongAsTheSystemAllowsI
     // 226 to 239 characters: "ResultadoOrlavis" makes the output's name 242 to 255 long.
     for (const std::size_t length : {226u, 239u}) {
         SCOPED_TRACE(length);
-        const auto xml = root_ / (std::string(length - 4, 'c') + ".xml");
-        std::filesystem::copy_file(root_ / "dasteno.xml", xml);
+        const auto xml = folder_ / (std::string(length - 4, 'c') + ".xml");
+        std::filesystem::copy_file(folder_ / "dasteno.xml", xml);
         const ExportResult result = RunExport(ExportOptionsFor(xml));
         EXPECT_EQ(result.outputFile.filename().string().size(), length + 16);
         EXPECT_THAT(test::ReadBytes(result.outputFile), HasSubstr("<dsolucion "));

@@ -10,15 +10,10 @@
 #include "platform/error.h"
 #include "platform/file.h"
 #include "robustness/robustness_test_support.h"
+#include "test_support.h"
 
 namespace pasarela {
 namespace {
-
-using ::testing::AllOf;
-using ::testing::AnyOf;
-using ::testing::HasSubstr;
-using ::testing::IsEmpty;
-using ::testing::StartsWith;
 
 // Every write of a run is failed in turn, as a disk that fills up at that very moment
 // would: a run that stops anywhere must leave what the user had, byte for byte.
@@ -101,22 +96,22 @@ TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTe
     Import(test::GeneratedSchool(5, "horario"));
     test::WriteSolution(workDir_ / "SOLUC.DBF", 2000, 5);
     ExportOptions options;
-    options.xmlFile = root_ / "dasteno.xml";
+    options.xmlFile = folder_ / "dasteno.xml";
     options.workingDir = workDir_;
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto output = ExportOutputPath(options.xmlFile);
     test::WriteBytes(output, "la exportación anterior");
     const auto tablesBefore = Snapshot();
-    const auto rootBefore = test::TreeListing(root_);
+    const auto rootBefore = test::TreeListing(folder_);
 
     const std::uint64_t failures = FailEachWriteInTurn([&] { RunExport(options); }, [&] {
         EXPECT_EQ(test::ReadBytes(output), "la exportación anterior");
-        EXPECT_EQ(test::TreeListing(root_), rootBefore);
+        EXPECT_EQ(test::TreeListing(folder_), rootBefore);
         EXPECT_EQ(Snapshot(), tablesBefore);
     });
     RecordProperty("failed_writes", std::to_string(failures));
     EXPECT_THAT(test::ReadBytes(output), HasSubstr("<dsolucion casig=\"900\""));
-    EXPECT_EQ(test::TreeListing(root_), rootBefore);
+    EXPECT_EQ(test::TreeListing(folder_), rootBefore);
 }
 
 }  // namespace
