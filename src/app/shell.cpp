@@ -99,39 +99,37 @@ void Shell::Finish(const std::string& message)
         ui_.CloseWindow();
 }
 
-void Shell::RunImport()
+bool Shell::ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded)
 {
     AskForFile();
     std::error_code ec;
-    if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec)) {
-        InputMissing("No existe archivo");
+    if (!chosenFile_.empty() && std::filesystem::is_regular_file(chosenFile_, ec) &&
+        (alsoNeeded.empty() || std::filesystem::is_regular_file(alsoNeeded, ec)))
+        return true;
+    InputMissing(missingMessage);
+    return false;
+}
+
+void Shell::RunImport()
+{
+    if (!ChooseInput("No existe archivo"))
         return;
-    }
-    // Checked before the wait cursor, so a run that never starts does not touch it.
     RunJob([this] {
-        ImportOptions options;
-        options.xmlFile = chosenFile_;
-        options.workingDir = settings_.workingDir;
-        options.decimalSeparator = settings_.decimalSeparator;
-        return pasarela::RunImport(options);
+        return pasarela::RunImport({.xmlFile = chosenFile_,
+                                    .workingDir = settings_.workingDir,
+                                    .checkOnly = false,
+                                    .decimalSeparator = settings_.decimalSeparator});
     });
 }
 
 void Shell::RunExport()
 {
     ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi");
-    AskForFile();
-    std::error_code ec;
-    if (chosenFile_.empty() || !std::filesystem::is_regular_file(chosenFile_, ec) ||
-        !std::filesystem::is_regular_file(settings_.workingDir / "SOLUC.DBF", ec)) {
-        InputMissing("No existe archivo XML o Solución.");
+    if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / "SOLUC.DBF"))
         return;
-    }
     RunJob([this] {
-        ExportOptions options;
-        options.xmlFile = chosenFile_;
-        options.workingDir = settings_.workingDir;
-        return pasarela::RunExport(options).report;
+        return pasarela::RunExport({.xmlFile = chosenFile_, .workingDir = settings_.workingDir, .now = {}, .formatDate = {}})
+            .report;
     });
 }
 

@@ -85,6 +85,10 @@ public:
 
 private:
     void AskForFile();
+    // Asks for the DASTENO file. False, with `missingMessage` shown, when it or
+    // `alsoNeeded` (unless empty) is not there: checked before the wait cursor, so a run
+    // that never starts does not touch it.
+    bool ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded = {});
     // Runs a job under the wait cursor and ends it as every job ends: the completion
     // message, or the error shown with the window left open.
     void RunJob(const std::function<RunReport()>& job);

@@ -11,11 +11,6 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Row;
-using test::Rows;
-using test::SchoolXml;
-
 // The records the worked example looks up (group 7001, subject 901, teacher 501), each
 // beside a second entry so that its section is written.
 constexpr char kWorkedExampleLookups[] = R"(
@@ -69,8 +64,7 @@ TEST_F(AssignmentsTableTest, WorkedExampleTranslatesIdentifiersIntoCodes)
         {"MAT", "ARG", "1ESOA", "", "", "ESO", "1", "A", "3", "111", "M1", "A", "300", "7001", "901", "501"},
         {"MAT", "", "", "", "", "", "", "", "15", "2" + std::string(13, '1'), "M1", "", "", "7999", "901", "599"},
     };
-    EXPECT_EQ(ReadTable("ASIGT"), expected);
-    EXPECT_EQ(report.Rows("ASIGT"), 2u);
+    ExpectRows(report, "ASIGT", expected);
     EXPECT_EQ(report.Count("ASIGT", "materia sin fila en ASIGNOMT: entrada sin fila"), 1u);
     EXPECT_EQ(report.Count("ASIGT", "grupo no encontrado en GRUPOST: CGRUP vacío"), 1u);
     EXPECT_EQ(report.Count("ASIGT", "profesor no encontrado en PROFT: CPROF vacío"), 1u);

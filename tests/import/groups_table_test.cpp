@@ -9,21 +9,13 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Rows;
-using test::SchoolXml;
+class GroupsTableTest : public test::ImportTest {};
 
-class GroupsTableTest : public test::ImportTest {
-protected:
-    // A `grupos` section with one group per code, identifiers 1, 2, 3...
-    static std::string GroupsWithCodes(const std::vector<std::string>& codes)
-    {
-        std::string section = "<grupos>\n";
-        for (std::size_t i = 0; i < codes.size(); ++i)
-            section += EntryXml("dgrupo", {{"codigo", codes[i]}, {"idgrupo", std::to_string(i + 1)}});
-        return SchoolXml(section + "</grupos>\n");
-    }
-};
+// A `grupos` section with one dgrupo per code, identifiers 1, 2, 3...
+std::string GroupsWithCodes(const std::vector<std::string>& codes)
+{
+    return test::SectionWithCodes("grupos", "dgrupo", "idgrupo", codes);
+}
 
 TEST_F(GroupsTableTest, WorkedExampleKeepsTheGroupLetterOfLongCodes)
 {
@@ -45,8 +37,7 @@ TEST_F(GroupsTableTest, WorkedExampleKeepsTheGroupLetterOfLongCodes)
         {"2BACH-CI-A", "", "BACH", "2", "A", "0", "7003", "302", "2 Bachillerato Ciencias A", ""},
         {"2BACH-CI-B", "", "BACH", "2", "B", "0", "7004", "302", "2 Bachillerato Ciencias B", ""},
     };
-    EXPECT_EQ(ReadTable("GRUPOST"), expected);
-    EXPECT_EQ(report.Rows("GRUPOST"), 4u);
+    ExpectRows(report, "GRUPOST", expected);
     EXPECT_EQ(report.Count("GRUPOST", "código repetido o largo: se usa otro"), 3u);
 }
 

@@ -18,9 +18,6 @@
 namespace pasarela {
 namespace {
 
-using test::Rows;
-using test::SchoolXml;
-
 class ImportRunTest : public test::ImportTest {
 protected:
     // Imports the school and adds an index beside every table, as Orlavi leaves them:

@@ -16,7 +16,9 @@
 #include "import/import_run.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
+#include "platform/file.h"
 #include "platform/run_report.h"
+#include "platform/xml_document.h"
 
 // Helpers shared by the import tests: a working folder per test, DASTENO files written
 // from inline XML, and tables read back as text so a whole table compares in one line.
@@ -93,6 +95,17 @@ inline std::string SmallSchool(const SmallSchoolValues& values = {})
 )";
 }
 
+// A DASTENO file whose one section `section` holds an `element` per code, with
+// `idAttribute` numbered 1, 2, 3...: for the tests of the short-code rules.
+inline std::string SectionWithCodes(std::string_view section, std::string_view element, std::string_view idAttribute,
+                                    const std::vector<std::string>& codes)
+{
+    std::string xml = "<" + std::string(section) + ">\n";
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        xml += EntryXml(element, {{"codigo", codes[i]}, {idAttribute, std::to_string(i + 1)}});
+    return SchoolXml(xml + "</" + std::string(section) + ">\n");
+}
+
 inline std::string ReadBytes(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -153,6 +166,13 @@ protected:
 
     Rows ReadTable(std::string_view table) const { return ReadRows(TablePath(table)); }
 
+    // The table holds exactly `expected`, and the report gives it as many rows.
+    void ExpectRows(const RunReport& report, std::string_view table, const Rows& expected) const
+    {
+        EXPECT_EQ(ReadTable(table), expected);
+        EXPECT_EQ(report.Rows(std::string(table)), expected.size());
+    }
+
     // The named fields of every row, in the order asked for.
     Rows ReadColumns(std::string_view table, std::initializer_list<std::string_view> fields) const
     {
@@ -179,6 +199,23 @@ protected:
         return values;
     }
 
+    // Imports `xml` and expects it refused, before any table changes, as not well-formed
+    // XML at `line` and `column` for `reason`; the working folder must still be `before`.
+    void ExpectNotWellFormed(const std::string& xml, std::size_t line, std::size_t column, const std::string& reason,
+                             const std::map<std::string, std::string>& before) const
+    {
+        const auto path = WriteXml(xml);
+        try {
+            RunImport(OptionsFor(xml));
+            ADD_FAILURE() << "the file was imported";
+        } catch (const XmlParseError& e) {
+            EXPECT_EQ(std::string(e.what()), "El archivo '" + DisplayPath(path) + "' no es un XML válido (línea " +
+                                                 std::to_string(line) + ", columna " + std::to_string(column) +
+                                                 "): " + reason);
+        }
+        EXPECT_EQ(Snapshot(), before);
+    }
+
     std::filesystem::path TablePath(std::string_view table) const { return workDir_ / (std::string(table) + ".DBF"); }
 
     // Name and bytes of every file directly in the working folder, to show a run left
@@ -196,3 +233,12 @@ protected:
 };
 
 }  // namespace pasarela::test
+
+namespace pasarela {
+
+using test::EntryXml;
+using test::Row;
+using test::Rows;
+using test::SchoolXml;
+
+}  // namespace pasarela

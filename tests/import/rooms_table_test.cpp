@@ -13,10 +13,6 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Rows;
-using test::SchoolXml;
-
 class RoomsTableTest : public test::ImportTest {
 protected:
     struct Room {
@@ -65,8 +61,7 @@ TEST_F(RoomsTableTest, WorkedExampleMakesUpShortensAndNumbersCodes)
         {"INFORMAT1", "Informatica 2", "", "20", "9004"},
         {"a11", "Aula 1 bis", "", "30", "9005"},
     };
-    EXPECT_EQ(ReadTable("AULAT"), expected);
-    EXPECT_EQ(report.Rows("AULAT"), 5u);
+    ExpectRows(report, "AULAT", expected);
     EXPECT_EQ(report.Count("AULAT", "código vacío, repetido o largo: se usa otro"), 4u);
 }
 

@@ -9,10 +9,6 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Rows;
-using test::SchoolXml;
-
 class SubjectsTableTest : public test::ImportTest {};
 
 TEST_F(SubjectsTableTest, WorkedExampleGivesSubjectsThenActivities)
@@ -36,8 +32,7 @@ TEST_F(SubjectsTableTest, WorkedExampleGivesSubjectsThenActivities)
         {"GUA", "Guardia", "Guardia", "GUA", "T", "900"},
         {"LEC", "Lectiva", "Lectiva", "LEC", "T", "950"},
     };
-    EXPECT_EQ(ReadTable("ASIGNOMT"), expected);
-    EXPECT_EQ(report.Rows("ASIGNOMT"), 5u);
+    ExpectRows(report, "ASIGNOMT", expected);
     // Entries 3 and 5: MAT is taken, and HISTORIA24 belongs to entry 4.
     EXPECT_EQ(report.Count("ASIGNOMT", "código ya usado por otra materia: entrada sin fila"), 2u);
 }

@@ -11,21 +11,13 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Rows;
-using test::SchoolXml;
+class TeachersTableTest : public test::ImportTest {};
 
-class TeachersTableTest : public test::ImportTest {
-protected:
-    // A `profesores` section with one teacher per code, identifiers 1, 2, 3...
-    static std::string TeachersWithCodes(const std::vector<std::string>& codes)
-    {
-        std::string section = "<profesores>\n";
-        for (std::size_t i = 0; i < codes.size(); ++i)
-            section += EntryXml("profesor", {{"codigo", codes[i]}, {"idprofesor", std::to_string(i + 1)}});
-        return SchoolXml(section + "</profesores>\n");
-    }
-};
+// A `profesores` section with one profesor per code, identifiers 1, 2, 3...
+std::string TeachersWithCodes(const std::vector<std::string>& codes)
+{
+    return test::SectionWithCodes("profesores", "profesor", "idprofesor", codes);
+}
 
 TEST_F(TeachersTableTest, WorkedExampleNumbersCodesThatDifferOnlyInCase)
 {
@@ -43,8 +35,7 @@ TEST_F(TeachersTableTest, WorkedExampleNumbersCodesThatDifferOnlyInCase)
         {"mat1", "Luis, Mora", "", "", "X2", "502"},
         {"MAT2", "Eva, Sanz Pons", "", "", "X3", "503"},
     };
-    EXPECT_EQ(ReadTable("PROFT"), expected);
-    EXPECT_EQ(report.Rows("PROFT"), 3u);
+    ExpectRows(report, "PROFT", expected);
     EXPECT_EQ(report.Count("PROFT", "código repetido o largo: se usa otro"), 2u);
 }
 

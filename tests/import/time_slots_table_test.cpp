@@ -13,11 +13,6 @@
 namespace pasarela {
 namespace {
 
-using test::EntryXml;
-using test::Row;
-using test::Rows;
-using test::SchoolXml;
-
 class TimeSlotsTableTest : public test::ImportTest {};
 
 TEST_F(TimeSlotsTableTest, WorkedExampleGivesOneRowPerPeriod)
@@ -37,8 +32,7 @@ TEST_F(TimeSlotsTableTest, WorkedExampleGivesOneRowPerPeriod)
         {"12", "", "1", "Lunes", "2", "2-08:55-09:50", "08:55", "09:50", "55", "0", "", "2", ""},
         {"510", "", "5", "Viernes", "10", "10-14:30-15:25", "14:30", "15:25", "55", "0", "", "10", ""},
     };
-    EXPECT_EQ(ReadTable("DIASHORAST"), expected);
-    EXPECT_EQ(report.Rows("DIASHORAST"), 3u);
+    ExpectRows(report, "DIASHORAST", expected);
     EXPECT_FALSE(report.HasNotices());
 }
 

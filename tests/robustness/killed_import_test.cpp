@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -85,6 +86,27 @@ int ImportDyingBeforeWrite(std::uint64_t n, const ImportOptions& options)
         ::_exit(0);
     }
     return WaitFor(child);
+}
+
+// Runs `fresh` in a child that dies before its 1st, 2nd, 3rd... write, until one finishes.
+// After each death `afterDeath` checks what the death left in `workDir`, then the old
+// tables go back for the next one. `deaths` counts the deaths.
+void KillAtEveryWrite(const ImportOptions& fresh, const std::filesystem::path& workDir, const Tables& oldBytes,
+                      const std::function<void()>& afterDeath, std::uint64_t& deaths)
+{
+    for (std::uint64_t n = 1;; ++n) {
+        SCOPED_TRACE("the import dies before write " + std::to_string(n));
+        const int status = ImportDyingBeforeWrite(n, fresh);
+        if (status == 0)
+            return;
+        deaths = n;
+        ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
+        afterDeath();
+        if (::testing::Test::HasFatalFailure())
+            return;
+        for (const auto& [table, bytes] : oldBytes)
+            test::WriteBytes(workDir / (table + ".DBF"), bytes);
+    }
 }
 #endif
 
@@ -191,13 +213,8 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
     const auto staging = workDir_ / ".pasarela-import";
 
     int replayed = 0;
-    std::uint64_t n = 1;
-    for (;; ++n) {
-        SCOPED_TRACE("the import dies before write " + std::to_string(n));
-        const int status = ImportDyingBeforeWrite(n, fresh);
-        if (status == 0)
-            break;
-        ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
+    std::uint64_t deaths = 0;
+    ASSERT_NO_FATAL_FAILURE(KillAtEveryWrite(fresh, workDir_, oldBytes, [&] {
         if (HasPendingCommit(staging))
             ++replayed;
         RecoverFileSet(staging, workDir_, JournalFileNames());
@@ -205,15 +222,13 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
         if (now != expectedNew) {
             ASSERT_EQ(now, expectedOld) << Describe(now, expectedOld, expectedNew);
         }
-        // Back to the old tables for the next death.
+        // The next death starts from the old tables alone.
         std::filesystem::remove_all(staging);
-        for (const auto& [table, bytes] : oldBytes)
-            test::WriteBytes(workDir_ / (table + ".DBF"), bytes);
-    }
+    }, deaths));
     EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew);
     // Every rename of the commit had its death, each finished by the journal.
     EXPECT_GE(replayed, 6);
-    RecordProperty("deaths", std::to_string(n - 1));
+    RecordProperty("deaths", std::to_string(deaths));
     RecordProperty("commits_replayed", std::to_string(replayed));
 #endif
 }
@@ -245,13 +260,8 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     const auto staging = workDir_ / ".pasarela-import";
 
     int throughNewCount = 0;
-    std::uint64_t n = 1;
-    for (;; ++n) {
-        SCOPED_TRACE("the import dies before write " + std::to_string(n));
-        const int status = ImportDyingBeforeWrite(n, fresh);
-        if (status == 0)
-            break;
-        ASSERT_EQ(status, kWriteFaultExitStatus) << "the import failed instead of dying";
+    std::uint64_t deaths = 0;
+    ASSERT_NO_FATAL_FAILURE(KillAtEveryWrite(fresh, workDir_, oldBytes, [&] {
         // The export comes next, without anything else finishing the import first.
         const std::string output = exported();
         if (output == throughNew)
@@ -259,12 +269,10 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
         else
             ASSERT_EQ(output, throughOld) << "the export translated through a mix of tables";
         EXPECT_FALSE(std::filesystem::exists(staging));
-        for (const auto& [table, bytes] : oldBytes)
-            test::WriteBytes(workDir_ / (table + ".DBF"), bytes);
-    }
+    }, deaths));
     // Every death inside the swap gave the new set: the export finished those commits.
     EXPECT_GE(throughNewCount, 6);
-    RecordProperty("deaths", std::to_string(n - 1));
+    RecordProperty("deaths", std::to_string(deaths));
     RecordProperty("exports_through_the_new_set", std::to_string(throughNewCount));
 #endif
 }
