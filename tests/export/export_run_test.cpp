@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "import/table_registry.h"
 #include "platform/date_stamp.h"
 #include "platform/dbf_table.h"
 #include "platform/dbf_test_support.h"
@@ -27,35 +28,6 @@ namespace {
 
 using test::ReadFileBytes;
 using test::WriteFileBytes;
-
-// The fields of the lookup tables as the import creates them.
-const FieldSpec kGroupFields[] = {
-    {"ABREV", FieldKind::Character, 10},   {"TURNO", FieldKind::Character, 1},  {"NIVEL", FieldKind::Character, 5},
-    {"CURSO", FieldKind::Character, 3},    {"GRUPO", FieldKind::Character, 2},  {"MARCO", FieldKind::Character, 1},
-    {"IDGRUPO", FieldKind::Character, 10}, {"IDCURSO", FieldKind::Character, 10},
-    {"DESCRIP", FieldKind::Character, 80}, {"TUTOR", FieldKind::Character, 10},
-};
-const FieldSpec kSubjectFields[] = {
-    {"COD", FieldKind::Character, 10},    {"CODLARGO", FieldKind::Character, 10},
-    {"NOMBRE", FieldKind::Character, 80}, {"CODTAREA", FieldKind::Character, 10},
-    {"ESTAREA", FieldKind::Logical, 0},   {"IDASIG", FieldKind::Character, 10},
-};
-const FieldSpec kTeacherFields[] = {
-    {"ABREV", FieldKind::Character, 10},  {"NOMBRE", FieldKind::Character, 80}, {"DEPART", FieldKind::Character, 40},
-    {"EMAIL", FieldKind::Character, 100}, {"DNI", FieldKind::Character, 14},    {"IDPROF", FieldKind::Character, 10},
-};
-const FieldSpec kRoomFields[] = {
-    {"ABREV", FieldKind::Character, 10}, {"NOMBRE", FieldKind::Character, 80}, {"EDIFICIO", FieldKind::Character, 1},
-    {"MAXALUM", FieldKind::Integer, 0},  {"IDAULA", FieldKind::Character, 20},
-};
-const FieldSpec kAssignmentFields[] = {
-    {"CASIG", FieldKind::Character, 10},   {"CPROF", FieldKind::Character, 10}, {"CGRUP", FieldKind::Character, 10},
-    {"CAULA", FieldKind::Character, 10},   {"TURNO", FieldKind::Character, 1},  {"NIVEL", FieldKind::Character, 5},
-    {"CURSO", FieldKind::Character, 3},    {"GRUPO", FieldKind::Character, 2},  {"HORAS", FieldKind::Float, 0},
-    {"SESIONES", FieldKind::Character, 10}, {"CTAREA", FieldKind::Character, 10}, {"NCONEX", FieldKind::Character, 4},
-    {"IDCURSO", FieldKind::Character, 10}, {"IDGRUP", FieldKind::Character, 10}, {"IDASIG", FieldKind::Character, 10},
-    {"IDPROF", FieldKind::Character, 10},
-};
 
 const char* const kTables[] = {"SOLUC", "GRUPOST", "PROFT", "AULAT", "ASIGNOMT", "ASIGT"};
 
@@ -202,6 +174,12 @@ protected:
     fs::path TablePath(std::string_view table) const { return workDir_ / (std::string(table) + ".DBF"); }
     fs::path OutputFile() const { return folder_ / "ResultadoOrlavisescuela.xml"; }
 
+    // `table` with the fields the import gives it.
+    void WriteImportedTable(std::string_view table, const std::vector<Record>& records) const
+    {
+        WriteTable(TablePath(table), ImportedTableNamed(table).fields, records);
+    }
+
     void WriteLookups(const Lookups& lookups) const
     {
         std::vector<Record> groups, subjects, teachers, rooms;
@@ -213,11 +191,11 @@ protected:
             teachers.push_back({{"ABREV", c.code}, {"NOMBRE", "profesor"}, {"IDPROF", c.id}});
         for (const Code& c : lookups.rooms)
             rooms.push_back({{"ABREV", c.code}, {"NOMBRE", "aula"}, {"MAXALUM", "30"}, {"IDAULA", c.id}});
-        WriteTable(TablePath("GRUPOST"), kGroupFields, groups);
-        WriteTable(TablePath("ASIGNOMT"), kSubjectFields, subjects);
-        WriteTable(TablePath("PROFT"), kTeacherFields, teachers);
-        WriteTable(TablePath("AULAT"), kRoomFields, rooms);
-        WriteTable(TablePath("ASIGT"), kAssignmentFields, {{{"CASIG", "MAT"}, {"IDASIG", "5101"}}});
+        WriteImportedTable("GRUPOST", groups);
+        WriteImportedTable("ASIGNOMT", subjects);
+        WriteImportedTable("PROFT", teachers);
+        WriteImportedTable("AULAT", rooms);
+        WriteImportedTable("ASIGT", {{{"CASIG", "MAT"}, {"IDASIG", "5101"}}});
     }
 
     // The sample tables, SOLUC holding `rows`, and the DASTENO file.
@@ -643,9 +621,9 @@ TEST_F(ExportRunTest, FailedRunSavesNothingKeepsTheEarlierOutputAndReleasesTheTa
         {"a lookup table missing", [&] { fs::remove(TablePath("AULAT")); }, "AULAT.DBF"},
         {"ASIGT missing", [&] { fs::remove(TablePath("ASIGT")); }, "ASIGT.DBF"},
         {"SOLUC of another layout",
-         [&] { WriteTable(TablePath("SOLUC"), std::span(kRoomFields), {}); },
+         [&] { WriteTable(TablePath("SOLUC"), ImportedTableNamed("AULAT").fields, {}); },
          "La tabla SOLUC.DBF no tiene el campo 'DIA'"},
-        {"GRUPOST of another layout", [&] { WriteTable(TablePath("GRUPOST"), std::span(kRoomFields), {}); },
+        {"GRUPOST of another layout", [&] { WriteTable(TablePath("GRUPOST"), ImportedTableNamed("AULAT").fields, {}); },
          "La tabla GRUPOST.DBF no tiene el campo 'IDGRUPO'"},
     };
     for (const Case& c : cases) {

@@ -11,6 +11,11 @@
 namespace pasarela {
 namespace {
 
+// What the report says of an assignment whose subject, group or teacher is not found.
+constexpr char kSubjectNotFound[] = "materia sin fila en ASIGNOMT: entrada sin fila";
+constexpr char kGroupNotFound[] = "grupo no encontrado en GRUPOST: CGRUP vacío";
+constexpr char kTeacherNotFound[] = "profesor no encontrado en PROFT: CPROF vacío";
+
 // The records the worked example looks up (group 7001, subject 901, teacher 501), each
 // beside a second entry so that its section is written.
 constexpr char kWorkedExampleLookups[] = R"(
@@ -65,9 +70,9 @@ TEST_F(AssignmentsTableTest, WorkedExampleTranslatesIdentifiersIntoCodes)
         {"MAT", "", "", "", "", "", "", "", "15", "2" + std::string(13, '1'), "M1", "", "", "7999", "901", "599"},
     };
     ExpectRows(report, "ASIGT", expected);
-    EXPECT_EQ(report.Count("ASIGT", "materia sin fila en ASIGNOMT: entrada sin fila"), 1u);
-    EXPECT_EQ(report.Count("ASIGT", "grupo no encontrado en GRUPOST: CGRUP vacío"), 1u);
-    EXPECT_EQ(report.Count("ASIGT", "profesor no encontrado en PROFT: CPROF vacío"), 1u);
+    EXPECT_EQ(report.Count("ASIGT", kSubjectNotFound), 1u);
+    EXPECT_EQ(report.Count("ASIGT", kGroupNotFound), 1u);
+    EXPECT_EQ(report.Count("ASIGT", kTeacherNotFound), 1u);
 }
 
 TEST_F(AssignmentsTableTest, HoursGiveOneSessionPerHourAndAHalfMark)
@@ -157,8 +162,8 @@ TEST_F(AssignmentsTableTest, LookupsFillWhatTheyFindAndKeepTheIdentifiers)
         SCOPED_TRACE(cases[i].name);
         EXPECT_EQ(rows[i], cases[i].expected);
     }
-    EXPECT_EQ(report.Count("ASIGT", "grupo no encontrado en GRUPOST: CGRUP vacío"), 2u);
-    EXPECT_EQ(report.Count("ASIGT", "profesor no encontrado en PROFT: CPROF vacío"), 2u);
+    EXPECT_EQ(report.Count("ASIGT", kGroupNotFound), 2u);
+    EXPECT_EQ(report.Count("ASIGT", kTeacherNotFound), 2u);
     EXPECT_EQ(report.Count("ASIGT", "texto recortado al ancho del campo NCONEX"), 1u);
 }
 
@@ -183,7 +188,7 @@ TEST_F(AssignmentsTableTest, SubjectWithoutRowGivesNoRecord)
                                                    kLookups));
 
     EXPECT_EQ(ReadColumn("ASIGT", "IDASIG"), (std::vector<std::string>{"901", "A905"}));
-    EXPECT_EQ(report.Count("ASIGT", "materia sin fila en ASIGNOMT: entrada sin fila"), 4u);
+    EXPECT_EQ(report.Count("ASIGT", kSubjectNotFound), 4u);
     EXPECT_EQ(report.Count("ASIGNOMT", "identificador más largo que el campo IDASIG: no se encontrará"), 1u);
 }
 

@@ -157,6 +157,20 @@ expect_pixel() {
     [[ ${actual^^} == "$3" ]] || fail "pixel $1,$2 of the window is $actual, expected $3 ($4)"
 }
 
+# The whole window, both areas and the bottom strip, from a fresh screenshot: its client
+# area is $2 (WIDTHxHEIGHT); the areas' tops show at x=$3 and x=$4, the strip's bottom at
+# x=$3, y=$5, and the red version line in the rectangle $6,$7 $8x$9. ${10} ends the message
+# of a wrong size.
+expect_full_window() {
+    capture_window "$1"
+    [[ ${window_width}x$window_height == "$2" ]] ||
+        fail "client area ${window_width}x$window_height${10}, expected $2"
+    expect_pixel "$3" 0 F9D37D "top of the import area"
+    expect_pixel "$4" 0 F9D37D "top of the export area"
+    expect_pixel "$3" "$5" CCD8E6 "bottom of the bottom strip"
+    expect_colour "$6" "$7" "$8" "$9" FF0000 present "the red version line"
+}
+
 # Orlavi's solution table SOLUC.DBF (dBase III): rows "DIA|HORA|SESIONES|CODGRUPO|ASIG|
 # TAREA|PROF|AULA", numbers right-aligned and texts left-aligned in their widths.
 write_solution_table() {
@@ -304,13 +318,7 @@ begun=$SECONDS
 start_program "$work/interactive" exportar ''
 id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
 sleep 1  # let the first paint finish before the screenshot
-capture_window "$id"
-[[ ${window_width}x$window_height == 632x266 ]] ||
-    fail "client area ${window_width}x$window_height, expected 632x266"
-expect_pixel 10 0 F9D37D "top of the import area"
-expect_pixel 400 0 F9D37D "top of the export area"
-expect_pixel 10 264 CCD8E6 "bottom of the bottom strip"
-expect_colour 368 240 233 13 FF0000 present "the red version line"
+expect_full_window "$id" 632x266 10 400 264 368 240 233 13 ""
 if [[ -n $screenshot ]]; then
     mkdir -p "$(dirname "$screenshot")"
     convert "$work/screen.png" -crop "${window_width}x$window_height+$window_x+$window_y" +repage "$screenshot" 2>/dev/null
@@ -332,13 +340,7 @@ begun=$SECONDS
 start_program "$work/dpi"
 id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
 sleep 1
-capture_window "$id"
-[[ ${window_width}x$window_height == 948x399 ]] ||
-    fail "client area ${window_width}x$window_height at 144 DPI, expected 948x399"
-expect_pixel 15 0 F9D37D "top of the import area"
-expect_pixel 600 0 F9D37D "top of the export area"
-expect_pixel 15 397 CCD8E6 "bottom of the bottom strip"
-expect_colour 552 360 350 20 FF0000 present "the red version line"
+expect_full_window "$id" 948x399 15 600 397 552 360 350 20 " at 144 DPI"
 press "$id" alt+F4
 expect_status 1
 echo "$test_name: $((SECONDS - begun)) s"
