@@ -79,6 +79,20 @@ std::string_view FullActivityCode(std::string_view activity)
     return activity;
 }
 
+// The row `lookup` holds for `code`; nothing, with `reason` noted unless the code is
+// empty, when there is none (the value is then written empty).
+std::optional<std::span<const std::string>> FindOrNote(const HeldTableLookup& lookup, std::string_view code,
+                                                       const DbfTable& solution, const char* reason,
+                                                       std::string_view field, RunReport& report)
+{
+    auto row = lookup.Find(code);
+    if (!row && !code.empty())
+        report.Note(kSolution, reason,
+                    "registro " + std::to_string(solution.RecordNumber()) + " (" + std::string(field) + "='" +
+                        std::string(code) + "')");
+    return row;
+}
+
 // Writes the current row of SOLUC as a `dsolucion` element with DASTENO's identifiers.
 // Returns false, with the reason in the report, for a row that cannot be placed in the
 // timetable (no day or hour, a subject ASIGNOMT does not know); a group, teacher or room
@@ -106,12 +120,10 @@ bool TranslateRow(const DbfTable& solution, const SolutionColumns& column, const
     const std::string_view casig = (*subjectRow)[0];
 
     std::string_view cgrupo, idcurso;
-    const std::string_view group = solution.Text(column.groupCode, buffers.group);
-    if (const auto groupRow = lookups.groups.Find(group)) {
+    if (const auto groupRow = FindOrNote(lookups.groups, solution.Text(column.groupCode, buffers.group), solution,
+                                         "grupo no encontrado en GRUPOST", "CODGRUPO", report)) {
         cgrupo = (*groupRow)[0];
         idcurso = (*groupRow)[1];
-    } else if (!group.empty()) {
-        report.Note(kSolution, "grupo no encontrado en GRUPOST", where() + " (CODGRUPO='" + std::string(group) + "')");
     }
 
     const std::string_view activity = FullActivityCode(solution.Text(column.activityCode, buffers.activity));
@@ -123,19 +135,12 @@ bool TranslateRow(const DbfTable& solution, const SolutionColumns& column, const
     else
         cactiv = activity;
 
-    std::string_view cprofe;
-    const std::string_view teacher = solution.Text(column.teacherCode, buffers.teacher);
-    if (const auto teacherRow = lookups.teachers.Find(teacher))
-        cprofe = (*teacherRow)[0];
-    else if (!teacher.empty())
-        report.Note(kSolution, "profesor no encontrado en PROFT", where() + " (PROF='" + std::string(teacher) + "')");
-
-    std::string_view caula;
-    const std::string_view room = solution.Text(column.roomCode, buffers.room);
-    if (const auto roomRow = lookups.rooms.Find(room))
-        caula = (*roomRow)[0];
-    else if (!room.empty())
-        report.Note(kSolution, "aula no encontrada en AULAT", where() + " (AULA='" + std::string(room) + "')");
+    const auto teacherRow = FindOrNote(lookups.teachers, solution.Text(column.teacherCode, buffers.teacher), solution,
+                                       "profesor no encontrado en PROFT", "PROF", report);
+    const std::string_view cprofe = teacherRow ? (*teacherRow)[0] : std::string_view();
+    const auto roomRow = FindOrNote(lookups.rooms, solution.Text(column.roomCode, buffers.room), solution,
+                                    "aula no encontrada en AULAT", "AULA", report);
+    const std::string_view caula = roomRow ? (*roomRow)[0] : std::string_view();
 
     out.StartElement("dsolucion");
     out.Attribute("casig", casig);
