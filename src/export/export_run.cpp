@@ -79,6 +79,9 @@ std::string_view FullActivityCode(std::string_view activity)
     return activity;
 }
 
+// How the report names the current row of SOLUC.
+std::string RecordLabel(const DbfTable& solution) { return "registro " + std::to_string(solution.RecordNumber()); }
+
 // The row `lookup` holds for `code`; nothing, with `reason` noted unless the code is
 // empty, when there is none (the value is then written empty).
 std::optional<std::span<const std::string>> FindOrNote(const HeldTableLookup& lookup, std::string_view code,
@@ -87,9 +90,7 @@ std::optional<std::span<const std::string>> FindOrNote(const HeldTableLookup& lo
 {
     auto row = lookup.Find(code);
     if (!row && !code.empty())
-        report.Note(kSolution, reason,
-                    "registro " + std::to_string(solution.RecordNumber()) + " (" + std::string(field) + "='" +
-                        std::string(code) + "')");
+        report.Note(kSolution, reason, RecordLabel(solution) + " (" + std::string(field) + "='" + std::string(code) + "')");
     return row;
 }
 
@@ -100,7 +101,7 @@ std::optional<std::span<const std::string>> FindOrNote(const HeldTableLookup& lo
 bool TranslateRow(const DbfTable& solution, const SolutionColumns& column, const ExportLookups& lookups,
                   RowBuffers& buffers, RunReport& report, XmlStreamWriter& out)
 {
-    const auto where = [&solution] { return "registro " + std::to_string(solution.RecordNumber()); };
+    const auto where = [&solution] { return RecordLabel(solution); };
     if (solution.HoldsOverflow(column.day) || solution.HoldsOverflow(column.period))
         report.Note(kSolution, "DIA u HORA lleno de asteriscos (un valor que no cabía): se lee vacío", where());
     const std::int32_t dayNumber = solution.AsInteger(column.day);
