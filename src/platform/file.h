@@ -97,6 +97,8 @@ void RemoveFile(const std::filesystem::path& path);
 
 // The path as the user knows it, for messages (UTF-8).
 std::string DisplayPath(const std::filesystem::path& path);
+// The same between single quotes, as every message names a file.
+std::string QuotedPath(const std::filesystem::path& path);
 
 // Test seam: the `n`th write, truncation, sync or rename from now on (1 = the next) fails
 // as on a full disk, so a test can stop a run at each of its writes; 0 disarms. With

@@ -15,6 +15,8 @@ std::atomic<bool> faultEndsProcess{false};
 
 }  // namespace
 
+std::string QuotedPath(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
+
 void FailNthWrite(std::uint64_t n, bool endProcess)
 {
     faultFired = false;

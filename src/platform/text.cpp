@@ -320,119 +320,6 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// Stands for a byte that does not start a well-formed UTF-8 sequence; above every code point.
-constexpr char32_t kMalformed = 0x110000;
-
-struct CodePointRead {
-    char32_t codePoint;  // kMalformed for a malformed byte
-    std::size_t length;  // bytes consumed, at least 1
-};
-
-// Reads the character at the start of a non-empty `text`. A byte that does not begin a
-// well-formed sequence (stray continuation, overlong form, surrogate, beyond U+10FFFF,
-// cut short) is malformed on its own, so every byte is accounted for exactly once and
-// the converted text has one character per character counted by Utf8Length.
-CodePointRead ReadCodePoint(std::string_view text)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80)
-        return {lead, 1};
-
-    std::size_t length = 0;
-    char32_t codePoint = 0;
-    unsigned char low = 0x80;   // range allowed for the second byte, narrowed to rule out
-    unsigned char high = 0xBF;  // overlong forms, surrogates and code points past U+10FFFF
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0Fu;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07u;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return {kMalformed, 1};
-    }
-    if (text.size() < length)
-        return {kMalformed, 1};
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < low || byte > high)
-            return {kMalformed, 1};
-        low = 0x80;
-        high = 0xBF;
-        codePoint = (codePoint << 6) | (byte & 0x3Fu);
-    }
-    return {codePoint, length};
-}
-
-void AppendUtf8(std::string& out, char32_t codePoint)
-{
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-// The Windows-1252 byte for `codePoint` (not ASCII), or -1 when the code page lacks it.
-// U+0080..U+009F are C1 controls, which Windows-1252 does not hold: its bytes 0x80..0x9F
-// carry the typographic characters below instead.
-int Windows1252Byte(char32_t codePoint)
-{
-    if (codePoint >= 0xA0 && codePoint <= 0xFF)
-        return static_cast<int>(codePoint);
-    switch (codePoint) {
-    case 0x20AC: return 0x80;  // €
-    case 0x201A: return 0x82;  // ‚
-    case 0x0192: return 0x83;  // ƒ
-    case 0x201E: return 0x84;  // „
-    case 0x2026: return 0x85;  // …
-    case 0x2020: return 0x86;  // †
-    case 0x2021: return 0x87;  // ‡
-    case 0x02C6: return 0x88;  // ˆ
-    case 0x2030: return 0x89;  // ‰
-    case 0x0160: return 0x8A;  // Š
-    case 0x2039: return 0x8B;  // ‹
-    case 0x0152: return 0x8C;  // Œ
-    case 0x017D: return 0x8E;  // Ž
-    case 0x2018: return 0x91;  // ‘
-    case 0x2019: return 0x92;  // ’
-    case 0x201C: return 0x93;  // “
-    case 0x201D: return 0x94;  // ”
-    case 0x2022: return 0x95;  // •
-    case 0x2013: return 0x96;  // –
-    case 0x2014: return 0x97;  // —
-    case 0x02DC: return 0x98;  // ˜
-    case 0x2122: return 0x99;  // ™
-    case 0x0161: return 0x9A;  // š
-    case 0x203A: return 0x9B;  // ›
-    case 0x0153: return 0x9C;  // œ
-    case 0x017E: return 0x9E;  // ž
-    case 0x0178: return 0x9F;  // Ÿ
-    default: return -1;
-    }
-}
-
 // Folding covers code points below this; everything above is compared as written.
 constexpr char32_t kFoldLimit = 0x0460;
 
@@ -498,9 +385,12 @@ char32_t FoldCodePoint(char32_t codePoint)
 
 }  // namespace
 
-std::string_view Trim(std::string_view text)
+std::string_view Trim(std::string_view text, Blanks blanks)
 {
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    const auto isBlank = [blanks](char c) {
+        return blanks == Blanks::SpaceAndControls ? static_cast<unsigned char>(c) <= 32
+                                                  : c == ' ' || c == '\t';
+    };
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && isBlank(text[first]))
@@ -508,6 +398,84 @@ std::string_view Trim(std::string_view text)
     while (last > first && isBlank(text[last - 1]))
         --last;
     return text.substr(first, last - first);
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = LowerAscii(c);
+    return lower;
+}
+
+Utf8Char ReadUtf8Char(std::string_view text, CutShort cutShort)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80)
+        return {lead, 1};
+
+    std::size_t length = 0;
+    char32_t codePoint = 0;
+    unsigned char low = 0x80;   // range allowed for the second byte, narrowed to rule out
+    unsigned char high = 0xBF;  // overlong forms, surrogates and code points past U+10FFFF
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0Fu;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07u;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return {kMalformedUtf8, 1};
+    }
+    if (text.size() < length) {
+        // Whether the rest may still come is judged on the continuation bytes alone: the
+        // narrower ranges are checked once the sequence is whole.
+        const bool continuation = std::all_of(text.begin() + 1, text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        });
+        return {kMalformedUtf8, cutShort == CutShort::Incomplete && continuation ? 0u : 1u};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < low || byte > high)
+            return {kMalformedUtf8, 1};
+        low = 0x80;
+        high = 0xBF;
+        codePoint = (codePoint << 6) | (byte & 0x3Fu);
+    }
+    return {codePoint, length};
+}
+
+char32_t DecodeByte(unsigned char byte, CodePage codePage)
+{
+    const HighHalf* highHalf = HighHalfOf(codePage);
+    return byte < 0x80 || highHalf == nullptr ? byte : (*highHalf)[byte - 0x80];
+}
+
+int EncodeCodePoint(char32_t codePoint, CodePage codePage)
+{
+    if (codePoint < 0x80)
+        return static_cast<int>(codePoint);
+    const HighHalf* highHalf = HighHalfOf(codePage);
+    if (highHalf == nullptr)
+        return codePoint <= 0xFF ? static_cast<int>(codePoint) : -1;
+    if (codePoint < 0x100 && (*highHalf)[codePoint - 0x80] == codePoint)
+        return static_cast<int>(codePoint);
+    if (codePoint >= 0x10000 || codePoint == 0xFFFD)
+        return -1;
+    const auto found = std::find(highHalf->begin(), highHalf->end(), static_cast<char16_t>(codePoint));
+    return found != highHalf->end() ? static_cast<int>(0x80 + (found - highHalf->begin())) : -1;
 }
 
 EncodedText Utf8ToWindows1252(std::string_view utf8)
@@ -524,9 +492,9 @@ EncodedText Utf8ToWindows1252(std::string_view utf8)
         if (pos == utf8.size())
             break;
 
-        const CodePointRead read = ReadCodePoint(utf8.substr(pos));
+        const Utf8Char read = ReadUtf8Char(utf8.substr(pos));
         pos += read.length;
-        const int byte = Windows1252Byte(read.codePoint);
+        const int byte = EncodeCodePoint(read.codePoint, CodePage::Windows1252);
         if (byte < 0) {
             result.bytes.push_back('?');
             ++result.replaced;
@@ -558,7 +526,7 @@ std::size_t Utf8Length(std::string_view utf8)
     std::size_t length = 0;
     std::size_t pos = 0;
     while (pos < utf8.size()) {
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
         ++length;
     }
     return length;
@@ -568,7 +536,7 @@ std::string Utf8Prefix(std::string_view utf8, std::size_t count)
 {
     std::size_t pos = 0;
     for (std::size_t taken = 0; taken < count && pos < utf8.size(); ++taken)
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
     return std::string(utf8.substr(0, pos));
 }
 
@@ -579,7 +547,7 @@ std::string Utf8Suffix(std::string_view utf8, std::size_t count)
         return std::string(utf8);
     std::size_t pos = 0;
     for (std::size_t skipped = 0; skipped < length - count; ++skipped)
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
     return std::string(utf8.substr(pos));
 }
 
@@ -602,8 +570,8 @@ void FoldCaseInto(std::string_view utf8, std::string& folded)
             ++pos;
             continue;
         }
-        const CodePointRead read = ReadCodePoint(utf8.substr(pos));
-        if (read.codePoint == kMalformed)
+        const Utf8Char read = ReadUtf8Char(utf8.substr(pos));
+        if (read.codePoint == kMalformedUtf8)
             folded.push_back(c);  // kept byte for byte, so nothing is lost or invented
         else
             AppendUtf8(folded, FoldCodePoint(read.codePoint));
@@ -617,9 +585,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b)
     // compares as itself, placed above every code point so it never equals a character;
     // this gives the same answer as comparing FoldCase(a) with FoldCase(b).
     const auto next = [](std::string_view text, std::size_t& pos) -> char32_t {
-        const CodePointRead read = ReadCodePoint(text.substr(pos));
-        const char32_t folded = read.codePoint == kMalformed
-            ? kMalformed + static_cast<unsigned char>(text[pos])
+        const Utf8Char read = ReadUtf8Char(text.substr(pos));
+        const char32_t folded = read.codePoint == kMalformedUtf8
+            ? kMalformedUtf8 + static_cast<unsigned char>(text[pos])
             : FoldCodePoint(read.codePoint);
         pos += read.length;
         return folded;

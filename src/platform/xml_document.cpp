@@ -75,105 +75,39 @@ TextBuffer CopyText(std::string_view text)
     return copy;
 }
 
-std::string Quoted(const fs::path& path)
-{
-    return "'" + DisplayPath(path) + "'";
-}
-
 TextBuffer ReadWholeFile(const fs::path& path)
 {
     std::error_code statusError;
     const fs::file_status status = fs::status(path, statusError);
     if (!fs::exists(status)) {
-        throw Error("No existe el archivo " + Quoted(path));
+        throw Error("No existe el archivo " + QuotedPath(path));
     }
     if (fs::is_directory(status)) {
-        throw Error(Quoted(path) + " es una carpeta, no un archivo XML");
+        throw Error(QuotedPath(path) + " es una carpeta, no un archivo XML");
     }
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int reason = errno;
         if (reason == EACCES || reason == EPERM) {
-            throw Error("No se puede leer el archivo " + Quoted(path) +
+            throw Error("No se puede leer el archivo " + QuotedPath(path) +
                         ": no hay permiso o está en uso por otro programa");
         }
-        throw Error("No se puede abrir el archivo " + Quoted(path) +
+        throw Error("No se puede abrir el archivo " + QuotedPath(path) +
                     (reason != 0 ? ": " + std::generic_category().message(reason) : ""));
     }
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
     if (size < 0 || !in) {
-        throw Error("No se puede leer el archivo " + Quoted(path));
+        throw Error("No se puede leer el archivo " + QuotedPath(path));
     }
     TextBuffer text = AllocateText(static_cast<std::size_t>(size));
     in.read(text.bytes.get(), static_cast<std::streamsize>(size));
     if (in.gcount() != static_cast<std::streamsize>(size)) {
-        throw Error("No se puede leer el archivo " + Quoted(path) + " entero");
+        throw Error("No se puede leer el archivo " + QuotedPath(path) + " entero");
     }
     return text;
-}
-
-void AppendUtf8(char32_t cp, std::string& out)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes the character at the start of `text` into `cp` and returns its length in bytes,
-// or 0 when `text` ends inside it. A malformed byte gives U+FFFD and length 1.
-std::size_t DecodeUtf8(std::string_view text, char32_t& cp)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        cp = lead & 0x07u;
-    } else {
-        cp = kReplacementCharacter;
-        return 1;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if (i == text.size()) {
-            return 0;
-        }
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) {
-            cp = kReplacementCharacter;
-            return 1;
-        }
-        cp = (cp << 6) | (next & 0x3Fu);
-    }
-    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-    if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-        cp = kReplacementCharacter;
-        return 1;
-    }
-    return length;
 }
 
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
@@ -195,10 +129,10 @@ std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
                 i += 2;
             }
         }
-        AppendUtf8(cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp, out);
+        AppendUtf8(out, cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp);
     }
     if (i < bytes.size()) {
-        AppendUtf8(kReplacementCharacter, out);
+        AppendUtf8(out, kReplacementCharacter);
     }
     return out;
 }
@@ -315,7 +249,7 @@ std::optional<TextEncoding> EncodingByName(std::string_view name)
         if (c == '-' || c == '_' || c == ' ' || c == ':') {
             continue;
         }
-        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        key += LowerAscii(c);
     }
     struct Alias {
         std::string_view key;
@@ -450,7 +384,7 @@ DecodedFile ReadAsUtf8(const fs::path& path)
     }
     const std::optional<TextEncoding> encoding = EncodingByName(*declared);
     if (!encoding) {
-        throw Error("El archivo " + Quoted(path) + " usa la codificación '" + *declared +
+        throw Error("El archivo " + QuotedPath(path) + " usa la codificación '" + *declared +
                     "', que no se admite (se admiten " + SupportedEncodings() + ")");
     }
     // A byte order mark outweighs the declaration, as XML parsers agree.
@@ -493,45 +427,10 @@ TextPosition Locate(std::string_view text, std::size_t offset)
     const DecodedFile again = ReadAsUtf8(path);
     const TextPosition at =
         Locate(again.text.View(), offset < 0 ? 0 : static_cast<std::size_t>(offset));
-    throw XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
+    throw XmlParseError("El archivo " + QuotedPath(path) + " no es un XML válido (línea " +
                             std::to_string(at.line) + ", columna " + std::to_string(at.column) +
                             "): " + std::string(reason),
                         at.line, at.column);
-}
-
-// The characters of bytes 0x80 to 0xFF, taken from the decoder so that reading and
-// writing agree on every byte.
-std::array<char32_t, 128> DecodeUpperHalf(CodePage codePage)
-{
-    std::string bytes;
-    for (int byte = 0x80; byte <= 0xFF; ++byte) {
-        bytes += static_cast<char>(byte);
-    }
-    const std::string utf8 = DecodeToUtf8(bytes, codePage);
-    std::array<char32_t, 128> table{};
-    table.fill(kReplacementCharacter);
-    std::string_view rest = utf8;
-    for (char32_t& entry : table) {
-        if (rest.empty()) {
-            break;
-        }
-        const std::size_t length = DecodeUtf8(rest, entry);
-        rest.remove_prefix(length == 0 ? rest.size() : length);
-    }
-    return table;
-}
-
-const std::array<char32_t, 128>& UpperHalf(CodePage codePage)
-{
-    // Every page at once, so that the reading thread and the saving one share one table.
-    static const auto kTables = [] {
-        std::array<std::array<char32_t, 128>, static_cast<std::size_t>(CodePage::UsAscii) + 1> tables{};
-        for (std::size_t i = 0; i < tables.size(); ++i) {
-            tables[i] = DecodeUpperHalf(static_cast<CodePage>(i));
-        }
-        return tables;
-    }();
-    return kTables[static_cast<std::size_t>(codePage)];
 }
 
 // Turns pugixml's UTF-8 output into the target encoding as it comes. A chunk may end inside
@@ -542,9 +441,7 @@ public:
     TranscodingWriter(TextEncoding encoding, const ByteSink& sink)
         : encoding_(encoding), sink_(sink)
     {
-        if (const std::optional<CodePage> codePage = InfoOf(encoding_).codePage) {
-            upperHalf_ = &UpperHalf(*codePage);
-        }
+        codePage_ = InfoOf(encoding_).codePage;
     }
 
     void write(const void* data, std::size_t size) override
@@ -589,14 +486,13 @@ private:
         std::string out;
         out.reserve(chunk.size() + chunk.size() / 2);
         while (!chunk.empty()) {
-            char32_t cp = 0;
-            const std::size_t length = DecodeUtf8(chunk, cp);
-            if (length == 0) {
+            const Utf8Char read = ReadUtf8Char(chunk, CutShort::Incomplete);
+            if (read.length == 0) {
                 pending_ = chunk;
                 break;
             }
-            Encode(cp, out);
-            chunk.remove_prefix(length);
+            Encode(read.codePoint == kMalformedUtf8 ? kReplacementCharacter : read.codePoint, out);
+            chunk.remove_prefix(read.length);
         }
         sink_(out);
     }
@@ -623,24 +519,17 @@ private:
             out += static_cast<char>(cp);
             return;
         }
-        const std::array<char32_t, 128>& upper = *upperHalf_;
-        if (cp < 0x100 && upper[cp - 0x80] == cp) {
-            out += static_cast<char>(cp);
+        const int byte = EncodeCodePoint(cp, *codePage_);
+        if (byte >= 0) {
+            out += static_cast<char>(byte);
             return;
-        }
-        // U+FFFD marks the bytes the code page leaves undefined, so it is never one of them.
-        for (std::size_t i = 0; i < upper.size() && cp != kReplacementCharacter; ++i) {
-            if (upper[i] == cp) {
-                out += static_cast<char>(0x80 + i);
-                return;
-            }
         }
         out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
     }
 
     TextEncoding encoding_;
     const ByteSink& sink_;
-    const std::array<char32_t, 128>* upperHalf_ = nullptr;
+    std::optional<CodePage> codePage_;
     std::string pending_;
     std::exception_ptr error_;
 };
@@ -719,7 +608,7 @@ struct XmlFault {
 
 XmlParseError FaultError(const fs::path& path, const XmlFault& fault)
 {
-    return XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
+    return XmlParseError("El archivo " + QuotedPath(path) + " no es un XML válido (línea " +
                              std::to_string(fault.line) + ", columna " +
                              std::to_string(fault.column) + "): " + fault.reason,
                          fault.line, fault.column);
@@ -731,10 +620,8 @@ int ConvertUtf8(void*, const char* bytes)
 {
     const auto lead = static_cast<unsigned char>(bytes[0]);
     const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t cp = 0;
-    return DecodeUtf8(std::string_view(bytes, length), cp) == length
-               ? static_cast<int>(cp)
-               : -1;
+    const Utf8Char read = ReadUtf8Char(std::string_view(bytes, length));
+    return read.length == length ? static_cast<int>(read.codePoint) : -1;
 }
 
 int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
@@ -760,9 +647,9 @@ int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
         return XML_STATUS_OK;
     }
     // A byte that the page leaves undefined is not a character: the file is refused there.
-    const std::array<char32_t, 128>& upper = UpperHalf(*InfoOf(*encoding).codePage);
+    const CodePage codePage = *InfoOf(*encoding).codePage;
     for (int byte = 0x80; byte <= 0xFF; ++byte) {
-        const char32_t cp = upper[static_cast<std::size_t>(byte - 0x80)];
+        const char32_t cp = DecodeByte(static_cast<unsigned char>(byte), codePage);
         info->map[byte] = cp == kReplacementCharacter ? -1 : static_cast<int>(cp);
     }
     return XML_STATUS_OK;
@@ -1438,7 +1325,7 @@ XmlDocument XmlDocument::Load(const fs::path& path, Check check)
     const pugi::xml_parse_result result = loaded.document_->load_buffer_inplace_own(
         file.text.bytes.release(), size, kParseOptions, pugi::encoding_utf8);
     if (result.status == pugi::status_out_of_memory) {
-        throw Error("No hay memoria suficiente para leer el archivo " + Quoted(path));
+        throw Error("No hay memoria suficiente para leer el archivo " + QuotedPath(path));
     }
     if (!result) {
         // Expat says where and why; a file that it finds well-formed after all is read by it.
@@ -1654,6 +1541,15 @@ std::string XmlDocument::SaveToString() const
     WriteDocument(*document_, encoding_, byteOrderMark_,
                   [&bytes](std::string_view chunk) { bytes += chunk; });
     return bytes;
+}
+
+void RequireSchoolRoot(const XmlDocument& document, const fs::path& path)
+{
+    const std::optional<XmlElement> root = document.Root();
+    if (!root || root->Name() != "centro") {
+        throw Error("El archivo " + QuotedPath(path) + " no es un archivo de DASTENO: su elemento raíz es '" +
+                    std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
+    }
 }
 
 }  // namespace pasarela

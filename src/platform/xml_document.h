@@ -176,4 +176,8 @@ private:
     std::unique_ptr<XmlCheck> check_;
 };
 
+// Throws Error unless the document element is "centro", as in every DASTENO file: what
+// both directions say of any other XML file.
+void RequireSchoolRoot(const XmlDocument& document, const std::filesystem::path& path);
+
 }  // namespace pasarela

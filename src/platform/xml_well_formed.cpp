@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace pasarela {
 namespace {
 
@@ -98,33 +100,12 @@ private:
             ++pos_;
             return lead >= 0x20 || lead == 0x9 || lead == 0xA || lead == 0xD;
         }
-        std::size_t length = 0;
-        char32_t cp = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            cp = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            cp = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            cp = lead & 0x07u;
-        } else {
+        const Utf8Char read = ReadUtf8Char(text_.substr(pos_));
+        if (read.codePoint == kMalformedUtf8) {
             return false;
         }
-        if (text_.size() - pos_ < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text_[pos_ + i]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (next & 0x3Fu);
-        }
-        const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-        pos_ += length;
-        return !overlong && IsXmlChar(cp);
+        pos_ += read.length;
+        return IsXmlChar(read.codePoint);
     }
 
     // After the '&': a predefined entity or a character reference to an allowed character.
