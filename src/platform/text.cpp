@@ -472,7 +472,7 @@ int EncodeCodePoint(char32_t codePoint, CodePage codePage)
         return codePoint <= 0xFF ? static_cast<int>(codePoint) : -1;
     if (codePoint < 0x100 && (*highHalf)[codePoint - 0x80] == codePoint)
         return static_cast<int>(codePoint);
-    if (codePoint >= 0x10000 || codePoint == 0xFFFD)
+    if (codePoint >= 0x10000 || codePoint == kReplacementCharacter)
         return -1;
     const auto found = std::find(highHalf->begin(), highHalf->end(), static_cast<char16_t>(codePoint));
     return found != highHalf->end() ? static_cast<int>(0x80 + (found - highHalf->begin())) : -1;

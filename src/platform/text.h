@@ -28,6 +28,9 @@ inline char LowerAscii(char c)
 }
 std::string LowerAscii(std::string_view text);
 
+// What stands for a character that cannot be read or has no place to go.
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
 // Stands for a byte that does not start a well-formed UTF-8 sequence; above every code point.
 inline constexpr char32_t kMalformedUtf8 = 0x110000;
 

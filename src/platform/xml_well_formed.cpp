@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/xml_encoding.h"
 
 namespace pasarela {
 namespace {
@@ -13,19 +14,9 @@ namespace {
 // so no element costs more than a fixed amount of work here.
 constexpr std::size_t kMaxAttributes = 32;
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool IsNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
-}
-
-bool IsNameChar(char c)
-{
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
 // XML's Char production: tab, line feed, carriage return and the code points from U+0020,
@@ -71,7 +62,7 @@ private:
     bool SkipSpace()
     {
         const std::size_t start = pos_;
-        while (pos_ < text_.size() && IsSpace(text_[pos_])) {
+        while (pos_ < text_.size() && IsXmlSpace(text_[pos_])) {
             ++pos_;
         }
         return pos_ > start;
@@ -85,7 +76,7 @@ private:
             return false;
         }
         ++pos_;
-        while (pos_ < text_.size() && IsNameChar(text_[pos_])) {
+        while (pos_ < text_.size() && IsXmlNameChar(text_[pos_])) {
             ++pos_;
         }
         name = text_.substr(start, pos_ - start);
