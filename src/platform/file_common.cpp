@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
 
 namespace pasarela {
 namespace {

@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
 
 namespace pasarela {
 namespace {
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 [[noreturn]] void ThrowOpenError(const std::filesystem::path& path, int error)
 {
@@ -83,7 +86,7 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
 
 File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
 {
-    other.handle_ = -1;
+    other.handle_ = kNoHandle;
 }
 
 File& File::operator=(File&& other) noexcept
@@ -92,7 +95,7 @@ File& File::operator=(File&& other) noexcept
         Close();
         path_ = std::move(other.path_);
         handle_ = other.handle_;
-        other.handle_ = -1;
+        other.handle_ = kNoHandle;
     }
     return *this;
 }
@@ -106,7 +109,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::pread(handle_, out + done, size - done, static_cast<off_t>(offset + done));
+        ssize_t n = ::pread(Fd(handle_), out + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -125,7 +128,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
     const auto* in = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::pwrite(handle_, in + done, size - done, static_cast<off_t>(offset + done));
+        ssize_t n = ::pwrite(Fd(handle_), in + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -138,7 +141,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 std::uint64_t File::Size() const
 {
     struct stat info {};
-    if (::fstat(handle_, &info) != 0)
+    if (::fstat(Fd(handle_), &info) != 0)
         throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
     return static_cast<std::uint64_t>(info.st_size);
 }
@@ -146,14 +149,14 @@ std::uint64_t File::Size() const
 void File::Truncate(std::uint64_t size)
 {
     CheckWriteFault(path_);
-    if (::ftruncate(handle_, static_cast<off_t>(size)) != 0)
+    if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0)
         ThrowWriteError(path_, errno);
 }
 
 void File::Sync()
 {
     CheckWriteFault(path_);
-    if (::fsync(handle_) != 0)
+    if (::fsync(Fd(handle_)) != 0)
         ThrowWriteError(path_, errno);
 }
 
@@ -161,7 +164,7 @@ bool File::IsStillAtItsPath() const
 {
     struct stat held {};
     struct stat named {};
-    if (::fstat(handle_, &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
+    if (::fstat(Fd(handle_), &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
         return false;
     return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
@@ -169,8 +172,8 @@ bool File::IsStillAtItsPath() const
 void File::Close() noexcept
 {
     if (handle_ >= 0) {
-        ::close(handle_);  // closing the descriptor releases the flock
-        handle_ = -1;
+        ::close(Fd(handle_));  // closing the descriptor releases the flock
+        handle_ = kNoHandle;
     }
 }
 

@@ -5,10 +5,13 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
 #include "platform/system_message.h"
 
 namespace pasarela {
 namespace {
+
+HANDLE NativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
@@ -81,9 +84,14 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     return file;
 }
 
+File::File(std::filesystem::path path, void* handle)
+    : path_(std::move(path)), handle_(reinterpret_cast<Handle>(handle))
+{
+}
+
 File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
 {
-    other.handle_ = nullptr;
+    other.handle_ = kNoHandle;
 }
 
 File& File::operator=(File&& other) noexcept
@@ -92,14 +100,14 @@ File& File::operator=(File&& other) noexcept
         Close();
         path_ = std::move(other.path_);
         handle_ = other.handle_;
-        other.handle_ = nullptr;
+        other.handle_ = kNoHandle;
     }
     return *this;
 }
 
 File::~File() { Close(); }
 
-bool File::IsOpen() const { return handle_ != nullptr; }
+bool File::IsOpen() const { return handle_ != kNoHandle; }
 
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
 {
@@ -109,7 +117,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
         OVERLAPPED overlapped = At(offset + done);
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
         DWORD read = 0;
-        if (!ReadFile(handle_, out + done, chunk, &read, &overlapped)) {
+        if (!ReadFile(NativeHandle(handle_), out + done, chunk, &read, &overlapped)) {
             DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF)
                 break;
@@ -131,7 +139,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
         OVERLAPPED overlapped = At(offset + done);
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle_, in + done, chunk, &written, &overlapped))
+        if (!WriteFile(NativeHandle(handle_), in + done, chunk, &written, &overlapped))
             ThrowWriteError(path_, GetLastError());
         if (written == 0)
             ThrowWriteError(path_, ERROR_DISK_FULL);
@@ -142,7 +150,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 std::uint64_t File::Size() const
 {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle_, &size))
+    if (!GetFileSizeEx(NativeHandle(handle_), &size))
         throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + SystemMessage(GetLastError()));
     return static_cast<std::uint64_t>(size.QuadPart);
 }
@@ -152,14 +160,14 @@ void File::Truncate(std::uint64_t size)
     CheckWriteFault(path_);
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &info, sizeof info))
+    if (!SetFileInformationByHandle(NativeHandle(handle_), FileEndOfFileInfo, &info, sizeof info))
         ThrowWriteError(path_, GetLastError());
 }
 
 void File::Sync()
 {
     CheckWriteFault(path_);
-    if (!FlushFileBuffers(handle_))
+    if (!FlushFileBuffers(NativeHandle(handle_)))
         ThrowWriteError(path_, GetLastError());
 }
 
@@ -169,9 +177,9 @@ bool File::IsStillAtItsPath() const { return true; }
 
 void File::Close() noexcept
 {
-    if (handle_ != nullptr) {
-        CloseHandle(handle_);
-        handle_ = nullptr;
+    if (handle_ != kNoHandle) {
+        CloseHandle(NativeHandle(handle_));
+        handle_ = kNoHandle;
     }
 }
 
@@ -183,12 +191,12 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
-            throw Error("El archivo " + QuotedPath(target) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + QuotedPath(target) + " está en uso por otro programa");
         if (error == ERROR_ACCESS_DENIED) {
             // A file opened without delete sharing also answers "access denied".
             HANDLE probe = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (probe == INVALID_HANDLE_VALUE && IsInUse(GetLastError()))
-                throw Error("El archivo " + QuotedPath(target) + " está en uso por otro programa");
+                throw FileInUseError("El archivo " + QuotedPath(target) + " está en uso por otro programa");
             if (probe != INVALID_HANDLE_VALUE)
                 CloseHandle(probe);
             throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
@@ -203,7 +211,7 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
-            throw Error("El archivo " + QuotedPath(source) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + QuotedPath(source) + " está en uso por otro programa");
         if (error == ERROR_ACCESS_DENIED)
             throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
@@ -240,7 +248,7 @@ void RemoveFile(const std::filesystem::path& path)
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return;
     if (IsInUse(error))
-        throw Error("El archivo " + QuotedPath(path) + " está en uso por otro programa");
+        throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
     if (error == ERROR_ACCESS_DENIED)
         throw Error("No hay permiso para borrar el archivo " + QuotedPath(path));
     throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
