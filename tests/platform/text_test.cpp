@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/error_message.h"
 #include "platform/locale_settings.h"
 
 namespace pasarela {
@@ -14,17 +15,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// Runs `action` and returns the message of the Error it throws, or a note that it threw none.
-template <typename Action>
-std::string ErrorMessageOf(Action action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "<no error thrown>";
-}
+using test::ErrorMessageOf;
 
 struct TrimCase {
     std::string_view name;
