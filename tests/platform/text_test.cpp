@@ -299,6 +299,9 @@ TEST(Utf8CountingTest, CountsAndCutsByCharacter)
         {"count zero", "ñá", 2, 0, "", ""},
         {"empty", "", 0, 3, "", ""},
         {"malformed bytes count one each", "a\x80\xC3" "b", 4, 2, "a\x80", "\xC3" "b"},
+        {"subject name", "Matemáticas", 11, 6, "Matemá", "áticas"},
+        {"accent last", "Año2024ñ", 8, 2, "Añ", "4ñ"},
+        {"code shorter than a field", "MAT", 3, 10, "MAT", "MAT"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
