@@ -671,7 +671,7 @@ TEST_F(XmlDocumentTest, SaveOverATargetInUseKeepsTheEarlierFile)
     const XmlDocument document = LoadBytes("<centro/>");
     {
         const File held = File::Open(target, File::Mode::Read);
-        EXPECT_EQ(ErrorMessageOf([&] { document.Save(target); }),
+        EXPECT_EQ(ErrorMessageOf<FileInUseError>([&] { document.Save(target); }),
                   "El archivo " + Quoted(target) + " está en uso por otro programa");
     }
     EXPECT_EQ(ReadFile(target), "anterior");
