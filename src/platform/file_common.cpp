@@ -16,6 +16,26 @@ std::atomic<bool> faultEndsProcess{false};
 
 }  // namespace
 
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+{
+    other.handle_ = kNoHandle;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = kNoHandle;
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const { return handle_ != kNoHandle; }
+
 std::string QuotedPath(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
 
 void FailNthWrite(std::uint64_t n, bool endProcess)

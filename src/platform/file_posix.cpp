@@ -84,26 +84,6 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     return File(path, fd);
 }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
-{
-    other.handle_ = kNoHandle;
-}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        other.handle_ = kNoHandle;
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
-bool File::IsOpen() const { return handle_ >= 0; }
-
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
 {
     auto* out = static_cast<char*>(buffer);
