@@ -510,12 +510,17 @@ std::string DecodeToUtf8(std::string_view bytes, CodePage codePage)
     const HighHalf* highHalf = HighHalfOf(codePage);
     std::string utf8;
     utf8.reserve(bytes.size() + bytes.size() / 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8.push_back(c);
-            continue;
-        }
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        // A whole file goes through here; its markup is ASCII, copied a run at a time.
+        std::size_t asciiEnd = pos;
+        while (asciiEnd < bytes.size() && IsAscii(bytes[asciiEnd]))
+            ++asciiEnd;
+        utf8.append(bytes, pos, asciiEnd - pos);
+        pos = asciiEnd;
+        if (pos == bytes.size())
+            break;
+        const auto byte = static_cast<unsigned char>(bytes[pos++]);
         AppendUtf8(utf8, highHalf ? (*highHalf)[byte - 0x80] : byte);
     }
     return utf8;
