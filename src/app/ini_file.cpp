@@ -8,6 +8,7 @@
 #include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace pasarela {
 namespace {
@@ -36,22 +37,12 @@ std::vector<Line> SplitLines(std::string_view text)
     return lines;
 }
 
-std::string_view TrimBlanks(std::string_view text)
-{
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-        text.remove_suffix(1);
-    return text;
-}
-
 bool SameName(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
             return false;
     }
     return true;
@@ -60,13 +51,13 @@ bool SameName(std::string_view a, std::string_view b)
 // The section a line opens, if it is a section header.
 std::optional<std::string_view> SectionName(std::string_view content)
 {
-    std::string_view trimmed = TrimBlanks(content);
+    std::string_view trimmed = Trim(content, Blanks::SpaceAndTab);
     if (trimmed.size() < 2 || trimmed.front() != '[')
         return std::nullopt;
     std::size_t close = trimmed.find(']');
     if (close == std::string_view::npos)
         return std::nullopt;
-    return TrimBlanks(trimmed.substr(1, close - 1));
+    return Trim(trimmed.substr(1, close - 1), Blanks::SpaceAndTab);
 }
 
 }  // namespace
@@ -99,10 +90,10 @@ std::string UpdateIniText(std::string_view text, std::string_view section, std::
         if (!inSection)
             continue;
         std::string_view content = lines[i].content;
-        if (!TrimBlanks(content).empty())
+        if (!Trim(content, Blanks::SpaceAndTab).empty())
             lastInSection = i;
         std::size_t equals = content.find('=');
-        if (equals == std::string_view::npos || !SameName(TrimBlanks(content.substr(0, equals)), key))
+        if (equals == std::string_view::npos || !SameName(Trim(content.substr(0, equals), Blanks::SpaceAndTab), key))
             continue;
         // Keep the line up to its '=' and its line ending; only the value changes.
         std::string result(text.substr(0, static_cast<std::size_t>(content.data() - text.data()) + equals + 1));

@@ -5,6 +5,7 @@
 #include "import/import_run.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace pasarela {
 namespace {
@@ -15,14 +16,6 @@ constexpr char kFinished[] = "Proceso finalizado";
 constexpr char kReportName[] = "PASARELA-INFORME.TXT";
 // Earlier reports kept beside the latest, so a second run does not wipe out the first one's.
 constexpr std::size_t kEarlierReportsKept = 5;
-
-std::string LowerAsciiLetters(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 // The completion message, with a pointer to the report when entries were left out or
 // altered, so the user learns of them without a second dialog in Orlavi's batch runs; or,
@@ -51,7 +44,7 @@ LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters)
     if (count != 2)
         return mode;
     mode.batchMode = kBatchMode;
-    const std::string word = LowerAsciiLetters(parameters[0]);
+    const std::string word = LowerAscii(parameters[0]);
     if (word == "importar") {
         mode.startJob = Job::Export;
         mode.showImportArea = false;

@@ -23,10 +23,8 @@ struct HeaderValues {
 
 HeaderValues ReadHeader(const XmlDocument& document, const std::filesystem::path& path, RunReport& report)
 {
+    RequireSchoolRoot(document, path);
     auto root = document.Root();
-    if (!root || root->Name() != "centro")
-        throw Error("El archivo '" + DisplayPath(path) + "' no es un archivo de DASTENO: su elemento raíz es '" +
-                    std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
     // A missing header attribute is written empty rather than refusing the export: the
     // timetable is what the school needs back, and DASTENO's own header is what it is.
     auto read = [&](std::string_view name) {

@@ -86,7 +86,7 @@ void BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
         // A cut text would give Orlavi a wrong count; more than ten million weekly hours
         // is a fault in the file, not something to report and carry on with.
         const std::string sessions = SessionsText(hours);
-        if (CharCount(sessions) > std::size_t{kSessionsWidth})
+        if (Utf8Length(sessions) > std::size_t{kSessionsWidth})
             throw Error(entry.Label(keys) + ": '" + std::string(hoursText) + "' horas no caben en el campo SESIONES");
 
         const auto subject = subjects.Find(subjectId);

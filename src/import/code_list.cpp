@@ -48,10 +48,4 @@ std::string StoredForm(std::string_view text)
     return DecodeToUtf8(Utf8ToWindows1252(text).bytes, CodePage::Windows1252);
 }
 
-std::string FirstChars(std::string_view text, std::size_t count) { return Utf8Prefix(text, count); }
-
-std::string LastChars(std::string_view text, std::size_t count) { return Utf8Suffix(text, count); }
-
-std::size_t CharCount(std::string_view text) { return Utf8Length(text); }
-
 }  // namespace pasarela

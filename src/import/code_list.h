@@ -40,11 +40,4 @@ private:
 // hold read as '?', so two codes that differ only in those are the same code in a table.
 std::string StoredForm(std::string_view text);
 
-// The first `count` characters of `text` (all of it when shorter).
-std::string FirstChars(std::string_view text, std::size_t count);
-// The last `count` characters of `text` (all of it when shorter).
-std::string LastChars(std::string_view text, std::size_t count);
-// Length of `text` in characters.
-std::size_t CharCount(std::string_view text);
-
 }  // namespace pasarela

@@ -15,13 +15,13 @@ enum Field : std::size_t { kAbrev, kTurno, kNivel, kCurso, kGrupo, kMarco, kIdGr
 // (2BACH-C1-A), so no two groups share a code.
 std::string UniqueCode(const CodeList& codes, std::string_view code)
 {
-    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : std::string(code);
-    if (CharCount(result) <= 10)
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(Utf8Prefix(code, 9)) : std::string(code);
+    if (Utf8Length(result) <= 10)
         return result;
-    std::string shortened = FirstChars(result, 8) + LastChars(result, 2);
+    std::string shortened = Utf8Prefix(result, 8) + Utf8Suffix(result, 2);
     if (!codes.Contains(shortened))
         return shortened;
-    return codes.FirstFreeWithCounter(FirstChars(result, 8), LastChars(result, 2), 10);
+    return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), Utf8Suffix(result, 2), 10);
 }
 
 }  // namespace

@@ -20,12 +20,12 @@ constexpr char kPendingCommitReason[] = "importación anterior que había quedad
 XmlDocument LoadSchoolFile(const std::filesystem::path& path)
 {
     XmlDocument document = XmlDocument::Load(path, XmlDocument::Check::Aside);
-    auto root = document.Root();
-    if (!root || root->Name() != "centro")
-        document.ConfirmWellFormed();
-    if (!root || root->Name() != "centro")
-        throw Error("El archivo '" + DisplayPath(path) + "' no es un archivo de DASTENO: su elemento raíz es '" +
-                    std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
+    try {
+        RequireSchoolRoot(document, path);
+    } catch (const Error&) {
+        document.ConfirmWellFormed();  // a file that is not XML explains the wrong root
+        throw;
+    }
     return document;
 }
 

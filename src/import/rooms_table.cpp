@@ -13,11 +13,11 @@ enum Field : std::size_t { kAbrev, kNombre, kEdificio, kMaxAlum, kIdAula };
 // and the first free counter (fewer leading characters from the hundredth on).
 std::string UniqueCode(const CodeList& codes, std::string_view code, std::string_view name)
 {
-    std::string result = code.empty() ? FirstChars(name, 4) : std::string(code);
+    std::string result = code.empty() ? Utf8Prefix(name, 4) : std::string(code);
     if (codes.Contains(result))
-        result = codes.FirstFreeWithCounter(FirstChars(result, 9));
-    if (CharCount(result) > 10)
-        result = codes.FirstFreeWithCounter(FirstChars(result, 8), {}, 10);
+        result = codes.FirstFreeWithCounter(Utf8Prefix(result, 9));
+    if (Utf8Length(result) > 10)
+        result = codes.FirstFreeWithCounter(Utf8Prefix(result, 8), {}, 10);
     return result;
 }
 

@@ -28,13 +28,13 @@ void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& tab
         if ((code == activity) != (pass == Pass::Activities))
             continue;
 
-        std::string orlaviCode = FirstChars(code, 10);
+        std::string orlaviCode = Utf8Prefix(code, 10);
         const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
         // A long code is cut to its first 8 and last 2 characters only for the first
         // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
         // ending is what tells them apart.
-        if (context.usedNames.Insert(name, 0) && !taken && CharCount(code) > 10)
-            orlaviCode = FirstChars(code, 8) + LastChars(code, 2);
+        if (context.usedNames.Insert(name, 0) && !taken && Utf8Length(code) > 10)
+            orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
         if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
             context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
                                 entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
@@ -46,7 +46,7 @@ void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& tab
         const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
         table.Append();
         StoreText(context, table, kCod, orlaviCode, entry, keys);
-        StoreText(context, table, kCodLargo, FirstChars(name, 10), entry, keys);
+        StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), entry, keys);
         StoreText(context, table, kNombre, name, entry, keys);
         StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, entry, keys);
         table.SetLogical(kEsTarea, pass == Pass::Activities);

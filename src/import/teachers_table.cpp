@@ -14,13 +14,13 @@ enum Field : std::size_t { kAbrev, kNombre, kDepart, kEmail, kDni, kIdProf };
 // so every teacher stays reachable by a code of its own.
 std::string UniqueCode(const CodeList& codes, std::string_view code)
 {
-    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(FirstChars(code, 9)) : std::string(code);
-    if (CharCount(result) <= 10)
+    std::string result = codes.Contains(code) ? codes.FirstFreeWithCounter(Utf8Prefix(code, 9)) : std::string(code);
+    if (Utf8Length(result) <= 10)
         return result;
-    std::string cut = FirstChars(result, 10);
+    std::string cut = Utf8Prefix(result, 10);
     if (!codes.Contains(cut))
         return cut;
-    return codes.FirstFreeWithCounter(FirstChars(result, 8), {}, 10);
+    return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), {}, 10);
 }
 
 }  // namespace

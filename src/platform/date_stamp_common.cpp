@@ -12,16 +12,4 @@ std::string PlainDateTimeText(const std::tm& local)
     return buffer;
 }
 
-std::tm LocalTime(std::chrono::system_clock::time_point when)
-{
-    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &seconds);
-#else
-    localtime_r(&seconds, &local);
-#endif
-    return local;
-}
-
 }  // namespace pasarela

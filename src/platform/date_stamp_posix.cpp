@@ -7,6 +7,14 @@
 
 namespace pasarela {
 
+std::tm LocalTime(std::chrono::system_clock::time_point when)
+{
+    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    return local;
+}
+
 std::string UserDateTimeText(std::chrono::system_clock::time_point when)
 {
     const std::tm local = LocalTime(when);

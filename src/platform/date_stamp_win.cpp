@@ -17,6 +17,14 @@ std::string Utf8(const wchar_t* text)
 
 }  // namespace
 
+std::tm LocalTime(std::chrono::system_clock::time_point when)
+{
+    std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    std::tm local{};
+    localtime_s(&local, &seconds);
+    return local;
+}
+
 std::string UserDateTimeText(std::chrono::system_clock::time_point when)
 {
     const std::tm local = LocalTime(when);

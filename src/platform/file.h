@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 namespace pasarela {
 
@@ -54,19 +55,17 @@ public:
     bool IsStillAtItsPath() const;
 
 private:
-#ifdef _WIN32
-    using Handle = void*;
-#else
-    using Handle = int;
-#endif
+    // The system's handle, held as a number: a HANDLE on Windows, a descriptor elsewhere.
+    // -1 is "none" for both (INVALID_HANDLE_VALUE, and no descriptor).
+    using Handle = std::intptr_t;
+    static constexpr Handle kNoHandle = -1;
+
     File(std::filesystem::path path, Handle handle) : path_(std::move(path)), handle_(handle) {}
+    // Windows' Open hands over its HANDLE (a void*) as it is; defined there only.
+    File(std::filesystem::path path, void* handle);
 
     std::filesystem::path path_;
-#ifdef _WIN32
-    Handle handle_ = nullptr;
-#else
-    Handle handle_ = -1;
-#endif
+    Handle handle_ = kNoHandle;
 };
 
 // Replaces `target` by `source` in one step (same folder). Fails with a clear Error,
@@ -97,17 +96,7 @@ void RemoveFile(const std::filesystem::path& path);
 
 // The path as the user knows it, for messages (UTF-8).
 std::string DisplayPath(const std::filesystem::path& path);
-
-// Test seam: the `n`th write, truncation, sync or rename from now on (1 = the next) fails
-// as on a full disk, so a test can stop a run at each of its writes; 0 disarms. With
-// `endProcess` the program ends right there instead, as when the power goes.
-void FailNthWrite(std::uint64_t n, bool endProcess = false);
-// The exit status of a program ended by FailNthWrite.
-inline constexpr int kWriteFaultExitStatus = 86;
-// Whether the failure armed by FailNthWrite has happened.
-bool WriteFaultFired();
-// Throws the armed disk-full Error for `path` when its turn has come; called by File and
-// the renames before they change anything.
-void CheckWriteFault(const std::filesystem::path& path);
+// The same between single quotes, as every message names a file.
+std::string QuotedPath(const std::filesystem::path& path);
 
 }  // namespace pasarela

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
 
 namespace pasarela {
 namespace {
@@ -14,6 +15,28 @@ std::atomic<bool> faultFired{false};
 std::atomic<bool> faultEndsProcess{false};
 
 }  // namespace
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+{
+    other.handle_ = kNoHandle;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = kNoHandle;
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const { return handle_ != kNoHandle; }
+
+std::string QuotedPath(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
 
 void FailNthWrite(std::uint64_t n, bool endProcess)
 {

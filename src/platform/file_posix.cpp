@@ -8,34 +8,35 @@
 #include <unistd.h>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
 
 namespace pasarela {
 namespace {
 
-std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 [[noreturn]] void ThrowOpenError(const std::filesystem::path& path, int error)
 {
     switch (error) {
     case ENOENT:
     case ENOTDIR:
-        throw FileNotFoundError("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + QuotedPath(path));
     case EACCES:
     case EPERM:
     case EROFS:
-        throw NoPermissionError("No hay permiso para abrir el archivo " + Quoted(path));
+        throw NoPermissionError("No hay permiso para abrir el archivo " + QuotedPath(path));
     case ENOSPC:
-        throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
+        throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": el disco está lleno");
     default:
-        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": " + std::strerror(error));
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
     }
 }
 
 [[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int error)
 {
     if (error == ENOSPC || error == EDQUOT)
-        throw Error("No se pudo escribir el archivo " + Quoted(path) + ": el disco está lleno");
-    throw Error("No se pudo escribir el archivo " + Quoted(path) + ": " + std::strerror(error));
+        throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": el disco está lleno");
+    throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -57,13 +58,13 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         if (errno == ELOOP && links == Links::Refuse)
-            throw Error("El archivo " + Quoted(path) + " es un enlace a otro lugar y no se sigue");
+            throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
         ThrowOpenError(path, errno);
     }
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
         ::close(fd);
-        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": es una carpeta");
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": es una carpeta");
     }
     // flock locks belong to the open file description, so a second open in this very
     // process is refused too, unlike fcntl record locks.
@@ -71,7 +72,7 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
         int error = errno;
         ::close(fd);
         if (error == EWOULDBLOCK)
-            throw FileInUseError("El archivo " + Quoted(path) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
         ThrowOpenError(path, error);
     }
     // Truncate only once the lock is ours: never cut a file that someone else holds.
@@ -83,36 +84,16 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     return File(path, fd);
 }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
-{
-    other.handle_ = -1;
-}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
-bool File::IsOpen() const { return handle_ >= 0; }
-
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
 {
     auto* out = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::pread(handle_, out + done, size - done, static_cast<off_t>(offset + done));
+        ssize_t n = ::pread(Fd(handle_), out + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + std::strerror(errno));
+            throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
         }
         if (n == 0)
             break;
@@ -127,7 +108,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
     const auto* in = static_cast<const char*>(data);
     std::size_t done = 0;
     while (done < size) {
-        ssize_t n = ::pwrite(handle_, in + done, size - done, static_cast<off_t>(offset + done));
+        ssize_t n = ::pwrite(Fd(handle_), in + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -140,22 +121,22 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 std::uint64_t File::Size() const
 {
     struct stat info {};
-    if (::fstat(handle_, &info) != 0)
-        throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + std::strerror(errno));
+    if (::fstat(Fd(handle_), &info) != 0)
+        throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
     return static_cast<std::uint64_t>(info.st_size);
 }
 
 void File::Truncate(std::uint64_t size)
 {
     CheckWriteFault(path_);
-    if (::ftruncate(handle_, static_cast<off_t>(size)) != 0)
+    if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0)
         ThrowWriteError(path_, errno);
 }
 
 void File::Sync()
 {
     CheckWriteFault(path_);
-    if (::fsync(handle_) != 0)
+    if (::fsync(Fd(handle_)) != 0)
         ThrowWriteError(path_, errno);
 }
 
@@ -163,7 +144,7 @@ bool File::IsStillAtItsPath() const
 {
     struct stat held {};
     struct stat named {};
-    if (::fstat(handle_, &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
+    if (::fstat(Fd(handle_), &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
         return false;
     return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
@@ -171,8 +152,8 @@ bool File::IsStillAtItsPath() const
 void File::Close() noexcept
 {
     if (handle_ >= 0) {
-        ::close(handle_);  // closing the descriptor releases the flock
-        handle_ = -1;
+        ::close(Fd(handle_));  // closing the descriptor releases the flock
+        handle_ = kNoHandle;
     }
 }
 
@@ -188,8 +169,8 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
-            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
-        throw Error("No se pudo reemplazar el archivo " + Quoted(target) + ": " + std::strerror(error));
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
+        throw Error("No se pudo reemplazar el archivo " + QuotedPath(target) + ": " + std::strerror(error));
     }
 }
 
@@ -199,8 +180,8 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
-            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
-        throw Error("No se pudo mover el archivo " + Quoted(source) + " a " + Quoted(target) + ": " +
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
+        throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     std::strerror(error));
     }
 }
@@ -235,8 +216,8 @@ void RemoveFile(const std::filesystem::path& path)
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
-            throw Error("No hay permiso para borrar el archivo " + Quoted(path));
-        throw Error("No se pudo borrar el archivo " + Quoted(path) + ": " + std::strerror(error));
+            throw Error("No hay permiso para borrar el archivo " + QuotedPath(path));
+        throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + std::strerror(error));
     }
 }
 

@@ -5,33 +5,13 @@
 #include <algorithm>
 
 #include "platform/error.h"
+#include "platform/write_fault.h"
+#include "platform/system_message.h"
 
 namespace pasarela {
 namespace {
 
-std::string Quoted(const std::filesystem::path& path) { return "'" + DisplayPath(path) + "'"; }
-
-std::string SystemMessage(DWORD error)
-{
-    wchar_t* buffer = nullptr;
-    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                      FORMAT_MESSAGE_IGNORE_INSERTS,
-                                  nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::string text;
-    if (length > 0 && buffer != nullptr) {
-        while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' || buffer[length - 1] == L' '))
-            --length;
-        int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        text.resize(static_cast<std::size_t>(bytes > 0 ? bytes : 0));
-        if (bytes > 0)
-            WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes, nullptr, nullptr);
-    }
-    if (buffer != nullptr)
-        LocalFree(buffer);
-    if (text.empty())
-        text = "error " + std::to_string(error);
-    return text;
-}
+HANDLE NativeHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
 
@@ -41,25 +21,25 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
-        throw FileNotFoundError("No existe el archivo " + Quoted(path));
+        throw FileNotFoundError("No existe el archivo " + QuotedPath(path));
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
-        throw NoPermissionError("No hay permiso para abrir el archivo " + Quoted(path));
+        throw NoPermissionError("No hay permiso para abrir el archivo " + QuotedPath(path));
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-        throw Error("No se pudo crear el archivo " + Quoted(path) + ": el disco está lleno");
+        throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": el disco está lleno");
     default:
         if (IsInUse(error))
-            throw FileInUseError("El archivo " + Quoted(path) + " está en uso por otro programa");
-        throw Error("No se pudo abrir el archivo " + Quoted(path) + ": " + SystemMessage(error));
+            throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
     }
 }
 
 [[noreturn]] void ThrowWriteError(const std::filesystem::path& path, DWORD error)
 {
     if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
-        throw Error("No se pudo escribir el archivo " + Quoted(path) + ": el disco está lleno");
-    throw Error("No se pudo escribir el archivo " + Quoted(path) + ": " + SystemMessage(error));
+        throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": el disco está lleno");
+    throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
 }
 
 OVERLAPPED At(std::uint64_t offset)
@@ -97,32 +77,17 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     if (links == Links::Refuse) {
         BY_HANDLE_FILE_INFORMATION info{};
         if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-            throw Error("El archivo " + Quoted(path) + " es un enlace a otro lugar y no se sigue");
+            throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
     }
     if (mode == Mode::Create)
         file.Truncate(0);
     return file;
 }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+File::File(std::filesystem::path path, void* handle)
+    : path_(std::move(path)), handle_(reinterpret_cast<Handle>(handle))
 {
-    other.handle_ = nullptr;
 }
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        path_ = std::move(other.path_);
-        handle_ = other.handle_;
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
-File::~File() { Close(); }
-
-bool File::IsOpen() const { return handle_ != nullptr; }
 
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
 {
@@ -132,11 +97,11 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
         OVERLAPPED overlapped = At(offset + done);
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
         DWORD read = 0;
-        if (!ReadFile(handle_, out + done, chunk, &read, &overlapped)) {
+        if (!ReadFile(NativeHandle(handle_), out + done, chunk, &read, &overlapped)) {
             DWORD error = GetLastError();
             if (error == ERROR_HANDLE_EOF)
                 break;
-            throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + SystemMessage(error));
+            throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + SystemMessage(error));
         }
         if (read == 0)
             break;
@@ -154,7 +119,7 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
         OVERLAPPED overlapped = At(offset + done);
         DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1u << 30));
         DWORD written = 0;
-        if (!WriteFile(handle_, in + done, chunk, &written, &overlapped))
+        if (!WriteFile(NativeHandle(handle_), in + done, chunk, &written, &overlapped))
             ThrowWriteError(path_, GetLastError());
         if (written == 0)
             ThrowWriteError(path_, ERROR_DISK_FULL);
@@ -165,8 +130,8 @@ void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
 std::uint64_t File::Size() const
 {
     LARGE_INTEGER size{};
-    if (!GetFileSizeEx(handle_, &size))
-        throw Error("No se pudo leer el archivo " + Quoted(path_) + ": " + SystemMessage(GetLastError()));
+    if (!GetFileSizeEx(NativeHandle(handle_), &size))
+        throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + SystemMessage(GetLastError()));
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
@@ -175,14 +140,14 @@ void File::Truncate(std::uint64_t size)
     CheckWriteFault(path_);
     FILE_END_OF_FILE_INFO info{};
     info.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFileInformationByHandle(handle_, FileEndOfFileInfo, &info, sizeof info))
+    if (!SetFileInformationByHandle(NativeHandle(handle_), FileEndOfFileInfo, &info, sizeof info))
         ThrowWriteError(path_, GetLastError());
 }
 
 void File::Sync()
 {
     CheckWriteFault(path_);
-    if (!FlushFileBuffers(handle_))
+    if (!FlushFileBuffers(NativeHandle(handle_)))
         ThrowWriteError(path_, GetLastError());
 }
 
@@ -192,9 +157,9 @@ bool File::IsStillAtItsPath() const { return true; }
 
 void File::Close() noexcept
 {
-    if (handle_ != nullptr) {
-        CloseHandle(handle_);
-        handle_ = nullptr;
+    if (handle_ != kNoHandle) {
+        CloseHandle(NativeHandle(handle_));
+        handle_ = kNoHandle;
     }
 }
 
@@ -206,17 +171,17 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
-            throw Error("El archivo " + Quoted(target) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + QuotedPath(target) + " está en uso por otro programa");
         if (error == ERROR_ACCESS_DENIED) {
             // A file opened without delete sharing also answers "access denied".
             HANDLE probe = CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
             if (probe == INVALID_HANDLE_VALUE && IsInUse(GetLastError()))
-                throw Error("El archivo " + Quoted(target) + " está en uso por otro programa");
+                throw FileInUseError("El archivo " + QuotedPath(target) + " está en uso por otro programa");
             if (probe != INVALID_HANDLE_VALUE)
                 CloseHandle(probe);
-            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
         }
-        throw Error("No se pudo reemplazar el archivo " + Quoted(target) + ": " + SystemMessage(error));
+        throw Error("No se pudo reemplazar el archivo " + QuotedPath(target) + ": " + SystemMessage(error));
     }
 }
 
@@ -226,10 +191,10 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
-            throw Error("El archivo " + Quoted(source) + " está en uso por otro programa");
+            throw FileInUseError("El archivo " + QuotedPath(source) + " está en uso por otro programa");
         if (error == ERROR_ACCESS_DENIED)
-            throw Error("No hay permiso para escribir el archivo " + Quoted(target));
-        throw Error("No se pudo mover el archivo " + Quoted(source) + " a " + Quoted(target) + ": " +
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
+        throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     SystemMessage(error));
     }
 }
@@ -263,10 +228,10 @@ void RemoveFile(const std::filesystem::path& path)
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return;
     if (IsInUse(error))
-        throw Error("El archivo " + Quoted(path) + " está en uso por otro programa");
+        throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
     if (error == ERROR_ACCESS_DENIED)
-        throw Error("No hay permiso para borrar el archivo " + Quoted(path));
-    throw Error("No se pudo borrar el archivo " + Quoted(path) + ": " + SystemMessage(error));
+        throw Error("No hay permiso para borrar el archivo " + QuotedPath(path));
+    throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
 }
 
 }  // namespace pasarela

@@ -17,6 +17,34 @@ namespace {
 // in every page listed here.
 using HighHalf = std::array<char16_t, 128>;
 
+// Code pages that grew out of one another differ in a few bytes; each is written as its
+// parent and those bytes, so a table is never copied whole.
+struct ByteChange {
+    unsigned char byte;
+    char16_t codePoint;
+};
+
+template <std::size_t N>
+constexpr HighHalf Patched(HighHalf table, const ByteChange (&changes)[N])
+{
+    for (const ByteChange& change : changes)
+        table[change.byte - 0x80] = change.codePoint;
+    return table;
+}
+
+// Bytes `first`..`last` hold consecutive code points from `codePoint` on.
+constexpr void FillRun(HighHalf& table, unsigned char first, unsigned char last, char16_t codePoint)
+{
+    for (unsigned byte = first; byte <= last; ++byte)
+        table[byte - 0x80] = static_cast<char16_t>(codePoint + (byte - first));
+}
+
+constexpr HighHalf kLatin1 = [] {
+    HighHalf table{};
+    FillRun(table, 0x80, 0xFF, 0x0080);
+    return table;
+}();
+
 constexpr HighHalf kWindows1250 = {
     0x20AC, 0xFFFD, 0x201A, 0xFFFD, 0x201E, 0x2026, 0x2020, 0x2021,
     0xFFFD, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
@@ -150,63 +178,6 @@ constexpr HighHalf kDos852 = {
     0x00B0, 0x00A8, 0x02D9, 0x0171, 0x0158, 0x0159, 0x25A0, 0x00A0,
 };
 
-constexpr HighHalf kDos865 = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
-    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
-    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x20A7, 0x0192,
-    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
-    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00A4,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
-    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
-    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
-};
-
-constexpr HighHalf kDos866 = {
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
-    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
-    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
-    0x0401, 0x0451, 0x0404, 0x0454, 0x0407, 0x0457, 0x040E, 0x045E,
-    0x00B0, 0x2219, 0x00B7, 0x221A, 0x2116, 0x00A4, 0x25A0, 0x00A0,
-};
-
-constexpr HighHalf kWindows1254 = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0xFFFD, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0xFFFD, 0x0178,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
-    0x011E, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x0130, 0x015E, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x011F, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x0131, 0x015F, 0x00FF,
-};
-
 constexpr HighHalf kWindows1255 = {
     0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
     0x02C6, 0x2030, 0xFFFD, 0x2039, 0xFFFD, 0xFFFD, 0xFFFD, 0xFFFD,
@@ -264,62 +235,49 @@ constexpr HighHalf kWindows1257 = {
     0x0173, 0x0142, 0x015B, 0x016B, 0x00FC, 0x017C, 0x017E, 0x02D9,
 };
 
-constexpr HighHalf kWindows1258 = {
-    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0xFFFD, 0x2039, 0x0152, 0xFFFD, 0xFFFD, 0xFFFD,
-    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0xFFFD, 0x203A, 0x0153, 0xFFFD, 0xFFFD, 0x0178,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x0300, 0x00CD, 0x00CE, 0x00CF,
-    0x0110, 0x00D1, 0x0309, 0x00D3, 0x00D4, 0x01A0, 0x00D6, 0x00D7,
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x01AF, 0x0303, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x0301, 0x00ED, 0x00EE, 0x00EF,
-    0x0111, 0x00F1, 0x0323, 0x00F3, 0x00F4, 0x01A1, 0x00F6, 0x00F7,
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x01B0, 0x20AB, 0x00FF,
-};
+constexpr HighHalf kDos865 = Patched(kDos437, {{0x9B, 0x00F8}, {0x9D, 0x00D8}, {0xAF, 0x00A4}});
 
-constexpr HighHalf kIso8859_2 = {
-    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087,
-    0x0088, 0x0089, 0x008A, 0x008B, 0x008C, 0x008D, 0x008E, 0x008F,
-    0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
-    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F,
-    0x00A0, 0x0104, 0x02D8, 0x0141, 0x00A4, 0x013D, 0x015A, 0x00A7,
-    0x00A8, 0x0160, 0x015E, 0x0164, 0x0179, 0x00AD, 0x017D, 0x017B,
-    0x00B0, 0x0105, 0x02DB, 0x0142, 0x00B4, 0x013E, 0x015B, 0x02C7,
-    0x00B8, 0x0161, 0x015F, 0x0165, 0x017A, 0x02DD, 0x017E, 0x017C,
-    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
-    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
-    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
-    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
-    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
-    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
-    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
-};
+// Cyrillic letters in place of 437's accented ones; the box drawing is 437's.
+constexpr HighHalf kDos866 = [] {
+    HighHalf table = Patched(kDos437, {
+        {0xF0, 0x0401}, {0xF1, 0x0451}, {0xF2, 0x0404}, {0xF3, 0x0454},
+        {0xF4, 0x0407}, {0xF5, 0x0457}, {0xF6, 0x040E}, {0xF7, 0x045E},
+        {0xFC, 0x2116}, {0xFD, 0x00A4},
+    });
+    FillRun(table, 0x80, 0xAF, 0x0410);  // А..п
+    FillRun(table, 0xE0, 0xEF, 0x0440);  // р..я
+    return table;
+}();
 
-constexpr HighHalf kIso8859_15 = {
-    0x0080, 0x0081, 0x0082, 0x0083, 0x0084, 0x0085, 0x0086, 0x0087,
-    0x0088, 0x0089, 0x008A, 0x008B, 0x008C, 0x008D, 0x008E, 0x008F,
-    0x0090, 0x0091, 0x0092, 0x0093, 0x0094, 0x0095, 0x0096, 0x0097,
-    0x0098, 0x0099, 0x009A, 0x009B, 0x009C, 0x009D, 0x009E, 0x009F,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x20AC, 0x00A5, 0x0160, 0x00A7,
-    0x0161, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x017D, 0x00B5, 0x00B6, 0x00B7,
-    0x017E, 0x00B9, 0x00BA, 0x00BB, 0x0152, 0x0153, 0x0178, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
-    0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
-};
+constexpr HighHalf kWindows1254 = Patched(kWindows1252, {
+    {0x8E, 0xFFFD}, {0x9E, 0xFFFD}, {0xD0, 0x011E}, {0xDD, 0x0130},
+    {0xDE, 0x015E}, {0xF0, 0x011F}, {0xFD, 0x0131}, {0xFE, 0x015F},
+});
+
+constexpr HighHalf kWindows1258 = Patched(kWindows1252, {
+    {0x8A, 0xFFFD}, {0x8E, 0xFFFD}, {0x9A, 0xFFFD}, {0x9E, 0xFFFD},
+    {0xC3, 0x0102}, {0xCC, 0x0300}, {0xD0, 0x0110}, {0xD2, 0x0309},
+    {0xD5, 0x01A0}, {0xDD, 0x01AF}, {0xDE, 0x0303}, {0xE3, 0x0103},
+    {0xEC, 0x0301}, {0xF0, 0x0111}, {0xF2, 0x0323}, {0xF5, 0x01A1},
+    {0xFD, 0x01B0}, {0xFE, 0x20AB},
+});
+
+// Windows-1250 grew out of ISO 8859-2: C1 controls where 1250 has punctuation, and some
+// letters elsewhere.
+constexpr HighHalf kIso8859_2 = [] {
+    HighHalf table = Patched(kWindows1250, {
+        {0xA1, 0x0104}, {0xA5, 0x013D}, {0xA6, 0x015A}, {0xA9, 0x0160}, {0xAB, 0x0164},
+        {0xAC, 0x0179}, {0xAE, 0x017D}, {0xB1, 0x0105}, {0xB5, 0x013E}, {0xB6, 0x015B},
+        {0xB7, 0x02C7}, {0xB9, 0x0161}, {0xBB, 0x0165}, {0xBC, 0x017A}, {0xBE, 0x017E},
+    });
+    FillRun(table, 0x80, 0x9F, 0x0080);
+    return table;
+}();
+
+constexpr HighHalf kIso8859_15 = Patched(kLatin1, {
+    {0xA4, 0x20AC}, {0xA6, 0x0160}, {0xA8, 0x0161}, {0xB4, 0x017D},
+    {0xB8, 0x017E}, {0xBC, 0x0152}, {0xBD, 0x0153}, {0xBE, 0x0178},
+});
 
 constexpr HighHalf kUsAscii = [] {
     HighHalf table{};
@@ -360,119 +318,6 @@ bool IsAscii(char c)
 bool IsDigit(char c)
 {
     return c >= '0' && c <= '9';
-}
-
-// Stands for a byte that does not start a well-formed UTF-8 sequence; above every code point.
-constexpr char32_t kMalformed = 0x110000;
-
-struct CodePointRead {
-    char32_t codePoint;  // kMalformed for a malformed byte
-    std::size_t length;  // bytes consumed, at least 1
-};
-
-// Reads the character at the start of a non-empty `text`. A byte that does not begin a
-// well-formed sequence (stray continuation, overlong form, surrogate, beyond U+10FFFF,
-// cut short) is malformed on its own, so every byte is accounted for exactly once and
-// the converted text has one character per character counted by Utf8Length.
-CodePointRead ReadCodePoint(std::string_view text)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80)
-        return {lead, 1};
-
-    std::size_t length = 0;
-    char32_t codePoint = 0;
-    unsigned char low = 0x80;   // range allowed for the second byte, narrowed to rule out
-    unsigned char high = 0xBF;  // overlong forms, surrogates and code points past U+10FFFF
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        codePoint = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        codePoint = lead & 0x0Fu;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        codePoint = lead & 0x07u;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return {kMalformed, 1};
-    }
-    if (text.size() < length)
-        return {kMalformed, 1};
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < low || byte > high)
-            return {kMalformed, 1};
-        low = 0x80;
-        high = 0xBF;
-        codePoint = (codePoint << 6) | (byte & 0x3Fu);
-    }
-    return {codePoint, length};
-}
-
-void AppendUtf8(std::string& out, char32_t codePoint)
-{
-    if (codePoint < 0x80) {
-        out.push_back(static_cast<char>(codePoint));
-    } else if (codePoint < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else if (codePoint < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
-    }
-}
-
-// The Windows-1252 byte for `codePoint` (not ASCII), or -1 when the code page lacks it.
-// U+0080..U+009F are C1 controls, which Windows-1252 does not hold: its bytes 0x80..0x9F
-// carry the typographic characters below instead.
-int Windows1252Byte(char32_t codePoint)
-{
-    if (codePoint >= 0xA0 && codePoint <= 0xFF)
-        return static_cast<int>(codePoint);
-    switch (codePoint) {
-    case 0x20AC: return 0x80;  // €
-    case 0x201A: return 0x82;  // ‚
-    case 0x0192: return 0x83;  // ƒ
-    case 0x201E: return 0x84;  // „
-    case 0x2026: return 0x85;  // …
-    case 0x2020: return 0x86;  // †
-    case 0x2021: return 0x87;  // ‡
-    case 0x02C6: return 0x88;  // ˆ
-    case 0x2030: return 0x89;  // ‰
-    case 0x0160: return 0x8A;  // Š
-    case 0x2039: return 0x8B;  // ‹
-    case 0x0152: return 0x8C;  // Œ
-    case 0x017D: return 0x8E;  // Ž
-    case 0x2018: return 0x91;  // ‘
-    case 0x2019: return 0x92;  // ’
-    case 0x201C: return 0x93;  // “
-    case 0x201D: return 0x94;  // ”
-    case 0x2022: return 0x95;  // •
-    case 0x2013: return 0x96;  // –
-    case 0x2014: return 0x97;  // —
-    case 0x02DC: return 0x98;  // ˜
-    case 0x2122: return 0x99;  // ™
-    case 0x0161: return 0x9A;  // š
-    case 0x203A: return 0x9B;  // ›
-    case 0x0153: return 0x9C;  // œ
-    case 0x017E: return 0x9E;  // ž
-    case 0x0178: return 0x9F;  // Ÿ
-    default: return -1;
-    }
 }
 
 // Folding covers code points below this; everything above is compared as written.
@@ -540,9 +385,12 @@ char32_t FoldCodePoint(char32_t codePoint)
 
 }  // namespace
 
-std::string_view Trim(std::string_view text)
+std::string_view Trim(std::string_view text, Blanks blanks)
 {
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    const auto isBlank = [blanks](char c) {
+        return blanks == Blanks::SpaceAndControls ? static_cast<unsigned char>(c) <= 32
+                                                  : c == ' ' || c == '\t';
+    };
     std::size_t first = 0;
     std::size_t last = text.size();
     while (first < last && isBlank(text[first]))
@@ -550,6 +398,84 @@ std::string_view Trim(std::string_view text)
     while (last > first && isBlank(text[last - 1]))
         --last;
     return text.substr(first, last - first);
+}
+
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        c = LowerAscii(c);
+    return lower;
+}
+
+Utf8Char ReadUtf8Char(std::string_view text, CutShort cutShort)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    if (lead < 0x80)
+        return {lead, 1};
+
+    std::size_t length = 0;
+    char32_t codePoint = 0;
+    unsigned char low = 0x80;   // range allowed for the second byte, narrowed to rule out
+    unsigned char high = 0xBF;  // overlong forms, surrogates and code points past U+10FFFF
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        codePoint = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        codePoint = lead & 0x0Fu;
+        if (lead == 0xE0)
+            low = 0xA0;
+        if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        codePoint = lead & 0x07u;
+        if (lead == 0xF0)
+            low = 0x90;
+        if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return {kMalformedUtf8, 1};
+    }
+    if (text.size() < length) {
+        // Whether the rest may still come is judged on the continuation bytes alone: the
+        // narrower ranges are checked once the sequence is whole.
+        const bool continuation = std::all_of(text.begin() + 1, text.end(), [](char c) {
+            return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        });
+        return {kMalformedUtf8, cutShort == CutShort::Incomplete && continuation ? 0u : 1u};
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < low || byte > high)
+            return {kMalformedUtf8, 1};
+        low = 0x80;
+        high = 0xBF;
+        codePoint = (codePoint << 6) | (byte & 0x3Fu);
+    }
+    return {codePoint, length};
+}
+
+char32_t DecodeByte(unsigned char byte, CodePage codePage)
+{
+    const HighHalf* highHalf = HighHalfOf(codePage);
+    return byte < 0x80 || highHalf == nullptr ? byte : (*highHalf)[byte - 0x80];
+}
+
+int EncodeCodePoint(char32_t codePoint, CodePage codePage)
+{
+    if (codePoint < 0x80)
+        return static_cast<int>(codePoint);
+    const HighHalf* highHalf = HighHalfOf(codePage);
+    if (highHalf == nullptr)
+        return codePoint <= 0xFF ? static_cast<int>(codePoint) : -1;
+    if (codePoint < 0x100 && (*highHalf)[codePoint - 0x80] == codePoint)
+        return static_cast<int>(codePoint);
+    if (codePoint >= 0x10000 || codePoint == kReplacementCharacter)
+        return -1;
+    const auto found = std::find(highHalf->begin(), highHalf->end(), static_cast<char16_t>(codePoint));
+    return found != highHalf->end() ? static_cast<int>(0x80 + (found - highHalf->begin())) : -1;
 }
 
 EncodedText Utf8ToWindows1252(std::string_view utf8)
@@ -566,9 +492,9 @@ EncodedText Utf8ToWindows1252(std::string_view utf8)
         if (pos == utf8.size())
             break;
 
-        const CodePointRead read = ReadCodePoint(utf8.substr(pos));
+        const Utf8Char read = ReadUtf8Char(utf8.substr(pos));
         pos += read.length;
-        const int byte = Windows1252Byte(read.codePoint);
+        const int byte = EncodeCodePoint(read.codePoint, CodePage::Windows1252);
         if (byte < 0) {
             result.bytes.push_back('?');
             ++result.replaced;
@@ -584,12 +510,17 @@ std::string DecodeToUtf8(std::string_view bytes, CodePage codePage)
     const HighHalf* highHalf = HighHalfOf(codePage);
     std::string utf8;
     utf8.reserve(bytes.size() + bytes.size() / 2);
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8.push_back(c);
-            continue;
-        }
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        // A whole file goes through here; its markup is ASCII, copied a run at a time.
+        std::size_t asciiEnd = pos;
+        while (asciiEnd < bytes.size() && IsAscii(bytes[asciiEnd]))
+            ++asciiEnd;
+        utf8.append(bytes, pos, asciiEnd - pos);
+        pos = asciiEnd;
+        if (pos == bytes.size())
+            break;
+        const auto byte = static_cast<unsigned char>(bytes[pos++]);
         AppendUtf8(utf8, highHalf ? (*highHalf)[byte - 0x80] : byte);
     }
     return utf8;
@@ -600,7 +531,7 @@ std::size_t Utf8Length(std::string_view utf8)
     std::size_t length = 0;
     std::size_t pos = 0;
     while (pos < utf8.size()) {
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
         ++length;
     }
     return length;
@@ -610,7 +541,7 @@ std::string Utf8Prefix(std::string_view utf8, std::size_t count)
 {
     std::size_t pos = 0;
     for (std::size_t taken = 0; taken < count && pos < utf8.size(); ++taken)
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
     return std::string(utf8.substr(0, pos));
 }
 
@@ -621,7 +552,7 @@ std::string Utf8Suffix(std::string_view utf8, std::size_t count)
         return std::string(utf8);
     std::size_t pos = 0;
     for (std::size_t skipped = 0; skipped < length - count; ++skipped)
-        pos += IsAscii(utf8[pos]) ? 1 : ReadCodePoint(utf8.substr(pos)).length;
+        pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
     return std::string(utf8.substr(pos));
 }
 
@@ -644,8 +575,8 @@ void FoldCaseInto(std::string_view utf8, std::string& folded)
             ++pos;
             continue;
         }
-        const CodePointRead read = ReadCodePoint(utf8.substr(pos));
-        if (read.codePoint == kMalformed)
+        const Utf8Char read = ReadUtf8Char(utf8.substr(pos));
+        if (read.codePoint == kMalformedUtf8)
             folded.push_back(c);  // kept byte for byte, so nothing is lost or invented
         else
             AppendUtf8(folded, FoldCodePoint(read.codePoint));
@@ -659,9 +590,9 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b)
     // compares as itself, placed above every code point so it never equals a character;
     // this gives the same answer as comparing FoldCase(a) with FoldCase(b).
     const auto next = [](std::string_view text, std::size_t& pos) -> char32_t {
-        const CodePointRead read = ReadCodePoint(text.substr(pos));
-        const char32_t folded = read.codePoint == kMalformed
-            ? kMalformed + static_cast<unsigned char>(text[pos])
+        const Utf8Char read = ReadUtf8Char(text.substr(pos));
+        const char32_t folded = read.codePoint == kMalformedUtf8
+            ? kMalformedUtf8 + static_cast<unsigned char>(text[pos])
             : FoldCodePoint(read.codePoint);
         pos += read.length;
         return folded;

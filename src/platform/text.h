@@ -9,9 +9,68 @@
 // XML values) and hold the few text rules that DASTENO and Orlavi data depend on.
 namespace pasarela {
 
-// Without every leading and trailing character whose code is 32 or below; a view into
-// `text`, so it lives as long as `text` does.
-std::string_view Trim(std::string_view text);
+// Which characters Trim takes off the ends: DASTENO values lose every control character
+// with the blanks, a settings line only its spaces and tabs.
+enum class Blanks {
+    SpaceAndControls,  // every character whose code is 32 or below
+    SpaceAndTab,
+};
+
+// Without the leading and trailing `blanks`; a view into `text`, so it lives as long as
+// `text` does.
+std::string_view Trim(std::string_view text, Blanks blanks = Blanks::SpaceAndControls);
+
+// ASCII letters in lower case, every other byte as it is: for names that are ASCII by
+// definition (keywords, encoding names), where FoldCase would be more than is asked.
+inline char LowerAscii(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+std::string LowerAscii(std::string_view text);
+
+// What stands for a character that cannot be read or has no place to go.
+inline constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+// Stands for a byte that does not start a well-formed UTF-8 sequence; above every code point.
+inline constexpr char32_t kMalformedUtf8 = 0x110000;
+
+struct Utf8Char {
+    char32_t codePoint;  // kMalformedUtf8 for a malformed byte
+    std::size_t length;  // bytes taken: 1 for a malformed byte, 0 for an incomplete sequence
+};
+
+// What a sequence cut short by the end of the text is: malformed like any other (a text
+// that is whole), or incomplete, for text that comes in pieces and whose next piece may
+// finish it.
+enum class CutShort { Malformed, Incomplete };
+
+// Reads the character at the start of a non-empty `text`. A byte that does not begin a
+// well-formed sequence (stray continuation, overlong form, surrogate, beyond U+10FFFF,
+// cut short) is malformed on its own, so every byte is accounted for exactly once. With
+// CutShort::Incomplete, a lead byte followed only by continuation bytes up to the end
+// gives length 0 instead.
+Utf8Char ReadUtf8Char(std::string_view text, CutShort cutShort = CutShort::Malformed);
+
+// Appends `codePoint` (at most U+10FFFF) as UTF-8. Inline: the UTF-16 reader calls it for
+// every character of a file.
+inline void AppendUtf8(std::string& out, char32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else if (codePoint < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (codePoint >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
 
 // Single-byte code pages that DBF files and DASTENO files are found in. US-ASCII leaves
 // every byte above 0x7F undefined.
@@ -40,6 +99,14 @@ struct EncodedText {
     std::string bytes;           // Windows-1252 bytes, one per character
     std::size_t replaced = 0;    // characters that Windows-1252 cannot hold, stored as '?'
 };
+
+// The character that `byte` stands for in `codePage`: U+FFFD for a byte the page leaves
+// undefined.
+char32_t DecodeByte(unsigned char byte, CodePage codePage);
+
+// The byte that stands for `codePoint` in `codePage`, or -1 when the page lacks it.
+// U+FFFD is never one: it marks the bytes a page leaves undefined.
+int EncodeCodePoint(char32_t codePoint, CodePage codePage);
 
 // UTF-8 to Windows-1252. Characters it cannot hold (and malformed UTF-8 sequences)
 // become '?' and are counted; never throws.

@@ -21,6 +21,7 @@
 #include "platform/atomic_file.h"
 #include "platform/file.h"
 #include "platform/text.h"
+#include "platform/xml_encoding.h"
 #include "platform/xml_well_formed.h"
 
 namespace pasarela {
@@ -36,11 +37,6 @@ constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration
                                    pugi::parse_comments | pugi::parse_pi | pugi::parse_doctype;
 // The declaration node, when the file had one, is written as a node like any other.
 constexpr unsigned kFormatOptions = pugi::format_raw | pugi::format_no_declaration;
-
-constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeByteOrderMark = "\xFF\xFE";
-constexpr std::string_view kUtf16BeByteOrderMark = "\xFE\xFF";
-constexpr char32_t kReplacementCharacter = 0xFFFD;
 
 // A buffer that pugixml may own: it frees such buffers with its own deallocator.
 struct PugiFree {
@@ -62,9 +58,8 @@ struct TextBuffer {
 TextBuffer AllocateText(std::size_t size)
 {
     void* memory = pugi::get_memory_allocation_function()(size == 0 ? 1 : size);
-    if (memory == nullptr) {
+    if (memory == nullptr)
         throw std::bad_alloc();
-    }
     return {PugiBuffer(static_cast<char*>(memory)), size};
 }
 
@@ -75,305 +70,34 @@ TextBuffer CopyText(std::string_view text)
     return copy;
 }
 
-std::string Quoted(const fs::path& path)
-{
-    return "'" + DisplayPath(path) + "'";
-}
-
 TextBuffer ReadWholeFile(const fs::path& path)
 {
     std::error_code statusError;
     const fs::file_status status = fs::status(path, statusError);
-    if (!fs::exists(status)) {
-        throw Error("No existe el archivo " + Quoted(path));
-    }
-    if (fs::is_directory(status)) {
-        throw Error(Quoted(path) + " es una carpeta, no un archivo XML");
-    }
+    if (!fs::exists(status))
+        throw Error("No existe el archivo " + QuotedPath(path));
+    if (fs::is_directory(status))
+        throw Error(QuotedPath(path) + " es una carpeta, no un archivo XML");
     errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int reason = errno;
-        if (reason == EACCES || reason == EPERM) {
-            throw Error("No se puede leer el archivo " + Quoted(path) +
+        if (reason == EACCES || reason == EPERM)
+            throw Error("No se puede leer el archivo " + QuotedPath(path) +
                         ": no hay permiso o está en uso por otro programa");
-        }
-        throw Error("No se puede abrir el archivo " + Quoted(path) +
+        throw Error("No se puede abrir el archivo " + QuotedPath(path) +
                     (reason != 0 ? ": " + std::generic_category().message(reason) : ""));
     }
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
-    if (size < 0 || !in) {
-        throw Error("No se puede leer el archivo " + Quoted(path));
-    }
+    if (size < 0 || !in)
+        throw Error("No se puede leer el archivo " + QuotedPath(path));
     TextBuffer text = AllocateText(static_cast<std::size_t>(size));
     in.read(text.bytes.get(), static_cast<std::streamsize>(size));
-    if (in.gcount() != static_cast<std::streamsize>(size)) {
-        throw Error("No se puede leer el archivo " + Quoted(path) + " entero");
-    }
+    if (in.gcount() != static_cast<std::streamsize>(size))
+        throw Error("No se puede leer el archivo " + QuotedPath(path) + " entero");
     return text;
-}
-
-void AppendUtf8(char32_t cp, std::string& out)
-{
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes the character at the start of `text` into `cp` and returns its length in bytes,
-// or 0 when `text` ends inside it. A malformed byte gives U+FFFD and length 1.
-std::size_t DecodeUtf8(std::string_view text, char32_t& cp)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    std::size_t length = 0;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        cp = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        cp = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        cp = lead & 0x07u;
-    } else {
-        cp = kReplacementCharacter;
-        return 1;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if (i == text.size()) {
-            return 0;
-        }
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80) {
-            cp = kReplacementCharacter;
-            return 1;
-        }
-        cp = (cp << 6) | (next & 0x3Fu);
-    }
-    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-    if (overlong || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
-        cp = kReplacementCharacter;
-        return 1;
-    }
-    return length;
-}
-
-std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian)
-{
-    const auto unitAt = [bytes, bigEndian](std::size_t i) {
-        const auto first = static_cast<unsigned char>(bytes[i]);
-        const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        return bigEndian ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
-    };
-    std::string out;
-    out.reserve(bytes.size() / 2);
-    std::size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2) {
-        char32_t cp = unitAt(i);
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
-            const char32_t low = unitAt(i + 2);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                i += 2;
-            }
-        }
-        AppendUtf8(cp >= 0xD800 && cp <= 0xDFFF ? kReplacementCharacter : cp, out);
-    }
-    if (i < bytes.size()) {
-        AppendUtf8(kReplacementCharacter, out);
-    }
-    return out;
-}
-
-bool IsXmlSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool IsNameChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '-' || c == '.' || c == ':';
-}
-
-// The encoding that the XML declaration names, if it names one. Only ASCII is looked at,
-// so the raw bytes of any encoding that agrees with ASCII can be given.
-std::optional<std::string> DeclaredEncoding(std::string_view text)
-{
-    constexpr std::string_view kStart = "<?xml";
-    if (!text.starts_with(kStart) || text.size() == kStart.size() ||
-        !IsXmlSpace(text[kStart.size()])) {
-        return std::nullopt;
-    }
-    std::size_t pos = kStart.size();
-    const auto skipSpace = [&] {
-        while (pos < text.size() && IsXmlSpace(text[pos])) {
-            ++pos;
-        }
-    };
-    for (;;) {
-        skipSpace();
-        const std::size_t nameStart = pos;
-        while (pos < text.size() && IsNameChar(text[pos])) {
-            ++pos;
-        }
-        const std::string_view name = text.substr(nameStart, pos - nameStart);
-        skipSpace();
-        if (name.empty() || pos == text.size() || text[pos] != '=') {
-            return std::nullopt;
-        }
-        ++pos;
-        skipSpace();
-        if (pos == text.size() || (text[pos] != '"' && text[pos] != '\'')) {
-            return std::nullopt;
-        }
-        const std::size_t close = text.find(text[pos], pos + 1);
-        if (close == std::string_view::npos) {
-            return std::nullopt;
-        }
-        const std::string_view value = text.substr(pos + 1, close - pos - 1);
-        pos = close + 1;
-        if (name == "encoding") {
-            return std::string(value);
-        }
-    }
-}
-
-// What the program knows of each encoding it reads and saves: the name it declares, and
-// for a single-byte one its code page.
-struct EncodingInfo {
-    TextEncoding encoding;
-    std::string_view name;
-    std::optional<CodePage> codePage;
-};
-
-constexpr EncodingInfo kEncodings[] = {
-    {TextEncoding::Utf8, "UTF-8", std::nullopt},
-    {TextEncoding::Utf16, "UTF-16", std::nullopt},
-    {TextEncoding::Utf16Le, "UTF-16LE", std::nullopt},
-    {TextEncoding::Utf16Be, "UTF-16BE", std::nullopt},
-    {TextEncoding::UsAscii, "US-ASCII", CodePage::UsAscii},
-    {TextEncoding::Iso8859_1, "ISO-8859-1", CodePage::Iso8859_1},
-    {TextEncoding::Iso8859_2, "ISO-8859-2", CodePage::Iso8859_2},
-    {TextEncoding::Iso8859_15, "ISO-8859-15", CodePage::Iso8859_15},
-    {TextEncoding::Windows1250, "windows-1250", CodePage::Windows1250},
-    {TextEncoding::Windows1251, "windows-1251", CodePage::Windows1251},
-    {TextEncoding::Windows1252, "windows-1252", CodePage::Windows1252},
-    {TextEncoding::Windows1253, "windows-1253", CodePage::Windows1253},
-    {TextEncoding::Windows1254, "windows-1254", CodePage::Windows1254},
-    {TextEncoding::Windows1255, "windows-1255", CodePage::Windows1255},
-    {TextEncoding::Windows1256, "windows-1256", CodePage::Windows1256},
-    {TextEncoding::Windows1257, "windows-1257", CodePage::Windows1257},
-    {TextEncoding::Windows1258, "windows-1258", CodePage::Windows1258},
-};
-
-const EncodingInfo& InfoOf(TextEncoding encoding)
-{
-    for (const EncodingInfo& info : kEncodings) {
-        if (info.encoding == encoding) {
-            return info;
-        }
-    }
-    return kEncodings[0];
-}
-
-// For the message that refuses a file: every name above.
-std::string SupportedEncodings()
-{
-    std::string names;
-    for (const EncodingInfo& info : kEncodings) {
-        names += names.empty() ? "" : ", ";
-        names += info.name;
-    }
-    return names;
-}
-
-// Encoding names are compared without case and without the separators that their many
-// spellings disagree on ("ISO_8859-1", "iso-8859-1", "latin1").
-std::optional<TextEncoding> EncodingByName(std::string_view name)
-{
-    std::string key;
-    for (const char c : name) {
-        if (c == '-' || c == '_' || c == ' ' || c == ':') {
-            continue;
-        }
-        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    struct Alias {
-        std::string_view key;
-        TextEncoding encoding;
-    };
-    static constexpr Alias kAliases[] = {
-        {"utf8", TextEncoding::Utf8},
-        {"utf16", TextEncoding::Utf16},
-        {"utf16le", TextEncoding::Utf16Le},
-        {"utf16be", TextEncoding::Utf16Be},
-        {"usascii", TextEncoding::UsAscii},
-        {"ascii", TextEncoding::UsAscii},
-        {"iso646us", TextEncoding::UsAscii},
-        {"csascii", TextEncoding::UsAscii},
-        {"iso88591", TextEncoding::Iso8859_1},
-        {"iso885911987", TextEncoding::Iso8859_1},
-        {"latin1", TextEncoding::Iso8859_1},
-        {"isolatin1", TextEncoding::Iso8859_1},
-        {"l1", TextEncoding::Iso8859_1},
-        {"isoir100", TextEncoding::Iso8859_1},
-        {"ibm819", TextEncoding::Iso8859_1},
-        {"cp819", TextEncoding::Iso8859_1},
-        {"csisolatin1", TextEncoding::Iso8859_1},
-        {"iso88592", TextEncoding::Iso8859_2},
-        {"iso885921987", TextEncoding::Iso8859_2},
-        {"latin2", TextEncoding::Iso8859_2},
-        {"isolatin2", TextEncoding::Iso8859_2},
-        {"l2", TextEncoding::Iso8859_2},
-        {"csisolatin2", TextEncoding::Iso8859_2},
-        {"iso885915", TextEncoding::Iso8859_15},
-        {"latin9", TextEncoding::Iso8859_15},
-        {"latin0", TextEncoding::Iso8859_15},
-        {"l9", TextEncoding::Iso8859_15},
-        {"csisolatin9", TextEncoding::Iso8859_15},
-    };
-    for (const Alias& alias : kAliases) {
-        if (alias.key == key) {
-            return alias.encoding;
-        }
-    }
-    // windows-1250 to windows-1258, also as cp1250 and x-cp1250.
-    for (const std::string_view prefix : {"windows", "cp", "xcp"}) {
-        if (key.size() == prefix.size() + 4 && key.starts_with(prefix)) {
-            const std::string_view number = std::string_view(key).substr(prefix.size());
-            for (const EncodingInfo& info : kEncodings) {
-                if (info.name.starts_with("windows-") && info.name.substr(8) == number) {
-                    return info.encoding;
-                }
-            }
-        }
-    }
-    return std::nullopt;
-}
-
-bool IsUtf16(TextEncoding encoding)
-{
-    return encoding == TextEncoding::Utf16 || encoding == TextEncoding::Utf16Le ||
-           encoding == TextEncoding::Utf16Be;
 }
 
 struct DecodedFile {
@@ -383,48 +107,6 @@ struct DecodedFile {
     std::size_t documentSize;  // bytes of the file, as it is, that the document takes
     bool utf8AsRead;           // the text is the file's own bytes (but a BOM), as UTF-8
 };
-
-struct ByteOrder {
-    bool utf8Mark = false;
-    bool utf16 = false;
-    bool bigEndian = false;
-    std::size_t markSize = 0;
-};
-
-ByteOrder DetectByteOrder(std::string_view raw)
-{
-    if (raw.starts_with(kUtf8ByteOrderMark)) {
-        return {true, false, false, kUtf8ByteOrderMark.size()};
-    }
-    if (raw.starts_with(kUtf16LeByteOrderMark)) {
-        return {false, true, false, kUtf16LeByteOrderMark.size()};
-    }
-    if (raw.starts_with(kUtf16BeByteOrderMark)) {
-        return {false, true, true, kUtf16BeByteOrderMark.size()};
-    }
-    // Without a mark, the zero byte beside the first "<" still gives UTF-16 away, as it does
-    // to expat.
-    if (raw.starts_with(std::string_view("<\0", 2))) {
-        return {false, true, false, 0};
-    }
-    if (raw.starts_with(std::string_view("\0<", 2))) {
-        return {false, true, true, 0};
-    }
-    return {};
-}
-
-// How many bytes of the file are the document: NULs with blanks at its end, as some tools
-// pad a file, are padding, not text. UTF-16 has zero bytes in every character, so there
-// the whole file counts.
-std::size_t DocumentSize(std::string_view raw)
-{
-    if (DetectByteOrder(raw).utf16) {
-        return raw.size();
-    }
-    const std::size_t last = raw.find_last_not_of(std::string_view("\0 \t\r\n", 5));
-    const std::size_t end = last == std::string_view::npos ? 0 : last + 1;
-    return raw.find('\0', end) == std::string_view::npos ? raw.size() : end;
-}
 
 // The file as UTF-8 without BOM, and the encoding to save it in: the one its declaration
 // names, else the one it was read in. Whether the bytes are right for that encoding is
@@ -449,15 +131,13 @@ DecodedFile ReadAsUtf8(const fs::path& path)
                 order.utf8Mark, documentSize, !order.utf16};
     }
     const std::optional<TextEncoding> encoding = EncodingByName(*declared);
-    if (!encoding) {
-        throw Error("El archivo " + Quoted(path) + " usa la codificación '" + *declared +
+    if (!encoding)
+        throw Error("El archivo " + QuotedPath(path) + " usa la codificación '" + *declared +
                     "', que no se admite (se admiten " + SupportedEncodings() + ")");
-    }
     // A byte order mark outweighs the declaration, as XML parsers agree.
-    const std::optional<CodePage> codePage = InfoOf(*encoding).codePage;
-    if (codePage && *codePage != CodePage::UsAscii && !order.utf16 && !order.utf8Mark) {
+    const std::optional<CodePage> codePage = CodePageOf(*encoding);
+    if (codePage && *codePage != CodePage::UsAscii && !order.utf16 && !order.utf8Mark)
         text = CopyText(DecodeToUtf8(text.View(), *codePage));
-    }
     return {std::move(text), *encoding, order.utf8Mark && *encoding == TextEncoding::Utf8,
             documentSize, !order.utf16 && *encoding == TextEncoding::Utf8};
 }
@@ -472,9 +152,8 @@ TextPosition Locate(std::string_view text, std::size_t offset)
     TextPosition at;
     for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
         const char c = text[i];
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             continue;
-        }
         if (c == '\n' || c == '\r') {
             ++at.line;
             at.column = 1;
@@ -493,65 +172,25 @@ TextPosition Locate(std::string_view text, std::size_t offset)
     const DecodedFile again = ReadAsUtf8(path);
     const TextPosition at =
         Locate(again.text.View(), offset < 0 ? 0 : static_cast<std::size_t>(offset));
-    throw XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
+    throw XmlParseError("El archivo " + QuotedPath(path) + " no es un XML válido (línea " +
                             std::to_string(at.line) + ", columna " + std::to_string(at.column) +
                             "): " + std::string(reason),
                         at.line, at.column);
 }
 
-// The characters of bytes 0x80 to 0xFF, taken from the decoder so that reading and
-// writing agree on every byte.
-std::array<char32_t, 128> DecodeUpperHalf(CodePage codePage)
-{
-    std::string bytes;
-    for (int byte = 0x80; byte <= 0xFF; ++byte) {
-        bytes += static_cast<char>(byte);
-    }
-    const std::string utf8 = DecodeToUtf8(bytes, codePage);
-    std::array<char32_t, 128> table{};
-    table.fill(kReplacementCharacter);
-    std::string_view rest = utf8;
-    for (char32_t& entry : table) {
-        if (rest.empty()) {
-            break;
-        }
-        const std::size_t length = DecodeUtf8(rest, entry);
-        rest.remove_prefix(length == 0 ? rest.size() : length);
-    }
-    return table;
-}
-
-const std::array<char32_t, 128>& UpperHalf(CodePage codePage)
-{
-    // Every page at once, so that the reading thread and the saving one share one table.
-    static const auto kTables = [] {
-        std::array<std::array<char32_t, 128>, static_cast<std::size_t>(CodePage::UsAscii) + 1> tables{};
-        for (std::size_t i = 0; i < tables.size(); ++i) {
-            tables[i] = DecodeUpperHalf(static_cast<CodePage>(i));
-        }
-        return tables;
-    }();
-    return kTables[static_cast<std::size_t>(codePage)];
-}
-
-// Turns pugixml's UTF-8 output into the target encoding as it comes. A chunk may end inside
-// a character, whose first bytes wait for the next chunk. What the sink throws is kept and
-// rethrown by Finish, so that no exception has to cross the library.
+// Turns pugixml's UTF-8 output into the target encoding as it comes. What the sink throws
+// is kept and rethrown by Finish, so that no exception has to cross the library.
 class TranscodingWriter final : public pugi::xml_writer {
 public:
     TranscodingWriter(TextEncoding encoding, const ByteSink& sink)
-        : encoding_(encoding), sink_(sink)
+        : encoding_(encoding), sink_(sink), transcoder_(encoding)
     {
-        if (const std::optional<CodePage> codePage = InfoOf(encoding_).codePage) {
-            upperHalf_ = &UpperHalf(*codePage);
-        }
     }
 
     void write(const void* data, std::size_t size) override
     {
-        if (error_) {
+        if (error_)
             return;
-        }
         try {
             Transcode({static_cast<const char*>(data), size});
         } catch (...) {
@@ -561,15 +200,12 @@ public:
 
     void Finish()
     {
-        if (!error_ && !pending_.empty()) {
-            std::string out;
-            Encode(kReplacementCharacter, out);
-            pending_.clear();
-            sink_(out);
+        if (!error_) {
+            if (const std::string rest = transcoder_.Finish(); !rest.empty())
+                sink_(rest);
         }
-        if (error_) {
+        if (error_)
             std::rethrow_exception(error_);
-        }
     }
 
 private:
@@ -579,69 +215,12 @@ private:
             sink_(chunk);
             return;
         }
-        std::string joined;
-        if (!pending_.empty()) {
-            joined = pending_;
-            joined += chunk;
-            chunk = joined;
-            pending_.clear();
-        }
-        std::string out;
-        out.reserve(chunk.size() + chunk.size() / 2);
-        while (!chunk.empty()) {
-            char32_t cp = 0;
-            const std::size_t length = DecodeUtf8(chunk, cp);
-            if (length == 0) {
-                pending_ = chunk;
-                break;
-            }
-            Encode(cp, out);
-            chunk.remove_prefix(length);
-        }
-        sink_(out);
-    }
-
-    void Encode(char32_t cp, std::string& out) const
-    {
-        if (IsUtf16(encoding_)) {
-            const bool bigEndian = encoding_ == TextEncoding::Utf16Be;
-            const auto appendUnit = [&out, bigEndian](char32_t unit) {
-                const auto low = static_cast<char>(unit & 0xFF);
-                const auto high = static_cast<char>(unit >> 8);
-                out += bigEndian ? high : low;
-                out += bigEndian ? low : high;
-            };
-            if (cp < 0x10000) {
-                appendUnit(cp);
-                return;
-            }
-            appendUnit(0xD800 + ((cp - 0x10000) >> 10));
-            appendUnit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            return;
-        }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-            return;
-        }
-        const std::array<char32_t, 128>& upper = *upperHalf_;
-        if (cp < 0x100 && upper[cp - 0x80] == cp) {
-            out += static_cast<char>(cp);
-            return;
-        }
-        // U+FFFD marks the bytes the code page leaves undefined, so it is never one of them.
-        for (std::size_t i = 0; i < upper.size() && cp != kReplacementCharacter; ++i) {
-            if (upper[i] == cp) {
-                out += static_cast<char>(0x80 + i);
-                return;
-            }
-        }
-        out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
+        sink_(transcoder_.Transcode(chunk));
     }
 
     TextEncoding encoding_;
     const ByteSink& sink_;
-    const std::array<char32_t, 128>* upperHalf_ = nullptr;
-    std::string pending_;
+    Utf8Transcoder transcoder_;
     std::exception_ptr error_;
 };
 
@@ -719,7 +298,7 @@ struct XmlFault {
 
 XmlParseError FaultError(const fs::path& path, const XmlFault& fault)
 {
-    return XmlParseError("El archivo " + Quoted(path) + " no es un XML válido (línea " +
+    return XmlParseError("El archivo " + QuotedPath(path) + " no es un XML válido (línea " +
                              std::to_string(fault.line) + ", columna " +
                              std::to_string(fault.column) + "): " + fault.reason,
                          fault.line, fault.column);
@@ -731,38 +310,33 @@ int ConvertUtf8(void*, const char* bytes)
 {
     const auto lead = static_cast<unsigned char>(bytes[0]);
     const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    char32_t cp = 0;
-    return DecodeUtf8(std::string_view(bytes, length), cp) == length
-               ? static_cast<int>(cp)
-               : -1;
+    const Utf8Char read = ReadUtf8Char(std::string_view(bytes, length));
+    return read.length == length ? static_cast<int>(read.codePoint) : -1;
 }
 
 int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
 {
     const std::optional<TextEncoding> encoding = EncodingByName(name);
-    if (!encoding || IsUtf16(*encoding)) {
+    if (!encoding || IsUtf16(*encoding))
         return XML_STATUS_ERROR;
-    }
-    for (int byte = 0; byte < 0x80; ++byte) {
+    for (int byte = 0; byte < 0x80; ++byte)
         info->map[byte] = byte;
-    }
     info->data = nullptr;
     info->convert = nullptr;
     info->release = nullptr;
     if (*encoding == TextEncoding::Utf8) {
-        for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        for (int byte = 0x80; byte <= 0xFF; ++byte)
             info->map[byte] = byte >= 0xC2 && byte <= 0xDF   ? -2
                               : byte >= 0xE0 && byte <= 0xEF ? -3
                               : byte >= 0xF0 && byte <= 0xF4 ? -4
                                                              : -1;
-        }
         info->convert = ConvertUtf8;
         return XML_STATUS_OK;
     }
     // A byte that the page leaves undefined is not a character: the file is refused there.
-    const std::array<char32_t, 128>& upper = UpperHalf(*InfoOf(*encoding).codePage);
+    const CodePage codePage = *CodePageOf(*encoding);
     for (int byte = 0x80; byte <= 0xFF; ++byte) {
-        const char32_t cp = upper[static_cast<std::size_t>(byte - 0x80)];
+        const char32_t cp = DecodeByte(static_cast<unsigned char>(byte), codePage);
         info->map[byte] = cp == kReplacementCharacter ? -1 : static_cast<int>(cp);
     }
     return XML_STATUS_OK;
@@ -779,12 +353,10 @@ public:
     ExpatReader(pugi::xml_document* tree, std::string doctype)
         : parser_(XML_ParserCreate(nullptr)), tree_(tree), doctype_(std::move(doctype))
     {
-        if (parser_ == nullptr) {
+        if (parser_ == nullptr)
             throw std::bad_alloc();
-        }
-        if (tree_ != nullptr) {
+        if (tree_ != nullptr)
             open_.push_back(*tree_);
-        }
         XML_SetUserData(parser_, this);
         XML_SetUnknownEncodingHandler(parser_, OnUnknownEncoding, nullptr);
         XML_SetElementHandler(parser_, OnStart, OnEnd);
@@ -822,12 +394,10 @@ public:
             const bool final = last && size == bytes.size();
             if (XML_Parse(parser_, bytes.data(), static_cast<int>(size), final) !=
                 XML_STATUS_OK) {
-                if (error_) {
+                if (error_)
                     std::rethrow_exception(error_);
-                }
-                if (!fault_) {
+                if (!fault_)
                     fault_ = FaultHere(ExpatProblem(XML_GetErrorCode(parser_)));
-                }
                 return false;
             }
             bytes.remove_prefix(size);
@@ -845,17 +415,15 @@ private:
         const auto line = static_cast<std::size_t>(XML_GetCurrentLineNumber(parser_));
         auto column = static_cast<std::size_t>(XML_GetCurrentColumnNumber(parser_)) + 1;
         // Expat counts a byte order mark as a character of the first line; it is none.
-        if (byteOrderMark_ && line == 1 && column > 1) {
+        if (byteOrderMark_ && line == 1 && column > 1)
             --column;
-        }
         return {line, column, std::move(reason)};
     }
 
     void Stop(std::string reason)
     {
-        if (!fault_) {
+        if (!fault_)
             fault_ = FaultHere(std::move(reason));
-        }
         XML_StopParser(parser_, XML_FALSE);
     }
 
@@ -867,9 +435,8 @@ private:
         try {
             work();
         } catch (...) {
-            if (!error_) {
+            if (!error_)
                 error_ = std::current_exception();
-            }
             XML_StopParser(parser_, XML_FALSE);
         }
     }
@@ -879,17 +446,15 @@ private:
     void Build(Step step)
     {
         Guarded([&] {
-            if (tree_ != nullptr && !fault_ && !step()) {
+            if (tree_ != nullptr && !fault_ && !step())
                 throw std::bad_alloc();
-            }
         });
     }
 
     bool FlushText()
     {
-        if (text_.empty()) {
+        if (text_.empty())
             return true;
-        }
         const bool blank = text_.find_first_not_of(" \t\r\n") == std::string::npos;
         bool stored = true;
         if (!blank && open_.size() > 1) {
@@ -910,23 +475,20 @@ private:
         const char* buffer = XML_GetInputContext(parser_, &offset, &size);
         const int count = XML_GetCurrentByteCount(parser_);
         std::vector<std::string> names;
-        if (buffer == nullptr || offset < 0 || count <= 0 || offset + count > size) {
+        if (buffer == nullptr || offset < 0 || count <= 0 || offset + count > size)
             return names;
-        }
         const std::string_view tag(buffer + offset, static_cast<std::size_t>(count));
         const std::size_t unit = utf16_ ? 2 : 1;
         const auto at = [&](std::size_t i) -> char32_t {
-            if (!utf16_) {
+            if (!utf16_)
                 return static_cast<unsigned char>(tag[i]);
-            }
             const auto first = static_cast<unsigned char>(tag[i]);
             const auto second = static_cast<unsigned char>(tag[i + 1]);
             return bigEndian_ ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
         };
         for (std::size_t i = 0; i + unit <= tag.size(); i += unit) {
-            if (at(i) != '&') {
+            if (at(i) != '&')
                 continue;
-            }
             std::string name;
             std::size_t j = i + unit;
             for (; j + unit <= tag.size() && at(j) != ';'; j += unit) {
@@ -935,9 +497,8 @@ private:
                 // declared name, so the file is refused rather than read with a gap.
                 name += c < 0x80 ? static_cast<char>(c) : (utf16_ ? '\x01' : static_cast<char>(c));
             }
-            if (!name.empty() && name[0] != '#') {
+            if (!name.empty() && name[0] != '#')
                 names.push_back(std::move(name));
-            }
             i = j;
         }
         return names;
@@ -962,18 +523,15 @@ private:
             });
         }
         self.Build([&] {
-            if (!self.FlushText()) {
+            if (!self.FlushText())
                 return false;
-            }
             pugi::xml_node element = self.open_.back().append_child(pugi::node_element);
-            if (!element || !element.set_name(name)) {
+            if (!element || !element.set_name(name))
                 return false;
-            }
             for (const XML_Char** at = attributes; *at != nullptr; at += 2) {
                 pugi::xml_attribute attribute = element.append_attribute(at[0]);
-                if (!attribute || !attribute.set_value(at[1])) {
+                if (!attribute || !attribute.set_value(at[1]))
                     return false;
-                }
             }
             self.open_.push_back(element);
             return true;
@@ -1032,9 +590,8 @@ private:
     static void XMLCALL OnInstruction(void* data, const XML_Char* target, const XML_Char* text)
     {
         ExpatReader& self = Self(data);
-        if (self.inDoctype_) {
+        if (self.inDoctype_)
             return;
-        }
         self.Build([&] {
             pugi::xml_node node = self.FlushText()
                                       ? self.open_.back().append_child(pugi::node_pi)
@@ -1053,12 +610,10 @@ private:
         self.Build([&] {
             pugi::xml_node node = self.tree_->append_child(pugi::node_declaration);
             bool stored = node && node.append_attribute("version").set_value(version);
-            if (stored && encoding != nullptr) {
+            if (stored && encoding != nullptr)
                 stored = node.append_attribute("encoding").set_value(encoding);
-            }
-            if (stored && standalone != -1) {
+            if (stored && standalone != -1)
                 stored = node.append_attribute("standalone").set_value(standalone == 1 ? "yes" : "no");
-            }
             return stored;
         });
     }
@@ -1068,9 +623,8 @@ private:
     {
         ExpatReader& self = Self(data);
         self.inDoctype_ = true;
-        if (systemId != nullptr) {
+        if (systemId != nullptr)
             self.declarationsUnseen_ = true;
-        }
         self.Build([&] {
             std::string value = self.doctype_;
             if (value.empty()) {
@@ -1151,18 +705,16 @@ std::optional<XmlFault> CheckFile(const fs::path& path, std::size_t size,
         std::vector<char> piece(std::size_t{1} << 16);
         std::size_t left = size;
         do {
-            if (stop.load(std::memory_order_relaxed)) {
+            if (stop.load(std::memory_order_relaxed))
                 return std::nullopt;
-            }
             const std::size_t want = std::min(left, piece.size());
             in.read(piece.data(), static_cast<std::streamsize>(want));
             if (static_cast<std::size_t>(in.gcount()) != want) {
                 return XmlFault{1, 1, "no se pudo leer el archivo entero"};
             }
             left -= want;
-            if (!reader.Feed(std::string_view(piece.data(), want), left == 0)) {
+            if (!reader.Feed(std::string_view(piece.data(), want), left == 0))
                 return reader.Fault();
-            }
         } while (left > 0);
         return std::nullopt;
     } catch (const std::bad_alloc&) {
@@ -1181,21 +733,18 @@ std::optional<std::size_t> DoctypeEnd(std::string_view text, std::size_t pos)
         std::size_t next = pos + 1;
         if (c == '"' || c == '\'') {
             next = text.find(c, pos + 1);
-            if (next == std::string_view::npos) {
+            if (next == std::string_view::npos)
                 return std::nullopt;
-            }
             ++next;
         } else if (text.substr(pos).starts_with("<!--")) {
             next = text.find("-->", pos + 4);
-            if (next == std::string_view::npos) {
+            if (next == std::string_view::npos)
                 return std::nullopt;
-            }
             next += 3;
         } else if (text.substr(pos).starts_with("<?")) {
             next = text.find("?>", pos + 2);
-            if (next == std::string_view::npos) {
+            if (next == std::string_view::npos)
                 return std::nullopt;
-            }
             next += 2;
         } else if (c == '[') {
             ++brackets;
@@ -1204,9 +753,8 @@ std::optional<std::size_t> DoctypeEnd(std::string_view text, std::size_t pos)
         } else if (c == '<') {
             ++angles;
         } else if (c == '>') {
-            if (angles == 0 && brackets == 0) {
+            if (angles == 0 && brackets == 0)
                 return pos;
-            }
             --angles;
         }
         pos = next;
@@ -1226,9 +774,8 @@ Prolog ScanProlog(std::string_view text)
 {
     std::size_t pos = 0;
     for (;;) {
-        while (pos < text.size() && IsXmlSpace(text[pos])) {
+        while (pos < text.size() && IsXmlSpace(text[pos]))
             ++pos;
-        }
         const std::string_view rest = text.substr(pos);
         std::size_t end = std::string_view::npos;
         if (rest.starts_with("<?")) {
@@ -1240,12 +787,10 @@ Prolog ScanProlog(std::string_view text)
         } else if (rest.starts_with("<!DOCTYPE")) {
             Prolog prolog{true, {}};
             std::size_t start = pos + 9;
-            while (start < text.size() && IsXmlSpace(text[start])) {
+            while (start < text.size() && IsXmlSpace(text[start]))
                 ++start;
-            }
-            if (const std::optional<std::size_t> close = DoctypeEnd(text, start)) {
+            if (const std::optional<std::size_t> close = DoctypeEnd(text, start))
                 prolog.doctype = std::string(text.substr(start, *close - start));
-            }
             return prolog;
         }
         if (end == std::string_view::npos) {
@@ -1258,31 +803,27 @@ Prolog ScanProlog(std::string_view text)
 // Absolute paths of element names only: "/centro/materias/dmateria".
 std::vector<std::string_view> SplitPath(std::string_view absolutePath)
 {
-    if (!absolutePath.starts_with('/')) {
+    if (!absolutePath.starts_with('/'))
         throw Error("La ruta XML '" + std::string(absolutePath) + "' no empieza por '/'");
-    }
     std::vector<std::string_view> names;
     std::string_view rest = absolutePath.substr(1);
     for (;;) {
         const std::size_t slash = rest.find('/');
         const std::string_view name = rest.substr(0, slash);
-        if (name.empty()) {
+        if (name.empty())
             throw Error("La ruta XML '" + std::string(absolutePath) +
                         "' tiene un nombre de elemento vacío");
-        }
         names.push_back(name);
-        if (slash == std::string_view::npos) {
+        if (slash == std::string_view::npos)
             return names;
-        }
         rest.remove_prefix(slash + 1);
     }
 }
 
 void CheckAllocated(bool succeeded)
 {
-    if (!succeeded) {
+    if (!succeeded)
         throw std::bad_alloc();
-    }
 }
 
 pugi::xml_node AppendNamedElement(pugi::xml_node parent, std::string_view name)
@@ -1329,9 +870,8 @@ void XmlElement::SetAttribute(std::string_view name, std::string_view value)
 {
     pugi::xml_node node(node_);
     pugi::xml_attribute attribute = node.first_attribute();
-    while (attribute && name != attribute.name()) {
+    while (attribute && name != attribute.name())
         attribute = attribute.next_attribute();
-    }
     if (!attribute) {
         attribute = node.append_attribute(std::string(name).c_str());
         CheckAllocated(static_cast<bool>(attribute));
@@ -1356,16 +896,14 @@ public:
     ~XmlCheck()
     {
         stop_ = true;
-        if (thread_.joinable()) {
+        if (thread_.joinable())
             thread_.join();
-        }
     }
 
     std::optional<XmlFault> Wait()
     {
-        if (thread_.joinable()) {
+        if (thread_.joinable())
             thread_.join();
-        }
         return fault_;
     }
 
@@ -1393,9 +931,8 @@ std::unique_ptr<pugi::xml_document> ReadThroughExpat(const fs::path& path, std::
     const TextBuffer raw = ReadWholeFile(path);
     auto tree = std::make_unique<pugi::xml_document>();
     ExpatReader reader(tree.get(), std::move(doctype));
-    if (!reader.Feed(raw.View().substr(0, DocumentSize(raw.View())), true)) {
+    if (!reader.Feed(raw.View().substr(0, DocumentSize(raw.View())), true))
         throw FaultError(path, *reader.Fault());
-    }
     return tree;
 }
 
@@ -1430,49 +967,43 @@ XmlDocument XmlDocument::Load(const fs::path& path, Check check)
     // other goes to expat, started first, so that its check and pugixml's reading share
     // the time.
     const std::size_t markSize = file.byteOrderMark ? kUtf8ByteOrderMark.size() : 0;
-    if (!file.utf8AsRead || !PlainlyWellFormed(text.substr(0, file.documentSize - markSize))) {
+    if (!file.utf8AsRead || !PlainlyWellFormed(text.substr(0, file.documentSize - markSize)))
         loaded.check_ = std::make_unique<XmlCheck>(path, file.documentSize);
-    }
     const std::size_t size = file.text.size;
     // The document takes the buffer whether or not parsing succeeds.
     const pugi::xml_parse_result result = loaded.document_->load_buffer_inplace_own(
         file.text.bytes.release(), size, kParseOptions, pugi::encoding_utf8);
-    if (result.status == pugi::status_out_of_memory) {
-        throw Error("No hay memoria suficiente para leer el archivo " + Quoted(path));
-    }
+    if (result.status == pugi::status_out_of_memory)
+        throw Error("No hay memoria suficiente para leer el archivo " + QuotedPath(path));
     if (!result) {
         // Expat says where and why; a file that it finds well-formed after all is read by it.
         loaded.check_.reset();
         loaded.document_ = ReadThroughExpat(path, "");
         return loaded;
     }
-    if (check == Check::Now) {
+    if (check == Check::Now)
         loaded.ConfirmWellFormed();
-    }
     return loaded;
 }
 
 void XmlDocument::ConfirmWellFormed()
 {
-    if (!check_) {
+    if (!check_)
         return;
-    }
-    if (const std::optional<XmlFault> fault = check_->Wait()) {
+    if (const std::optional<XmlFault> fault = check_->Wait())
         throw FaultError(check_->Path(), *fault);
-    }
 }
 
 std::string_view XmlDocument::Encoding() const
 {
-    return InfoOf(encoding_).name;
+    return EncodingName(encoding_);
 }
 
 std::optional<XmlElement> XmlDocument::Root() const
 {
     const pugi::xml_node root = document_->document_element();
-    if (!root) {
+    if (!root)
         return std::nullopt;
-    }
     return XmlElement(root.internal_object());
 }
 
@@ -1483,61 +1014,54 @@ std::vector<XmlElement> XmlDocument::SelectElements(std::string_view absolutePat
     // subtrees do not overlap.
     std::vector<pugi::xml_node> level;
     const pugi::xml_node root = document_->document_element();
-    if (root && names.front() == root.name()) {
+    if (root && names.front() == root.name())
         level.push_back(root);
-    }
     for (std::size_t depth = 1; depth < names.size() && !level.empty(); ++depth) {
         std::vector<pugi::xml_node> next;
         for (const pugi::xml_node parent : level) {
             for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-                if (child.type() == pugi::node_element && names[depth] == child.name()) {
+                if (child.type() == pugi::node_element && names[depth] == child.name())
                     next.push_back(child);
-                }
             }
         }
         level = std::move(next);
     }
     std::vector<XmlElement> elements;
     elements.reserve(level.size());
-    for (const pugi::xml_node node : level) {
+    for (const pugi::xml_node node : level)
         elements.push_back(XmlElement(node.internal_object()));
-    }
     return elements;
 }
 
 std::optional<XmlElement> XmlDocument::SelectFirst(std::string_view absolutePath) const
 {
     std::vector<XmlElement> elements = SelectElements(absolutePath);
-    if (elements.empty()) {
+    if (elements.empty())
         return std::nullopt;
-    }
     return elements.front();
 }
 
 void XmlDocument::RemoveRoot()
 {
-    if (!document_->document_element()) {
+    if (!document_->document_element())
         return;
-    }
     // pugixml frees a removed subtree recursively, one stack frame per level: a file nested
     // a million deep would overflow the stack. The other top-level nodes (declaration,
     // comments, DOCTYPE) have no children, so they move to a fresh document instead, and
     // the old one is freed whole, page by page.
     auto rest = std::make_unique<pugi::xml_document>();
     for (pugi::xml_node node = document_->first_child(); node; node = node.next_sibling()) {
-        if (node.type() != pugi::node_element) {
+        if (node.type() != pugi::node_element)
             CheckAllocated(static_cast<bool>(rest->append_copy(node)));
-        }
     }
     document_ = std::move(rest);
 }
 
 XmlElement XmlDocument::AppendRoot(std::string_view name)
 {
-    if (const pugi::xml_node root = document_->document_element()) {
+    if (const pugi::xml_node root = document_->document_element())
         throw Error("No se puede añadir el elemento raíz '" + std::string(name) +
                     "': el documento XML ya tiene el elemento raíz '" + root.name() + "'");
-    }
     return XmlElement(AppendNamedElement(*document_, name).internal_object());
 }
 
@@ -1559,9 +1083,8 @@ void XmlStreamWriter::Flush()
 
 void XmlStreamWriter::StartElement(std::string_view name)
 {
-    if (startTagOpen_) {
+    if (startTagOpen_)
         Put(">");
-    }
     Put("<");
     Put(name);
     open_.emplace_back(name);
@@ -1570,9 +1093,8 @@ void XmlStreamWriter::StartElement(std::string_view name)
 
 void XmlStreamWriter::Attribute(std::string_view name, std::string_view value)
 {
-    if (!startTagOpen_) {
+    if (!startTagOpen_)
         throw Error("Atributo '" + std::string(name) + "' fuera de una etiqueta de apertura");
-    }
     Put(" ");
     Put(name);
     Put("=\"");
@@ -1581,9 +1103,8 @@ void XmlStreamWriter::Attribute(std::string_view name, std::string_view value)
     std::size_t start = 0;
     for (std::size_t i = 0; i < value.size(); ++i) {
         const auto c = static_cast<unsigned char>(value[i]);
-        if (c >= 32 && c != '&' && c != '<' && c != '"') {
+        if (c >= 32 && c != '&' && c != '<' && c != '"')
             continue;
-        }
         Put(value.substr(start, i - start));
         start = i + 1;
         if (c == 0) {
@@ -1601,9 +1122,8 @@ void XmlStreamWriter::Attribute(std::string_view name, std::string_view value)
             Put(std::string_view(reference, sizeof reference));
         }
     }
-    if (start < value.size()) {
+    if (start < value.size())
         Put(value.substr(start));
-    }
     Put("\"");
 }
 
@@ -1614,9 +1134,8 @@ void XmlStreamWriter::Attribute(std::string_view name, int value)
 
 void XmlStreamWriter::EndElement()
 {
-    if (open_.empty()) {
+    if (open_.empty())
         throw Error("No hay ningún elemento abierto que cerrar");
-    }
     if (startTagOpen_) {
         Put("/>");
     } else {
@@ -1631,16 +1150,14 @@ void XmlStreamWriter::EndElement()
 void XmlDocument::SaveWithStreamedRoot(const fs::path& path,
                                        const std::function<void(XmlStreamWriter&)>& writeRoot) const
 {
-    if (document_->document_element()) {
+    if (document_->document_element())
         throw Error("El documento XML ya tiene elemento raíz");
-    }
     AtomicFile file(path);
     const std::function<void(const ByteSink&)> tail = [&writeRoot](const ByteSink& out) {
         XmlStreamWriter writer(out);
         writeRoot(writer);
-        if (!writer.open_.empty()) {
+        if (!writer.open_.empty())
             throw Error("El elemento '" + writer.open_.back() + "' quedó sin cerrar");
-        }
         writer.Flush();
     };
     WriteDocument(*document_, encoding_, byteOrderMark_, [&file](std::string_view bytes) { file.Write(bytes); },
@@ -1654,6 +1171,14 @@ std::string XmlDocument::SaveToString() const
     WriteDocument(*document_, encoding_, byteOrderMark_,
                   [&bytes](std::string_view chunk) { bytes += chunk; });
     return bytes;
+}
+
+void RequireSchoolRoot(const XmlDocument& document, const fs::path& path)
+{
+    const std::optional<XmlElement> root = document.Root();
+    if (!root || root->Name() != "centro")
+        throw Error("El archivo " + QuotedPath(path) + " no es un archivo de DASTENO: su elemento raíz es '" +
+                    std::string(root ? root->Name() : "") + "' y debería ser 'centro'");
 }
 
 }  // namespace pasarela

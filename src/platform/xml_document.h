@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/xml_encoding.h"
 
 namespace pugi {
 struct xml_node_struct;
@@ -118,11 +119,7 @@ private:
 class XmlDocument {
 public:
     // The encodings a document is read and saved in.
-    enum class TextEncoding {
-        Utf8, Utf16, Utf16Le, Utf16Be, UsAscii, Iso8859_1, Iso8859_2, Iso8859_15,
-        Windows1250, Windows1251, Windows1252, Windows1253, Windows1254, Windows1255,
-        Windows1256, Windows1257, Windows1258,
-    };
+    using TextEncoding = pasarela::TextEncoding;
     // When Load makes sure that the file is well-formed XML. A plain UTF-8 file is settled
     // within Load either way; any other is checked by expat on a second thread.
     enum class Check {
@@ -175,5 +172,9 @@ private:
     bool byteOrderMark_ = false;
     std::unique_ptr<XmlCheck> check_;
 };
+
+// Throws Error unless the document element is "centro", as in every DASTENO file: what
+// both directions say of any other XML file.
+void RequireSchoolRoot(const XmlDocument& document, const std::filesystem::path& path);
 
 }  // namespace pasarela

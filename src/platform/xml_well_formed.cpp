@@ -4,6 +4,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+#include "platform/xml_encoding.h"
+
 namespace pasarela {
 namespace {
 
@@ -11,19 +14,9 @@ namespace {
 // so no element costs more than a fixed amount of work here.
 constexpr std::size_t kMaxAttributes = 32;
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 bool IsNameStart(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':';
-}
-
-bool IsNameChar(char c)
-{
-    return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
 // XML's Char production: tab, line feed, carriage return and the code points from U+0020,
@@ -69,7 +62,7 @@ private:
     bool SkipSpace()
     {
         const std::size_t start = pos_;
-        while (pos_ < text_.size() && IsSpace(text_[pos_])) {
+        while (pos_ < text_.size() && IsXmlSpace(text_[pos_])) {
             ++pos_;
         }
         return pos_ > start;
@@ -83,7 +76,7 @@ private:
             return false;
         }
         ++pos_;
-        while (pos_ < text_.size() && IsNameChar(text_[pos_])) {
+        while (pos_ < text_.size() && IsXmlNameChar(text_[pos_])) {
             ++pos_;
         }
         name = text_.substr(start, pos_ - start);
@@ -98,33 +91,12 @@ private:
             ++pos_;
             return lead >= 0x20 || lead == 0x9 || lead == 0xA || lead == 0xD;
         }
-        std::size_t length = 0;
-        char32_t cp = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            cp = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            cp = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            cp = lead & 0x07u;
-        } else {
+        const Utf8Char read = ReadUtf8Char(text_.substr(pos_));
+        if (read.codePoint == kMalformedUtf8) {
             return false;
         }
-        if (text_.size() - pos_ < length) {
-            return false;
-        }
-        for (std::size_t i = 1; i < length; ++i) {
-            const auto next = static_cast<unsigned char>(text_[pos_ + i]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            cp = (cp << 6) | (next & 0x3Fu);
-        }
-        const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
-        pos_ += length;
-        return !overlong && IsXmlChar(cp);
+        pos_ += read.length;
+        return IsXmlChar(read.codePoint);
     }
 
     // After the '&': a predefined entity or a character reference to an allowed character.

@@ -80,14 +80,5 @@ TEST(CodeListTest, NoRoomForAnyCounterIsAnError)
                 ThrowsMessage<Error>(StrEq("No queda ningún código libre para 'AB'")));
 }
 
-TEST(CodeListTest, CharacterHelpersCountCharactersNotBytes)
-{
-    EXPECT_EQ(CharCount("Matemáticas"), 11u);
-    EXPECT_EQ(FirstChars("Matemáticas", 6), "Matemá");
-    EXPECT_EQ(LastChars("Año2024ñ", 2), "4ñ");
-    EXPECT_EQ(FirstChars("MAT", 10), "MAT");
-    EXPECT_EQ(LastChars("MAT", 10), "MAT");
-}
-
 }  // namespace
 }  // namespace pasarela

@@ -74,7 +74,7 @@ TEST_F(AtomicFileTest, FailedCommitKeepsTheHeldTargetAndRemovesTheTemporaryFile)
         File held = File::Open(Target(), File::Mode::Read);
         AtomicFile out(Target());
         out.Write("new");
-        EXPECT_EQ(ErrorMessageOf([&] { out.Commit(); }),
+        EXPECT_EQ(ErrorMessageOf<FileInUseError>([&] { out.Commit(); }),
                   "El archivo '" + DisplayPath(Target()) + "' está en uso por otro programa");
     }
     EXPECT_EQ(ReadFileBytes(Target()), "previous");

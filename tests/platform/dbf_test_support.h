@@ -16,6 +16,7 @@
 
 #include "platform/dbf_table.h"
 #include "platform/error.h"
+#include "platform/error_message.h"
 
 // Helpers shared by the table-store tests: a temporary folder per test and a builder that
 // lays out a .DBF byte by byte, so files in layouts we never write stay readable in the test.
@@ -57,18 +58,6 @@ inline void WriteFileBytes(const std::filesystem::path& path, const std::string&
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     ASSERT_TRUE(out.good()) << "cannot write " << path.string();
-}
-
-// Runs `action` and returns the message of the Error it throws, or a note that it threw none.
-template <typename Action>
-std::string ErrorMessageOf(Action action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "<no error thrown>";
 }
 
 // A folder of its own for each test, removed afterwards even when the test fails.

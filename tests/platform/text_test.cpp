@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/error.h"
+#include "platform/error_message.h"
 #include "platform/locale_settings.h"
 
 namespace pasarela {
@@ -14,26 +15,17 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// Runs `action` and returns the message of the Error it throws, or a note that it threw none.
-template <typename Action>
-std::string ErrorMessageOf(Action action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "<no error thrown>";
-}
+using test::ErrorMessageOf;
+
+struct TrimCase {
+    std::string_view name;
+    std::string_view input;
+    std::string_view expected;
+};
 
 TEST(TrimTest, RemovesControlCharactersAndBlanksAtBothEndsOnly)
 {
-    struct Case {
-        std::string_view name;
-        std::string_view input;
-        std::string_view expected;
-    };
-    const Case cases[] = {
+    const TrimCase cases[] = {
         {"blanks", "  MAT  ", "MAT"},
         {"tabs and newlines", "\t\r\nMAT 1\r\n\t", "MAT 1"},
         {"NUL padding", "\0\0MAT\0\0"sv, "MAT"},
@@ -43,9 +35,137 @@ TEST(TrimTest, RemovesControlCharactersAndBlanksAtBothEndsOnly)
         {"only blanks", " \t\0 "sv, ""},
         {"empty", "", ""},
     };
-    for (const Case& c : cases) {
+    for (const TrimCase& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(Trim(c.input), c.expected);
+    }
+}
+
+TEST(TrimTest, SpaceAndTabLeavesOtherControlCharacters)
+{
+    const TrimCase cases[] = {
+        {"spaces and tabs", " \t clave = valor\t ", "clave = valor"},
+        {"line ends kept", "\r\nvalor\r\n", "\r\nvalor\r\n"},
+        {"NUL kept", "\0valor\0"sv, "\0valor\0"sv},
+        {"only spaces and tabs", " \t ", ""},
+    };
+    for (const TrimCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Trim(c.input, Blanks::SpaceAndTab), c.expected);
+    }
+}
+
+TEST(LowerAsciiTest, LowersAsciiLettersOnly)
+{
+    EXPECT_EQ(LowerAscii("ISO_8859-1 Latin1"), "iso_8859-1 latin1");
+    EXPECT_EQ(LowerAscii("ÁRBOL Ñu"), "Árbol Ñu");  // bytes beyond ASCII as they are
+    EXPECT_EQ(LowerAscii('@'), '@');
+    EXPECT_EQ(LowerAscii('['), '[');
+}
+
+TEST(ReadUtf8CharTest, ReadsOneCharacterOrOneMalformedByte)
+{
+    struct Case {
+        std::string_view name;
+        std::string_view text;
+        char32_t codePoint;
+        std::size_t length;
+    };
+    const Case cases[] = {
+        {"ASCII", "ab", U'a', 1},
+        {"two bytes", "\xC3\xB1x", U'ñ', 2},
+        {"three bytes", "\xE2\x82\xAC", U'€', 3},
+        {"four bytes", "\xF0\x9D\x84\x9E", U'𝄞', 4},
+        {"stray continuation", "\x80", kMalformedUtf8, 1},
+        {"lead byte never used", "\xC0\x80", kMalformedUtf8, 1},
+        {"overlong three bytes", "\xE0\x80\x80", kMalformedUtf8, 1},
+        {"overlong four bytes", "\xF0\x80\x80\x80", kMalformedUtf8, 1},
+        {"surrogate", "\xED\xA0\x80", kMalformedUtf8, 1},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", kMalformedUtf8, 1},
+        {"continuation missing", "\xC3x", kMalformedUtf8, 1},
+        {"cut short by the end", "\xE2\x82", kMalformedUtf8, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Utf8Char read = ReadUtf8Char(c.text);
+        EXPECT_EQ(read.codePoint, c.codePoint);
+        EXPECT_EQ(read.length, c.length);
+    }
+}
+
+// Text that comes in pieces: a sequence cut by the end of a piece waits for the next one,
+// but only while every byte of it so far could belong to it.
+TEST(ReadUtf8CharTest, IncompleteAtTheEndWhenOnlyContinuationBytesFollow)
+{
+    struct Case {
+        std::string_view name;
+        std::string_view text;
+        std::size_t length;
+    };
+    const Case cases[] = {
+        {"lead byte alone", "\xC3", 0},
+        {"two of three", "\xE2\x82", 0},
+        {"three of four", "\xF0\x9D\x84", 0},
+        {"cut before the ranges are known", "\xE0\x80", 0},
+        {"not a continuation", "\xE2\x41", 1},
+        {"whole but malformed", "\xE0\x80\x80", 1},
+        {"stray continuation", "\x80", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ReadUtf8Char(c.text, CutShort::Incomplete).length, c.length);
+    }
+    const Utf8Char whole = ReadUtf8Char("\xE2\x82\xAC", CutShort::Incomplete);
+    EXPECT_EQ(whole.codePoint, U'€');
+    EXPECT_EQ(whole.length, 3u);
+}
+
+TEST(AppendUtf8Test, WritesWhatReadUtf8CharReads)
+{
+    for (const char32_t codePoint : {U'a', U'\x7F', U'ñ', U'\x7FF', U'€', U'\xFFFD', U'𝄞', U'\x10FFFF'}) {
+        std::string text;
+        AppendUtf8(text, codePoint);
+        const Utf8Char read = ReadUtf8Char(text);
+        EXPECT_EQ(read.codePoint, codePoint);
+        EXPECT_EQ(read.length, text.size());
+    }
+}
+
+// The encoder is the decoder read backwards, for every byte of every page.
+TEST(EncodeCodePointTest, GivesBackEveryDefinedByteOfEveryCodePage)
+{
+    for (int page = 0; page <= static_cast<int>(CodePage::UsAscii); ++page) {
+        const auto codePage = static_cast<CodePage>(page);
+        for (int byte = 0; byte <= 0xFF; ++byte) {
+            SCOPED_TRACE("page " + std::to_string(page) + ", byte " + std::to_string(byte));
+            const char32_t codePoint = DecodeByte(static_cast<unsigned char>(byte), codePage);
+            EXPECT_EQ(EncodeCodePoint(codePoint, codePage), codePoint == 0xFFFD ? -1 : byte);
+        }
+    }
+}
+
+TEST(EncodeCodePointTest, RefusesWhatThePageLacks)
+{
+    struct Case {
+        std::string_view name;
+        char32_t codePoint;
+        CodePage codePage;
+        int byte;
+    };
+    const Case cases[] = {
+        {"euro in 1252", U'€', CodePage::Windows1252, 0x80},
+        {"euro in 8859-15", U'€', CodePage::Iso8859_15, 0xA4},
+        {"euro in Latin-1", U'€', CodePage::Iso8859_1, -1},
+        {"C1 control in 1252", U'\x81', CodePage::Windows1252, -1},
+        {"C1 control in Latin-1", U'\x81', CodePage::Iso8859_1, 0x81},
+        {"e acute in US-ASCII", U'é', CodePage::UsAscii, -1},
+        {"beyond the BMP", U'𝄞', CodePage::Windows1252, -1},
+        {"replacement character", U'\xFFFD', CodePage::Windows1252, -1},
+        {"malformed", kMalformedUtf8, CodePage::Iso8859_1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(EncodeCodePoint(c.codePoint, c.codePage), c.byte);
     }
 }
 
@@ -179,6 +299,9 @@ TEST(Utf8CountingTest, CountsAndCutsByCharacter)
         {"count zero", "ñá", 2, 0, "", ""},
         {"empty", "", 0, 3, "", ""},
         {"malformed bytes count one each", "a\x80\xC3" "b", 4, 2, "a\x80", "\xC3" "b"},
+        {"subject name", "Matemáticas", 11, 6, "Matemá", "áticas"},
+        {"accent last", "Año2024ñ", 8, 2, "Añ", "4ñ"},
+        {"code shorter than a field", "MAT", 3, 10, "MAT", "MAT"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

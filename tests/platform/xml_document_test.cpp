@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/error_message.h"
 #include "platform/file.h"
 
 namespace pasarela {
@@ -20,17 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs `action` and returns the message of the Error it throws, or a note that it threw none.
-template <typename Action>
-std::string ErrorMessageOf(Action action)
-{
-    try {
-        action();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "<no error thrown>";
-}
+using test::ErrorMessageOf;
 
 // The text as UTF-16 bytes; a BOM is there only when the text starts with U+FEFF.
 std::string Utf16Bytes(std::u16string_view text, bool bigEndian)
@@ -680,7 +671,7 @@ TEST_F(XmlDocumentTest, SaveOverATargetInUseKeepsTheEarlierFile)
     const XmlDocument document = LoadBytes("<centro/>");
     {
         const File held = File::Open(target, File::Mode::Read);
-        EXPECT_EQ(ErrorMessageOf([&] { document.Save(target); }),
+        EXPECT_EQ(ErrorMessageOf<FileInUseError>([&] { document.Save(target); }),
                   "El archivo " + Quoted(target) + " está en uso por otro programa");
     }
     EXPECT_EQ(ReadFile(target), "anterior");

@@ -22,6 +22,7 @@
 #include "import/staging_lock.h"
 #include "platform/file.h"
 #include "platform/file_set.h"
+#include "platform/write_fault.h"
 #include "robustness/robustness_test_support.h"
 
 namespace pasarela {

@@ -9,6 +9,7 @@
 #include "import/import_run.h"
 #include "platform/error.h"
 #include "platform/file.h"
+#include "platform/write_fault.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
 

@@ -9,6 +9,7 @@
 #include "app/win32/resource_ids.h"
 #include "app/win32/wide_text.h"
 #include "platform/error.h"
+#include "platform/system_message.h"
 
 namespace pasarela {
 namespace {
@@ -94,19 +95,6 @@ SIZE FrameSizeFor(int clientWidth, int clientHeight, UINT dpi)
     return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
-std::string SystemMessage(DWORD error)
-{
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                            FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text(buffer != nullptr ? buffer : L"", length);
-    LocalFree(buffer);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
-        text.pop_back();
-    return Narrow(text);
-}
-
 COLORREF Mix(COLORREF from, COLORREF to, double share)
 {
     auto channel = [share](int a, int b) { return static_cast<BYTE>(a + (b - a) * share + 0.5); };
@@ -188,7 +176,7 @@ void MainWindow::Create()
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     windowClass.lpszClassName = kClassName;
     if (RegisterClassExW(&windowClass) == 0)
-        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
 
     // Born on the primary screen, so the DPI it reads is the one it will be shown at.
     MONITORINFO monitor{};
@@ -197,7 +185,7 @@ void MainWindow::Create()
     const RECT& work = monitor.rcWork;
     if (CreateWindowExW(kExStyle, kClassName, kCaption, kStyle, (work.left + work.right) / 2,
                         (work.top + work.bottom) / 2, 1, 1, nullptr, nullptr, instance_, this) == nullptr)
-        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
 
     // Creation order is the tab order: bottom strip, then the import, then the export. A
     // button of a hidden area is never made visible, so Tab and Alt+S skip it.
@@ -220,7 +208,7 @@ HWND MainWindow::CreateButton(int id, const wchar_t* caption, bool visible)
     HWND button = CreateWindowExW(0, L"BUTTON", caption, style, 0, 0, 0, 0, window_,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (button == nullptr)
-        throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError()));
+        throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
     return button;
 }
 
