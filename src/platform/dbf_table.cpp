@@ -299,10 +299,11 @@ void DbfTable::FailFor(const void* table, std::size_t field, DbfFaultScope scope
 
 DbfValue DbfTable::Value(std::size_t field) const
 {
-    const DbfField& f = CheckedField(field);
-    const std::string_view raw = Raw(field);
+    const std::string_view raw = Raw(field);  // checks the field and the cursor
+    const DbfField& f = header_.fields[field];
+    const auto* record = reinterpret_cast<const unsigned char*>(raw.data()) - f.offset;
     DbfValue value;
-    CodecFor(f.type).decode(FieldAccess(field, RecordData(position_) + 1), raw, value);
+    CodecFor(f.type).decode(FieldAccess(field, record), raw, value);
     return value;
 }
 
