@@ -10,8 +10,11 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include "platform/dbf_codecs.h"
+#include "platform/dbf_header.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "platform/text_index.h"
@@ -28,47 +31,13 @@ struct FieldSpec {
     int width = 0;
 };
 
-// A field as stored in a table's header.
-struct DbfField {
-    std::string name;         // as stored, without the NUL fill
-    char type = 'C';          // the type letter as stored ('C', 'N', 'I', 'O', ...)
-    std::uint16_t length = 0; // bytes in a record
-    std::uint8_t decimals = 0;
-    std::uint32_t offset = 0; // from the start of the record, after the deletion flag
-    std::uint8_t flags = 0;   // Visual FoxPro: 0x01 hidden, 0x02 nullable, 0x04 binary
-    // Visual FoxPro V and Q fields: the bit of _NullFlags that, when set, says the last
-    // byte holds the value's length; -1 when there is none.
-    int lengthBit = -1;
-};
-
-// The file layouts a table can be in, by its version byte.
-enum class DbfDialect { DBase3, DBase4, DBase7, FoxPro, VisualFoxPro };
-
-// A value read from a record, typed as the field's letter says.
-struct DbfValue {
-    enum class Kind { Empty, Text, Integer, Number, Logical, Date, DateTime };
-    Kind kind = Kind::Empty;
-    std::string text;            // Text
-    std::int64_t integer = 0;    // Integer
-    double number = 0;           // Number
-    bool logical = false;        // Logical
-    int year = 0, month = 0, day = 0;              // Date, DateTime
-    int hour = 0, minute = 0, second = 0, millisecond = 0;  // DateTime
-};
-
-// What storing one text changed in it, so the caller can tell the user.
-struct StoreNote {
-    bool truncated = false;      // cut to the field's width
-    std::size_t replaced = 0;    // characters Windows-1252 cannot hold, stored as '?'
-};
-
 // A dBase table: our own engine, because Orlavi reads the level-7 layout that its
 // database engine writes by default and no library we may use writes it.
 //
 // Tables we create are level 7 (version 0x04, language driver DBWINUS0, Windows-1252).
 // Tables we open may be dBase III/IV/V/7 or FoxPro/Visual FoxPro. An open table is held
 // for exclusive use until Close() or destruction.
-class DbfTable {
+class DbfTable final {
 public:
     enum class Access { Read, ReadWrite };
 
@@ -90,8 +59,10 @@ public:
     static DbfTable Open(const std::filesystem::path& path, const OpenOptions& options);
     static DbfTable Open(const std::filesystem::path& path) { return Open(path, OpenOptions{}); }
 
-    DbfTable(DbfTable&&) noexcept;
-    DbfTable& operator=(DbfTable&&) noexcept;
+    // Members move as the compiler moves them; a moved-from table is closed.
+    DbfTable(DbfTable&&) noexcept = default;
+    // Closes this table first (writing what it had pending), as the destructor would.
+    DbfTable& operator=(DbfTable&& other) noexcept;
     DbfTable(const DbfTable&) = delete;
     DbfTable& operator=(const DbfTable&) = delete;
     ~DbfTable();
@@ -103,13 +74,13 @@ public:
 
     const std::filesystem::path& Path() const { return path_; }
     std::string Name() const;  // file name, for messages
-    DbfDialect Dialect() const { return dialect_; }
-    std::uint8_t VersionByte() const { return version_; }
-    CodePage TextCodePage() const { return codePage_; }
-    const std::string& LanguageDriver() const { return languageDriver_; }
-    const std::vector<DbfField>& Fields() const { return fields_; }
+    DbfDialect Dialect() const { return header_.dialect; }
+    std::uint8_t VersionByte() const { return header_.version; }
+    CodePage TextCodePage() const { return header_.codePage; }
+    const std::string& LanguageDriver() const { return header_.languageDriver; }
+    const std::vector<DbfField>& Fields() const { return header_.fields; }
     // Oddities met while opening (lying record count, ...); the table is still usable.
-    const std::vector<std::string>& Warnings() const { return warnings_; }
+    const std::vector<std::string>& Warnings() const { return header_.warnings; }
 
     // Index of the first field with this name, ignoring letter case (field names in
     // other programs' files vary in case). Throws Error when there is none.
@@ -117,7 +88,7 @@ public:
     std::optional<std::size_t> FindField(std::string_view name) const;
 
     // Records as stored, deleted ones included.
-    std::size_t RecordCount() const { return recordCount_; }
+    std::size_t RecordCount() const { return header_.recordCount; }
 
     // Scanning in stored order; deleted records are skipped, as Orlavi's engine does.
     void First();
@@ -159,12 +130,13 @@ public:
     {
         // Inline for the common case, a short ASCII text into a character field, which
         // an import does millions of times.
-        if (appending_ && field < fields_.size() && fields_[field].type == 'C' && text.size() <= fields_[field].length &&
+        const std::vector<DbfField>& fields = header_.fields;
+        if (appending_ && field < fields.size() && fields[field].type == 'C' && text.size() <= fields[field].length &&
             IsAsciiText(text)) {
-            unsigned char* out = current_.data() + 1 + fields_[field].offset;
+            unsigned char* out = current_.data() + 1 + fields[field].offset;
             if (!text.empty())  // an empty view may hold no pointer at all
                 std::memcpy(out, text.data(), text.size());
-            std::memset(out + text.size(), ' ', fields_[field].length - text.size());
+            std::memset(out + text.size(), ' ', fields[field].length - text.size());
             return {};
         }
         return StoreString(field, text);
@@ -175,9 +147,33 @@ public:
     void Post();
 
 private:
+    // A flag that a move hands over and clears in the table moved from, so that table
+    // neither flushes nor reads what it no longer holds.
+    class Flag {
+    public:
+        Flag() = default;
+        Flag(Flag&& other) noexcept : value_(std::exchange(other.value_, false)) {}
+        Flag& operator=(Flag&& other) noexcept
+        {
+            value_ = std::exchange(other.value_, false);
+            return *this;
+        }
+        Flag& operator=(bool value) noexcept
+        {
+            value_ = value;
+            return *this;
+        }
+        operator bool() const noexcept { return value_; }
+
+    private:
+        bool value_ = false;
+    };
+
     DbfTable() = default;
-    void ParseHeader(const std::vector<unsigned char>& head, std::uint64_t fileSize);
     StoreNote StoreString(std::size_t field, std::string_view text);
+    StoreNote Store(std::size_t field, const DbfInput& input);
+    DbfFieldAccess FieldAccess(std::size_t field, const unsigned char* record) const;
+    static void FailFor(const void* table, std::size_t field, DbfFaultScope scope, const std::string& message);
     void LoadRecords() const;
     void FlushPending();
     bool IsDeleted(std::size_t record) const;
@@ -187,36 +183,27 @@ private:
     unsigned char* PendingField(std::size_t field);
     [[noreturn]] void Fail(std::size_t field, const std::string& message) const;
     std::string Context(std::size_t field) const;
-    bool IsVisualFoxPro() const { return dialect_ == DbfDialect::VisualFoxPro; }
-    // A V field's bytes: as long as its _NullFlags length bit says, else without the fill.
-    std::string_view VariableLength(std::size_t field, std::string_view raw) const;
+    bool IsVisualFoxPro() const { return header_.dialect == DbfDialect::VisualFoxPro; }
 
     std::filesystem::path path_;
     File file_;
     Access access_ = Access::Read;
-    DbfDialect dialect_ = DbfDialect::DBase3;
-    std::uint8_t version_ = 0;
-    CodePage codePage_ = CodePage::Windows1252;
-    std::string languageDriver_;
+    // As read when opening, the code page as the options may override it and the record
+    // count as records are posted.
+    DbfHeader header_;
     char decimalSeparator_ = '.';
-    std::vector<DbfField> fields_;
-    std::size_t nullFlagsField_ = static_cast<std::size_t>(-1);  // Visual FoxPro's _NullFlags
-    std::vector<std::string> warnings_;
-    std::uint32_t headerLength_ = 0;
-    std::uint32_t recordLength_ = 0;  // stride between records
-    std::size_t recordCount_ = 0;
     std::size_t position_ = 0;
 
     // Records are read into memory on first use; tables being written keep only a small
     // buffer of posted records, so building a large table costs little memory.
     mutable std::vector<unsigned char> records_;
-    mutable bool loaded_ = false;
+    mutable Flag loaded_;
     std::vector<unsigned char> pending_;
     std::size_t pendingFirst_ = 0;  // record number of the first pending record
     std::vector<unsigned char> current_;
     std::vector<unsigned char> blank_;  // a record with every field empty, made on first use
-    bool appending_ = false;
-    bool modified_ = false;
+    Flag appending_;
+    Flag modified_;
     std::unordered_map<std::size_t, TextIndex> indexes_;
 };
 

@@ -172,6 +172,37 @@ TEST_F(DbfWriterTest, PostedRecordsAreStoredInOrderWithCountAndEndMark)
     EXPECT_EQ(bytes.back(), '\x1A');
 }
 
+TEST_F(DbfWriterTest, AssigningOverAnOpenTableFirstStoresWhatItHadPosted)
+{
+    const std::filesystem::path other = folder_ / "AULAS.DBF";
+    DbfTable::Create(other, kFields);
+    DbfTable table = CreateAndOpen();
+    table.Append();
+    table.SetString(kNombre, "MAT");
+    table.Post();  // still in the pending buffer, not on disk
+
+    DbfTable source = DbfTable::Open(other, test::ReadWrite());
+    table = std::move(source);
+    EXPECT_FALSE(source.IsOpen());  // NOLINT(bugprone-use-after-move): what a move leaves is the point
+    EXPECT_EQ(table.Path(), other);
+
+    // The table assigned over was closed as Close() does: record, count and lock.
+    DbfTable reread = DbfTable::Open(Table());
+    ASSERT_EQ(reread.RecordCount(), 1u);
+    reread.First();
+    EXPECT_EQ(reread.AsString(kNombre), "MAT");
+
+    // The one moved in writes on to its own file.
+    table.Append();
+    table.SetString(kNombre, "FIS");
+    table.Post();
+    table.Close();
+    DbfTable moved = DbfTable::Open(other);
+    ASSERT_EQ(moved.RecordCount(), 1u);
+    moved.First();
+    EXPECT_EQ(moved.AsString(kNombre), "FIS");
+}
+
 TEST_F(DbfWriterTest, EachValueIsEncodedAsLevel7Stores)
 {
     struct Case {
