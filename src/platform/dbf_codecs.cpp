@@ -28,27 +28,6 @@ std::string FormatNumber(double value, char decimalSeparator)
     return text;
 }
 
-std::optional<double> ParseNumericText(std::string_view text)
-{
-    // A copy only for a comma mark: a million-row table read through here is mostly
-    // numbers written with the point.
-    std::string normal;
-    if (text.find(',') != std::string_view::npos) {
-        normal.assign(text);
-        std::replace(normal.begin(), normal.end(), ',', '.');
-        text = normal;
-    }
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+')
-        ++begin;
-    double value = 0;
-    auto result = std::from_chars(begin, end, value);
-    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 }  // namespace dbf
 
 namespace {
@@ -159,7 +138,8 @@ void DecodeNumberText(const DbfFieldAccess& access, std::string_view raw, DbfVal
             return;
         }
     }
-    auto number = ParseNumericText(text);
+    // Other programs write either mark.
+    auto number = TryParseNumber(text, ',');
     if (!number)
         access.Fail(Scope::Record, "'" + DecodeToUtf8(text, access.codePage) + "' no es un número válido");
     if (std::trunc(*number) == *number && std::fabs(*number) < 9.0e15 && access.field.decimals == 0) {

@@ -135,9 +135,6 @@ const DbfCodec& CodecFor(char letter);
 namespace dbf {
 // Shortest decimal text of a number, with `decimalSeparator` as its mark.
 std::string FormatNumber(double value, char decimalSeparator);
-// Number texts in N and F fields as written by many programs: blanks or NULs around,
-// '.' or ',' as the mark, sign and exponent.
-std::optional<double> ParseNumericText(std::string_view text);
 }  // namespace dbf
 
 }  // namespace pasarela

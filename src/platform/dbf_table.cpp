@@ -353,17 +353,9 @@ std::int32_t DbfTable::AsInteger(std::size_t field) const
     case DbfValue::Kind::Number:
         number = value.number;
         break;
-    case DbfValue::Kind::Text: {
-        // Numbers kept in character fields are plausible in other programs' tables.
-        std::string_view text = TrimBlanksAndNuls(value.text);
-        if (text.empty())
-            return 0;
-        auto parsed = ParseNumericText(text);
-        if (!parsed)
-            Fail(field, "'" + value.text + "' no es un número válido");
-        number = *parsed;
+    case DbfValue::Kind::Text:
+        number = AsFloat(field);
         break;
-    }
     default:
         Fail(field, "el campo no es numérico");
     }
@@ -381,10 +373,12 @@ double DbfTable::AsFloat(std::size_t field) const
     case DbfValue::Kind::Integer: return static_cast<double>(value.integer);
     case DbfValue::Kind::Number: return value.number;
     case DbfValue::Kind::Text: {
+        // Numbers kept in character fields are plausible in other programs' tables, with
+        // either mark.
         std::string_view text = TrimBlanksAndNuls(value.text);
         if (text.empty())
             return 0;
-        auto parsed = ParseNumericText(text);
+        auto parsed = TryParseNumber(text, ',');
         if (!parsed)
             Fail(field, "'" + value.text + "' no es un número válido");
         return *parsed;

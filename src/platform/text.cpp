@@ -632,7 +632,7 @@ std::int32_t ParseInteger(std::string_view text)
     return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
 }
 
-double ParseNumber(std::string_view text, char decimalSeparator)
+std::optional<double> TryParseNumber(std::string_view text, char decimalSeparator)
 {
     // The grammar is checked here and the conversion left to from_chars, which reads '.'
     // whatever the process locale is; strtod would follow the locale.
@@ -662,7 +662,7 @@ double ParseNumber(std::string_view text, char decimalSeparator)
         break;
     }
     if (mantissaDigits == 0)
-        ThrowInvalidNumber(text);
+        return std::nullopt;
 
     if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
         normalised.push_back('e');
@@ -673,10 +673,10 @@ double ParseNumber(std::string_view text, char decimalSeparator)
         for (; pos < text.size() && IsDigit(text[pos]); ++pos, ++exponentDigits)
             normalised.push_back(text[pos]);
         if (exponentDigits == 0)
-            ThrowInvalidNumber(text);
+            return std::nullopt;
     }
     if (pos != text.size())
-        ThrowInvalidNumber(text);
+        return std::nullopt;
 
     // Out of range (too large, or too small to be told from zero) is reported as an error
     // by from_chars; a value is never silently replaced by infinity or zero.
@@ -684,8 +684,16 @@ double ParseNumber(std::string_view text, char decimalSeparator)
     const char* const end = normalised.data() + normalised.size();
     const auto [ptr, ec] = std::from_chars(normalised.data(), end, value);
     if (ec != std::errc{} || ptr != end || !std::isfinite(value))
-        ThrowInvalidNumber(text);
+        return std::nullopt;
     return value;
+}
+
+double ParseNumber(std::string_view text, char decimalSeparator)
+{
+    const std::optional<double> value = TryParseNumber(text, decimalSeparator);
+    if (!value)
+        ThrowInvalidNumber(text);
+    return *value;
 }
 
 }  // namespace pasarela

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -152,5 +153,7 @@ std::int32_t ParseInteger(std::string_view text);
 // sign and optional exponent. Anything else throws Error "'<text>' is not a valid
 // floating point value".
 double ParseNumber(std::string_view text, char decimalSeparator);
+// The same, with no value for a text that is not such a number.
+std::optional<double> TryParseNumber(std::string_view text, char decimalSeparator);
 
 }  // namespace pasarela
