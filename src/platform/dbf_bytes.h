@@ -69,14 +69,4 @@ inline std::string_view WithoutFill(std::string_view raw)
     return raw;
 }
 
-inline std::string_view TrimBlanksAndNuls(std::string_view raw)
-{
-    auto isFill = [](char c) { return c == ' ' || c == '\0'; };
-    while (!raw.empty() && isFill(raw.front()))
-        raw.remove_prefix(1);
-    while (!raw.empty() && isFill(raw.back()))
-        raw.remove_suffix(1);
-    return raw;
-}
-
 }  // namespace pasarela::dbf

@@ -120,7 +120,7 @@ void DecodeVarchar(const DbfFieldAccess& access, std::string_view raw, DbfValue&
 
 void DecodeNumberText(const DbfFieldAccess& access, std::string_view raw, DbfValue& value)
 {
-    std::string_view text = TrimBlanksAndNuls(raw);
+    std::string_view text = Trim(raw, Blanks::SpaceAndNul);
     if (text.empty())
         return;
     if (AllBytes(text, '*'))
@@ -169,7 +169,7 @@ void DecodeLogical(const DbfFieldAccess&, std::string_view raw, DbfValue& value)
 
 void DecodeDate(const DbfFieldAccess& access, std::string_view raw, DbfValue& value)
 {
-    std::string_view text = TrimBlanksAndNuls(raw);
+    std::string_view text = Trim(raw, Blanks::SpaceAndNul);
     if (text.empty() || AllBytes(text, '0'))
         return;
     int parts[3] = {0, 0, 0};

@@ -266,7 +266,7 @@ bool DbfTable::HoldsOverflow(std::size_t field) const
     const DbfField& f = CheckedField(field);
     if (!CodecFor(f.type).numberText)
         return false;
-    const std::string_view text = TrimBlanksAndNuls(Raw(field));
+    const std::string_view text = Trim(Raw(field), Blanks::SpaceAndNul);
     return !text.empty() && AllBytes(text, '*');
 }
 
@@ -375,7 +375,7 @@ double DbfTable::AsFloat(std::size_t field) const
     case DbfValue::Kind::Text: {
         // Numbers kept in character fields are plausible in other programs' tables, with
         // either mark.
-        std::string_view text = TrimBlanksAndNuls(value.text);
+        std::string_view text = Trim(value.text, Blanks::SpaceAndNul);
         if (text.empty())
             return 0;
         auto parsed = TryParseNumber(text, ',');

@@ -388,8 +388,12 @@ char32_t FoldCodePoint(char32_t codePoint)
 std::string_view Trim(std::string_view text, Blanks blanks)
 {
     const auto isBlank = [blanks](char c) {
-        return blanks == Blanks::SpaceAndControls ? static_cast<unsigned char>(c) <= 32
-                                                  : c == ' ' || c == '\t';
+        switch (blanks) {
+        case Blanks::SpaceAndControls: return static_cast<unsigned char>(c) <= 32;
+        case Blanks::SpaceAndTab: return c == ' ' || c == '\t';
+        case Blanks::SpaceAndNul: return c == ' ' || c == '\0';
+        }
+        return false;
     };
     std::size_t first = 0;
     std::size_t last = text.size();

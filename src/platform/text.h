@@ -11,10 +11,12 @@
 namespace pasarela {
 
 // Which characters Trim takes off the ends: DASTENO values lose every control character
-// with the blanks, a settings line only its spaces and tabs.
+// with the blanks, a settings line only its spaces and tabs, a table's field the blanks or
+// NULs (some programs' fill) around its value.
 enum class Blanks {
     SpaceAndControls,  // every character whose code is 32 or below
     SpaceAndTab,
+    SpaceAndNul,
 };
 
 // Without the leading and trailing `blanks`; a view into `text`, so it lives as long as

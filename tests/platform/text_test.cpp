@@ -55,6 +55,19 @@ TEST(TrimTest, SpaceAndTabLeavesOtherControlCharacters)
     }
 }
 
+TEST(TrimTest, SpaceAndNulTakesOffAFieldsFillOnly)
+{
+    const TrimCase cases[] = {
+        {"blanks and NULs", "  \0 12,5\0\0  "sv, "12,5"},
+        {"a tab is not fill", "\t12\t", "\t12\t"},
+        {"only fill", " \0 "sv, ""},
+    };
+    for (const TrimCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Trim(c.input, Blanks::SpaceAndNul), c.expected);
+    }
+}
+
 TEST(LowerAsciiTest, LowersAsciiLettersOnly)
 {
     EXPECT_EQ(LowerAscii("ISO_8859-1 Latin1"), "iso_8859-1 latin1");
