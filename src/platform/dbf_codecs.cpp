@@ -182,7 +182,8 @@ void DecodeDate(const DbfFieldAccess& access, std::string_view raw, DbfValue& va
         at += static_cast<std::size_t>(widths[i]);
     }
     if (!ok || parts[1] < 1 || parts[1] > 12 || parts[2] < 1 || parts[2] > 31)
-        access.Fail(Scope::Record, "'" + std::string(text) + "' no es una fecha válida");
+        // Built in place: GCC 12 at -O3 takes "'" + std::string(...) for an overlapping copy.
+        access.Fail(Scope::Record, std::string("'").append(text).append("' no es una fecha válida"));
     value.kind = Kind::Date;
     value.year = parts[0];
     value.month = parts[1];
