@@ -92,6 +92,7 @@ void Shell::Finish(const std::string& message)
         ui_.CloseWindow();
 }
 
+// Checked before the wait cursor, so a run that never starts does not touch it.
 bool Shell::ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded)
 {
     AskForFile();
