@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "dbf/dbf_table.h"
 #include "fuzz/fuzz_support.h"
-#include "platform/dbf_table.h"
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "export/export_run.h"
 #include "fuzz/fuzz_support.h"
 #include "import/import_run.h"
-#include "platform/error.h"
+#include "os/error.h"
 
 #ifndef PASARELA_SOURCE_DIR
 #error "PASARELA_SOURCE_DIR names the source tree, for examples/centro.xml"
@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pasarela::ExportOptions options;
     options.xmlFile = setup.xml;
     options.workingDir = setup.workDir;
+    options.journalFileNames = pasarela::JournalFileNames();
     options.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000)); };
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2024 09:30:00"; };
     try {

@@ -5,7 +5,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "import/import_run.h"
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace {
 

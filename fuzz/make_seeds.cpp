@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "dbf/dbf_table.h"
 #include "import/import_run.h"
-#include "platform/dbf_table.h"
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace {
 

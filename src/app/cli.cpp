@@ -7,10 +7,11 @@
 #include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/environment.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/locale_settings.h"
+#include "os/environment.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "os/locale_settings.h"
+#include "workfolder/staging_lock.h"
 
 namespace pasarela {
 namespace {
@@ -193,6 +194,7 @@ int Export(const Command& command, std::ostream& out, std::ostream& err)
     ExportOptions options;
     options.xmlFile = PathFromUtf8(command.file);
     options.workingDir = WorkingDirectory(command);
+    options.journalFileNames = JournalFileNames();
     CheckReportDestination(command);
     ExportResult result = RunExport(options);
     out << result.report.Summary();

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/cli.h"
-#include "platform/environment.h"
+#include "os/environment.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

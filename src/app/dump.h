@@ -2,7 +2,7 @@
 
 #include <ostream>
 
-#include "platform/dbf_table.h"
+#include "dbf/dbf_table.h"
 
 namespace pasarela {
 

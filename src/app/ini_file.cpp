@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "platform/atomic_file.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/text.h"
+#include "os/atomic_file.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {

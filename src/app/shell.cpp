@@ -3,9 +3,9 @@
 #include "app/ini_file.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/text.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {
@@ -122,7 +122,8 @@ void Shell::RunExport()
     if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / "SOLUC.DBF"))
         return;
     RunJob([this] {
-        return pasarela::RunExport({.xmlFile = chosenFile_, .workingDir = settings_.workingDir, .now = {}, .formatDate = {}})
+        return pasarela::RunExport({.xmlFile = chosenFile_, .workingDir = settings_.workingDir,
+                                       .journalFileNames = JournalFileNames(), .now = {}, .formatDate = {}})
             .report;
     });
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/run_report.h"
+#include "workfolder/run_report.h"
 
 namespace pasarela {
 

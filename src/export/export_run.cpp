@@ -2,15 +2,14 @@
 
 #include <optional>
 
-#include "import/import_run.h"
-#include "import/staging_lock.h"
-#include "platform/date_stamp.h"
-#include "platform/dbf_table.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/table_lookup.h"
-#include "platform/text.h"
-#include "platform/xml_document.h"
+#include "dbf/dbf_table.h"
+#include "dbf/table_lookup.h"
+#include "os/date_stamp.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "text/text.h"
+#include "workfolder/staging_lock.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 namespace {
@@ -177,7 +176,7 @@ ExportResult RunExport(const ExportOptions& options)
 
     // Before any table is read: an import swapping the tables meanwhile, or one that an
     // interruption left half done, would give a mix of two schools' tables.
-    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Export);
+    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Export, options.journalFileNames);
     if (lock.FinishedPendingCommit())
         NoteFinishedPendingCommit(report, lock.Folder());
 

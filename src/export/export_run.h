@@ -3,14 +3,19 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <vector>
 
-#include "platform/run_report.h"
+#include "workfolder/run_report.h"
 
 namespace pasarela {
 
 struct ExportOptions {
     std::filesystem::path xmlFile;     // the DASTENO file the import was made from
     std::filesystem::path workingDir;  // Orlavi's folder (C:\VTEMP), holding SOLUC.DBF
+    // The files an interrupted import's journal may name (the import's tables and their
+    // indexes): an export first finishes such an import, so it reads one whole set.
+    std::vector<std::string> journalFileNames;
     // The clock for fecha_exportacion; the system clock when empty.
     std::function<std::chrono::system_clock::time_point()> now;
     // Formats fecha_exportacion; the user's regional date and time when empty.

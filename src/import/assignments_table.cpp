@@ -2,10 +2,10 @@
 #include <cmath>
 #include <vector>
 
+#include "dbf/table_lookup.h"
 #include "import/code_list.h"
 #include "import/table_steps.h"
-#include "platform/table_lookup.h"
-#include "platform/text.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {

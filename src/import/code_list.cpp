@@ -1,7 +1,7 @@
 #include "import/code_list.h"
 
-#include "platform/error.h"
-#include "platform/text.h"
+#include "os/error.h"
+#include "text/text.h"
 
 namespace pasarela {
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "platform/text.h"
-#include "platform/text_index.h"
+#include "dbf/text_index.h"
+#include "text/text.h"
 
 namespace pasarela {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "dbf/dbf_table.h"
+#include "dbf/text_index.h"
 #include "import/table_registry.h"
-#include "platform/dbf_table.h"
-#include "platform/run_report.h"
-#include "platform/text_index.h"
-#include "platform/xml_document.h"
+#include "workfolder/run_report.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 

@@ -1,19 +1,16 @@
 #include "import/import_run.h"
 
-#include "import/staging_lock.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/file_set.h"
-#include "platform/xml_document.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "workfolder/file_set.h"
+#include "workfolder/staging_lock.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 
 namespace {
-
-constexpr char kPendingCommitTable[] = "tablas";
-constexpr char kPendingCommitReason[] = "importación anterior que había quedado a medias, completada antes de empezar";
 
 // The check that the file is well-formed runs on a second core while the tables are built,
 // and is waited for before they replace Orlavi's.
@@ -31,16 +28,6 @@ XmlDocument LoadSchoolFile(const std::filesystem::path& path)
 
 }  // namespace
 
-void NoteFinishedPendingCommit(RunReport& report, const std::filesystem::path& staging)
-{
-    report.Note(kPendingCommitTable, kPendingCommitReason, DisplayPath(staging));
-}
-
-bool FinishedPendingCommit(const RunReport& report)
-{
-    return report.Count(kPendingCommitTable, kPendingCommitReason) > 0;
-}
-
 RunReport RunImport(const ImportOptions& options)
 {
     std::error_code ec;
@@ -52,7 +39,7 @@ RunReport RunImport(const ImportOptions& options)
     // Parse before anything is touched: a broken file must not cost the school its tables.
     XmlDocument document = LoadSchoolFile(options.xmlFile);
 
-    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Import);
+    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Import, JournalFileNames());
     const std::filesystem::path& staging = lock.Folder();
 
     RunReport report;

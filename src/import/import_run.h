@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "import/table_registry.h"
-#include "platform/run_report.h"
+#include "workfolder/run_report.h"
 
 namespace pasarela {
 
@@ -15,12 +15,6 @@ struct ImportOptions {
     // The user's decimal mark; "." is accepted as well.
     char decimalSeparator = '.';
 };
-
-// Notes in `report` that the run first finished an import an interruption had left half
-// done (its staging folder named): tables changed then, even in a check.
-void NoteFinishedPendingCommit(RunReport& report, const std::filesystem::path& staging);
-// Whether `report` carries that note.
-bool FinishedPendingCommit(const RunReport& report);
 
 // Rebuilds ASIGNOMT, PROFT, AULAT, GRUPOST, DIASHORAST and ASIGT from a DASTENO file.
 // The tables are built aside and replace the old ones together only when every step has

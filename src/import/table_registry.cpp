@@ -1,7 +1,7 @@
 #include "import/table_registry.h"
 
 #include "import/table_steps.h"
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace pasarela {
 namespace {
@@ -54,6 +54,16 @@ const ImportedTable& ImportedTableNamed(std::string_view name)
         if (table.name == name)
             return table;
     throw Error("La importación no construye la tabla '" + std::string(name) + "'");
+}
+
+std::vector<std::string> JournalFileNames()
+{
+    std::vector<std::string> names;
+    for (const ImportedTable& table : kImportedTables) {
+        names.push_back(std::string(table.name) + ".DBF");
+        names.push_back(std::string(table.name) + ".MDX");
+    }
+    return names;
 }
 
 }  // namespace pasarela

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/dbf_table.h"
+#include "dbf/dbf_table.h"
 
 namespace pasarela {
 
@@ -30,6 +30,9 @@ extern const std::span<const ImportedTable> kImportedTables;
 
 // The names of kImportedTables, in the same order.
 std::vector<std::string> ImportedTableNames();
+
+// The only files an import's journal may name: the tables and their indexes.
+std::vector<std::string> JournalFileNames();
 
 // The registry's row for `name`; throws Error when the import builds no such table.
 const ImportedTable& ImportedTableNamed(std::string_view name);

@@ -1,6 +1,6 @@
 #include "import/code_list.h"
 #include "import/table_steps.h"
-#include "platform/text.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {

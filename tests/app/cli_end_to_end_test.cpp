@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "app/cli_runner.h"
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "import/import_run.h"
-#include "platform/dbf_table.h"
-#include "platform/dbf_test_support.h"
-#include "platform/environment.h"
-#include "platform/xml_document.h"
+#include "os/environment.h"
 #include "test_support.h"
+#include "xml/xml_document.h"
 
 // pasarela-cli run as a script runs it: the built program, started through the system's
 // command processor (cmd.exe under Wine), on the example school.

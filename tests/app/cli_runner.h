@@ -9,8 +9,8 @@
 #include <sys/wait.h>
 #endif
 
-#include "platform/dbf_test_support.h"
-#include "platform/file.h"
+#include "dbf/dbf_test_support.h"
+#include "os/file.h"
 
 // pasarela-cli run as a child program, the way a user or a script starts it.
 namespace pasarela::test {

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "app/version.h"
-#include "platform/dbf_table.h"
-#include "platform/file.h"
-#include "platform/dbf_test_support.h"
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
+#include "os/file.h"
 #include "test_support.h"
 
 namespace pasarela {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/dbf_test_support.h"
-#include "platform/error.h"
-#include "platform/file.h"
+#include "dbf/dbf_test_support.h"
+#include "os/error.h"
+#include "os/file.h"
 #include "test_support.h"
 
 namespace pasarela {

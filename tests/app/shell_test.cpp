@@ -12,11 +12,11 @@
 #include <utility>
 #include <vector>
 
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "import/import_run.h"
 #include "import/import_test_support.h"
-#include "platform/dbf_table.h"
-#include "platform/dbf_test_support.h"
-#include "platform/file.h"
+#include "os/file.h"
 #include "test_support.h"
 
 namespace pasarela {

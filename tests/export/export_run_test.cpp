@@ -14,14 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "import/table_registry.h"
-#include "platform/date_stamp.h"
-#include "platform/dbf_table.h"
-#include "platform/dbf_test_support.h"
-#include "platform/error.h"
-#include "platform/run_report.h"
-#include "platform/xml_document.h"
+#include "os/date_stamp.h"
+#include "os/error.h"
 #include "test_support.h"
+#include "workfolder/run_report.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 namespace {
@@ -211,6 +211,7 @@ protected:
         ExportOptions options;
         options.xmlFile = xmlFile;
         options.workingDir = workDir_;
+        options.journalFileNames = JournalFileNames();
         options.now = [] { return kMoment; };
         options.formatDate = [](std::chrono::system_clock::time_point when) {
             EXPECT_EQ(when, kMoment) << "the date stamp is not the run's clock";

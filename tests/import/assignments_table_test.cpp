@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "import/import_test_support.h"
-#include "platform/error.h"
+#include "os/error.h"
 #include "test_support.h"
 
 namespace pasarela {

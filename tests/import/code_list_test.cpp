@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/error.h"
+#include "os/error.h"
 #include "test_support.h"
 
 namespace pasarela {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "dbf/dbf_table.h"
 #include "import/import_test_support.h"
-#include "platform/dbf_table.h"
-#include "platform/error.h"
-#include "platform/file.h"
+#include "os/error.h"
+#include "os/file.h"
 #include "test_support.h"
 
 namespace pasarela {

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "import/import_run.h"
-#include "platform/dbf_table.h"
-#include "platform/dbf_test_support.h"
-#include "platform/file.h"
-#include "platform/run_report.h"
-#include "platform/xml_document.h"
+#include "os/file.h"
+#include "workfolder/run_report.h"
+#include "xml/xml_document.h"
 
 // Helpers shared by the import tests: a working folder per test, DASTENO files written
 // from inline XML, and tables read back as text so a whole table compares in one line.

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "import/import_test_support.h"
-#include "platform/error.h"
-#include "platform/text.h"
+#include "os/error.h"
 #include "test_support.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {

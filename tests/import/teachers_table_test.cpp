@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "import/import_test_support.h"
-#include "platform/text.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {

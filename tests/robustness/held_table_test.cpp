@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "dbf/dbf_table.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/dbf_table.h"
-#include "platform/file.h"
+#include "os/file.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
 

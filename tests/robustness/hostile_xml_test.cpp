@@ -16,10 +16,10 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/error.h"
-#include "platform/xml_document.h"
+#include "os/error.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 namespace {
@@ -85,6 +85,7 @@ TEST_F(HostileXmlTest, DeepNestingIsReadSelectedSavedAndFreedWithoutRecursion)
         ExportOptions options;
         options.xmlFile = path;
         options.workingDir = workDir_;
+        options.journalFileNames = JournalFileNames();
         ExpectBounded([&] { RunExport(options); });
         EXPECT_THAT(test::ReadBytes(ExportOutputPath(path)), AllOf(HasSubstr("<solucion_horario/>"), Not(HasSubstr("<x>"))));
     }

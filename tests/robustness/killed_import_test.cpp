@@ -19,11 +19,11 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "import/staging_lock.h"
-#include "platform/file.h"
-#include "platform/file_set.h"
-#include "platform/write_fault.h"
+#include "os/file.h"
+#include "os/write_fault.h"
 #include "robustness/robustness_test_support.h"
+#include "workfolder/file_set.h"
+#include "workfolder/staging_lock.h"
 
 namespace pasarela {
 namespace {
@@ -249,6 +249,7 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     ExportOptions exportOptions;
     exportOptions.xmlFile = old.xmlFile;
     exportOptions.workingDir = workDir_;
+    exportOptions.journalFileNames = JournalFileNames();
     exportOptions.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto exported = [&] { return test::ReadBytes(RunExport(exportOptions).outputFile); };
 

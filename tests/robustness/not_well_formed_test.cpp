@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "import/import_run.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/xml_document.h"
+#include "os/error.h"
+#include "os/file.h"
 #include "robustness/robustness_test_support.h"
+#include "xml/xml_document.h"
 
 namespace pasarela {
 namespace {

@@ -19,10 +19,10 @@
 #endif
 
 #include "app/cli_runner.h"
+#include "dbf/dbf_table.h"
 #include "import/import_run.h"
 #include "import/import_test_support.h"
-#include "platform/dbf_table.h"
-#include "platform/file.h"
+#include "os/file.h"
 
 // Helpers of the fault and hostile-input tests: schools of any size, a picture of a working
 // folder to show a failed run changed nothing, the command line as a child program, and

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "platform/dbf_table.h"
-#include "platform/dbf_test_support.h"
+#include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "test_support.h"
 
 namespace pasarela {

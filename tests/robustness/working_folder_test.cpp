@@ -8,8 +8,8 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/error.h"
-#include "platform/file.h"
+#include "os/error.h"
+#include "os/file.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
 
@@ -32,6 +32,7 @@ protected:
         ExportOptions options;
         options.xmlFile = xml;
         options.workingDir = workDir_;
+        options.journalFileNames = JournalFileNames();
         options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
         return options;
     }

@@ -7,9 +7,9 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "platform/error.h"
-#include "platform/file.h"
-#include "platform/write_fault.h"
+#include "os/error.h"
+#include "os/file.h"
+#include "os/write_fault.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
 
@@ -99,6 +99,7 @@ TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTe
     ExportOptions options;
     options.xmlFile = folder_ / "dasteno.xml";
     options.workingDir = workDir_;
+    options.journalFileNames = JournalFileNames();
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto output = ExportOutputPath(options.xmlFile);
     test::WriteBytes(output, "la exportación anterior");

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/error.h"
+#include "os/error.h"
 
 namespace pasarela {
 namespace {

@@ -3,8 +3,8 @@
 #include <system_error>
 #include <utility>
 
-#include "platform/error.h"
-#include "platform/file.h"
+#include "os/error.h"
+#include "os/file.h"
 
 namespace pasarela {
 

@@ -10,9 +10,9 @@
 #include "app/shell.h"
 #include "app/win32/main_window.h"
 #include "app/win32/wide_text.h"
-#include "platform/environment.h"
-#include "platform/error.h"
-#include "platform/locale_settings.h"
+#include "os/environment.h"
+#include "os/error.h"
+#include "os/locale_settings.h"
 
 namespace {
 

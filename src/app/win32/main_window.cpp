@@ -8,8 +8,8 @@
 #include "app/win32/glyphs.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/wide_text.h"
-#include "platform/error.h"
-#include "platform/system_message.h"
+#include "os/error.h"
+#include "os/system_message.h"
 
 namespace pasarela {
 namespace {

@@ -1,0 +1,68 @@
+#include "os/file.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "os/error.h"
+#include "os/write_fault.h"
+
+namespace pasarela {
+namespace {
+
+// Writes left until the armed failure; 0 when none is armed, as in every real run.
+std::atomic<std::uint64_t> writesUntilFault{0};
+std::atomic<bool> faultFired{false};
+std::atomic<bool> faultEndsProcess{false};
+
+}  // namespace
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
+{
+    other.handle_ = kNoHandle;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        Close();
+        path_ = std::move(other.path_);
+        handle_ = other.handle_;
+        other.handle_ = kNoHandle;
+    }
+    return *this;
+}
+
+File::~File() { Close(); }
+
+bool File::IsOpen() const { return handle_ != kNoHandle; }
+
+std::string QuotedPath(const std::filesystem::path& path)
+{
+    // Built in place: GCC 12 at -O3 takes "'" + DisplayPath(...) for an overlapping copy.
+    return std::string("'").append(DisplayPath(path)).append("'");
+}
+
+void FailNthWrite(std::uint64_t n, bool endProcess)
+{
+    faultFired = false;
+    faultEndsProcess = endProcess;
+    writesUntilFault = n;
+}
+
+bool WriteFaultFired() { return faultFired; }
+
+void CheckWriteFault(const std::filesystem::path& path)
+{
+    std::uint64_t left = writesUntilFault.load();
+    while (left != 0 && !writesUntilFault.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left != 1)
+        return;
+    faultFired = true;
+    if (faultEndsProcess)
+        std::_Exit(kWriteFaultExitStatus);  // nothing unwinds, nothing is cleaned up
+    // The very words of a real full disk, so what the user reads is tested too.
+    throw Error("No se pudo escribir el archivo '" + DisplayPath(path) + "': el disco está lleno");
+}
+
+}  // namespace pasarela

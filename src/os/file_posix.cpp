@@ -1,0 +1,224 @@
+#include "os/file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "os/error.h"
+#include "os/write_fault.h"
+
+namespace pasarela {
+namespace {
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+[[noreturn]] void ThrowOpenError(const std::filesystem::path& path, int error)
+{
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        throw FileNotFoundError("No existe el archivo " + QuotedPath(path));
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        throw NoPermissionError("No hay permiso para abrir el archivo " + QuotedPath(path));
+    case ENOSPC:
+        throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": el disco está lleno");
+    default:
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+    }
+}
+
+[[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": el disco está lleno");
+    throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+}
+
+}  // namespace
+
+std::string DisplayPath(const std::filesystem::path& path) { return path.string(); }
+
+File File::Open(const std::filesystem::path& path, Mode mode, Links links)
+{
+    if (mode == Mode::Create)
+        CheckWriteFault(path);
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
+    }
+    if (links == Links::Refuse)
+        flags |= O_NOFOLLOW;
+    int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        if (errno == ELOOP && links == Links::Refuse)
+            throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
+        ThrowOpenError(path, errno);
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": es una carpeta");
+    }
+    // flock locks belong to the open file description, so a second open in this very
+    // process is refused too, unlike fcntl record locks.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
+        ThrowOpenError(path, error);
+    }
+    // Truncate only once the lock is ours: never cut a file that someone else holds.
+    if (mode == Mode::Create && ::ftruncate(fd, 0) != 0) {
+        int error = errno;
+        ::close(fd);
+        ThrowWriteError(path, error);
+    }
+    return File(path, fd);
+}
+
+std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const
+{
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(Fd(handle_), out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void File::WriteAt(std::uint64_t offset, const void* data, std::size_t size)
+{
+    CheckWriteFault(path_);
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(Fd(handle_), in + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowWriteError(path_, errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+std::uint64_t File::Size() const
+{
+    struct stat info {};
+    if (::fstat(Fd(handle_), &info) != 0)
+        throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+void File::Truncate(std::uint64_t size)
+{
+    CheckWriteFault(path_);
+    if (::ftruncate(Fd(handle_), static_cast<off_t>(size)) != 0)
+        ThrowWriteError(path_, errno);
+}
+
+void File::Sync()
+{
+    CheckWriteFault(path_);
+    if (::fsync(Fd(handle_)) != 0)
+        ThrowWriteError(path_, errno);
+}
+
+bool File::IsStillAtItsPath() const
+{
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(Fd(handle_), &held) != 0 || ::lstat(path_.c_str(), &named) != 0)
+        return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
+void File::Close() noexcept
+{
+    if (handle_ >= 0) {
+        ::close(Fd(handle_));  // closing the descriptor releases the flock
+        handle_ = kNoHandle;
+    }
+}
+
+void ReplaceFileChecked(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    // rename() ignores locks, so take the target's lock first: a table that Orlavi holds
+    // must not be swapped under it. The lock is on the old inode and goes with it.
+    File held;
+    std::error_code ec;
+    if (std::filesystem::exists(target, ec))
+        held = File::Open(target, File::Mode::Read);
+    CheckWriteFault(target);
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
+        throw Error("No se pudo reemplazar el archivo " + QuotedPath(target) + ": " + std::strerror(error));
+    }
+}
+
+void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    CheckWriteFault(target);
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
+        throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
+                    std::strerror(error));
+    }
+}
+
+bool CanRenameWhileHeld() { return true; }
+
+bool IsLink(const std::filesystem::path& path)
+{
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexcept
+{
+    // flock is advisory and unlink ignores it, so the name goes while the lock is still
+    // ours: a run that opens it from now on makes a new file, which it then sees is not the
+    // one it named (IsStillAtItsPath), or finds the folder gone and makes it anew.
+    if (lock.IsOpen()) {
+        ::unlink(lock.Path().c_str());
+        ::rmdir(folder.c_str());
+    }
+    lock.Close();
+}
+
+void RemoveFile(const std::filesystem::path& path)
+{
+    // As in ReplaceFileChecked: a file held by another program is not pulled from under it.
+    File held;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec))
+        held = File::Open(path, File::Mode::Read);
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+        int error = errno;
+        if (error == EACCES || error == EPERM || error == EROFS)
+            throw Error("No hay permiso para borrar el archivo " + QuotedPath(path));
+        throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+    }
+}
+
+}  // namespace pasarela
