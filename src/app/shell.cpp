@@ -112,7 +112,8 @@ void Shell::RunImport()
         return pasarela::RunImport({.xmlFile = chosenFile_,
                                     .workingDir = settings_.workingDir,
                                     .checkOnly = false,
-                                    .decimalSeparator = settings_.decimalSeparator});
+                                    .decimalSeparator = settings_.decimalSeparator,
+                                    .progress = {}});
     });
 }
 
@@ -123,7 +124,8 @@ void Shell::RunExport()
         return;
     RunJob([this] {
         return pasarela::RunExport({.xmlFile = chosenFile_, .workingDir = settings_.workingDir,
-                                       .journalFileNames = JournalFileNames(), .now = {}, .formatDate = {}})
+                                       .journalFileNames = JournalFileNames(), .now = {}, .formatDate = {},
+                                       .progress = {}})
             .report;
     });
 }

@@ -20,6 +20,9 @@ struct ExportOptions {
     std::function<std::chrono::system_clock::time_point()> now;
     // Formats fecha_exportacion; the user's regional date and time when empty.
     std::function<std::string(std::chrono::system_clock::time_point)> formatDate;
+    // Told now and then, on the thread that runs the export, the share of the work done
+    // (0 to 1), so a window can show the run moving.
+    std::function<void(double share)> progress;
 };
 
 struct ExportResult {

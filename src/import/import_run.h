@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 
 #include "import/table_registry.h"
 #include "workfolder/run_report.h"
@@ -14,6 +15,9 @@ struct ImportOptions {
     bool checkOnly = false;
     // The user's decimal mark; "." is accepted as well.
     char decimalSeparator = '.';
+    // Told now and then, on the thread that runs the import, the share of the DASTENO
+    // file read so far (0 to 1), so a window can show the run moving.
+    std::function<void(double share)> progress;
 };
 
 // Rebuilds ASIGNOMT, PROFT, AULAT, GRUPOST, DIASHORAST and ASIGT from a DASTENO file.

@@ -308,7 +308,7 @@ TEST_F(ShellTest, BatchExportWithoutItsInputClosesTheWindowAndLeavesMinus1)
 TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
 {
     const auto school = WriteSchool();
-    RunImport({.xmlFile = school, .workingDir = workDir_});
+    RunImport({.xmlFile = school, .workingDir = workDir_, .checkOnly = false, .decimalSeparator = '.', .progress = {}});
     WriteSolution();
     ui_.WillPick(school);
     Shell shell = Start(kBatchExport);
