@@ -1,5 +1,8 @@
 #include "app/shell.h"
 
+#include <memory>
+#include <utility>
+
 #include "app/ini_file.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
@@ -26,7 +29,7 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
     if (!report.HasNotices())
         return kFinished;
     const std::size_t count = report.Notices().size();
-    const std::string notices = std::string(kFinished) + "\r\n\r\n" + std::to_string(count) +
+    const std::string notices = std::string(kFinished) + "\r\n\r\n" + GroupThousands(count) +
                                 (count == 1 ? " aviso" : " avisos") + " (entradas omitidas o alteradas).";
     if (!reportError.empty())
         return notices + " No se pudo escribir el informe:\r\n" + reportError;
@@ -76,18 +79,18 @@ void Shell::AskForFile()
 
 void Shell::InputMissing(const std::string& message)
 {
-    ui_.ShowMessage(message);
+    ui_.ShowMessage(message, MessageKind::Error);
     if (mode_.batchMode == kBatchMode) {
         transformResult_ = kTransformInputMissing;
         ui_.CloseWindow();
     }
 }
 
-void Shell::Finish(const std::string& message)
+void Shell::Finish(const std::string& message, MessageKind kind)
 {
     ui_.SetBusy(false);
     transformResult_ = kTransformDone;
-    ui_.ShowMessage(message);
+    ui_.ShowMessage(message, kind);
     if (mode_.batchMode == kBatchMode)
         ui_.CloseWindow();
 }
@@ -108,33 +111,58 @@ void Shell::RunImport()
 {
     if (!ChooseInput("No existe archivo"))
         return;
-    RunJob([this] {
-        return pasarela::RunImport({.xmlFile = chosenFile_,
-                                    .workingDir = settings_.workingDir,
+    // The job gets copies: it runs on another thread while the window's goes on.
+    RunJob(Job::Import, [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
+        return pasarela::RunImport({.xmlFile = file,
+                                    .workingDir = settings.workingDir,
                                     .checkOnly = false,
-                                    .decimalSeparator = settings_.decimalSeparator,
-                                    .progress = {}});
+                                    .decimalSeparator = settings.decimalSeparator,
+                                    .progress = progress});
     });
 }
 
 void Shell::RunExport()
 {
-    ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi");
+    ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi",
+                    MessageKind::Information);
     if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / "SOLUC.DBF"))
         return;
-    RunJob([this] {
-        return pasarela::RunExport({.xmlFile = chosenFile_, .workingDir = settings_.workingDir,
+    RunJob(Job::Export, [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
+        return pasarela::RunExport({.xmlFile = file, .workingDir = settings.workingDir,
                                        .journalFileNames = JournalFileNames(), .now = {}, .formatDate = {},
-                                       .progress = {}})
+                                       .progress = progress})
             .report;
     });
 }
 
-void Shell::RunJob(const std::function<RunReport()>& job)
+void Shell::RunJob(Job which, std::function<RunReport(const ProgressFunction&)> job)
 {
     ui_.SetBusy(true);
+    auto outcome = std::make_shared<JobOutcome>();
     try {
-        RunReport report = job();
+        ui_.RunInBackground(
+            which,
+            [job = std::move(job), outcome](const ProgressFunction& progress) {
+                // Nothing may leave the job's thread: what it raises is shown on the window's.
+                try {
+                    outcome->report = job(progress);
+                } catch (...) {
+                    outcome->error = std::current_exception();
+                }
+            },
+            [this, outcome] { EndJob(*outcome); });
+    } catch (const std::exception& e) {
+        ui_.SetBusy(false);
+        ui_.ShowMessage(e.what(), MessageKind::Error);
+    }
+}
+
+void Shell::EndJob(const JobOutcome& outcome)
+{
+    try {
+        if (outcome.error)
+            std::rethrow_exception(outcome.error);
+        const RunReport& report = outcome.report;
         const auto reportFile = settings_.workingDir / kReportName;
         // The job is done (tables replaced, output saved) by now: a report that cannot be
         // written is told beside the completion, and the run still counts as completed.
@@ -146,13 +174,17 @@ void Shell::RunJob(const std::function<RunReport()>& job)
                 reportError = e.what();
             }
         }
-        Finish(FinishedMessage(report, reportFile, reportError));
+        Finish(FinishedMessage(report, reportFile, reportError),
+               report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
     } catch (const MissingInputError& e) {
         ui_.SetBusy(false);
         InputMissing(e.what());
     } catch (const std::exception& e) {
         ui_.SetBusy(false);
-        ui_.ShowMessage(e.what());
+        ui_.ShowMessage(e.what(), MessageKind::Error);
+    } catch (...) {
+        ui_.SetBusy(false);
+        ui_.ShowMessage("Error inesperado: el proceso no terminó.", MessageKind::Error);
     }
 }
 
@@ -163,7 +195,7 @@ void Shell::OnClose()
     try {
         WriteIniValue(settings_.settingsFile, kSettingsSection, kSettingsKey, std::to_string(transformResult_));
     } catch (const std::exception& e) {
-        ui_.ShowMessage(e.what());
+        ui_.ShowMessage(e.what(), MessageKind::Error);
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -37,17 +38,31 @@ struct LaunchMode {
 // "exportar" starts the import, "importar" the export (the words are Orlavi's view).
 LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters);
 
+// What a message tells, shown by its icon: a run that finished, one that finished with
+// notices or cannot be fully trusted, or one that failed.
+enum class MessageKind { Information, Warning, Error };
+
+// Told, on the thread that runs a job, the share of the job done (0 to 1).
+using ProgressFunction = std::function<void(double share)>;
+
 // The window's side of a run: its dialogs and messages. The Win32 window, and a scripted
-// stand-in in the tests, implement it.
+// stand-in in the tests, implement it. Every call comes from the window's thread.
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
     // The file-open dialog; nothing when the user cancels.
     virtual std::optional<std::filesystem::path> PickXmlFile() = 0;
-    // A plain message box with one OK button, captioned with the program's title.
-    virtual void ShowMessage(const std::string& text) = 0;
-    // The wait cursor for the whole screen while a job works.
+    // A message box with one OK button and the icon of its kind, captioned with the
+    // program's title.
+    virtual void ShowMessage(const std::string& text, MessageKind kind) = 0;
+    // The window's look while a job works: its buttons disabled, the wait cursor over it.
     virtual void SetBusy(bool busy) = 0;
+    // Runs `work` off the window's thread, so the window stays painted and answers while
+    // a long file is read, then `finished` on the window's thread. `work` catches its own
+    // errors; it may call its argument with the share done, from its own thread. Throws
+    // Error when no thread can be started (nothing has run then).
+    virtual void RunInBackground(Job job, std::function<void(const ProgressFunction&)> work,
+                                 std::function<void()> finished) = 0;
     // Closes the main window (which ends the program).
     virtual void CloseWindow() = 0;
 };
@@ -89,10 +104,18 @@ private:
     // `alsoNeeded` (unless empty) is not there: checked before the wait cursor, so a run
     // that never starts does not touch it.
     bool ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded = {});
-    // Runs a job under the wait cursor and ends it as every job ends: the completion
-    // message, or the error shown with the window left open.
-    void RunJob(const std::function<RunReport()>& job);
-    void Finish(const std::string& message);
+    // What a job left on its thread for the window's: its report, or the error it raised.
+    struct JobOutcome {
+        RunReport report;
+        std::exception_ptr error;
+    };
+
+    // Starts a job off the window's thread; EndJob ends it on the window's thread.
+    void RunJob(Job which, std::function<RunReport(const ProgressFunction&)> job);
+    // Ends every job the same way: the completion message, or the error shown with the
+    // window left open.
+    void EndJob(const JobOutcome& outcome);
+    void Finish(const std::string& message, MessageKind kind);
     void InputMissing(const std::string& message);
 
     LaunchMode mode_;

@@ -700,4 +700,17 @@ double ParseNumber(std::string_view text, char decimalSeparator)
     return *value;
 }
 
+std::string GroupThousands(std::size_t count)
+{
+    const std::string digits = std::to_string(count);
+    std::string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            grouped.push_back('.');
+        grouped.push_back(digits[i]);
+    }
+    return grouped;
+}
+
 }  // namespace pasarela

@@ -158,4 +158,8 @@ double ParseNumber(std::string_view text, char decimalSeparator);
 // The same, with no value for a text that is not such a number.
 std::optional<double> TryParseNumber(std::string_view text, char decimalSeparator);
 
+// A count for a person to read, its thousands set apart with '.' as Spanish writes them:
+// 1234567 is "1.234.567".
+std::string GroupThousands(std::size_t count);
+
 }  // namespace pasarela

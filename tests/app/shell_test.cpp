@@ -3,12 +3,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -20,6 +24,12 @@
 #include "test_support.h"
 
 namespace pasarela {
+
+void PrintTo(MessageKind kind, std::ostream* out)
+{
+    *out << (kind == MessageKind::Information ? "Information" : kind == MessageKind::Warning ? "Warning" : "Error");
+}
+
 namespace {
 
 // The launch mode in one line, so a failing row shows every field at once.
@@ -67,16 +77,30 @@ TEST(ParseLaunchModeTest, ReadsTheRawParameterList)
 }
 
 // The window as a script: the file dialog gives the queued answers, and every call the
-// shell makes is recorded in order, so a test reads like what the user sees.
+// shell makes is recorded in order, so a test reads like what the user sees. A job runs on
+// a thread of its own, as in the window, and every other call must come from the thread
+// that made the stand-in (the window's).
 class ScriptedUserInterface : public UserInterface {
 public:
     // The dialog's next answer: a file, or nothing when the user cancels.
     void WillPick(std::optional<std::filesystem::path> answer) { answers_.push_back(std::move(answer)); }
     // The calls made since the last time they were taken.
     std::vector<std::string> TakeCalls() { return std::exchange(calls_, {}); }
+    // The icons of the messages shown since the last time they were taken.
+    std::vector<MessageKind> TakeMessageKinds() { return std::exchange(kinds_, {}); }
+    // The shares a job told, in order.
+    std::vector<double> TakeProgress() { return std::exchange(progress_, {}); }
+    // The next job waits, as a long one does, until FinishHeldJob.
+    void HoldNextJob() { holdNext_ = true; }
+    void FinishHeldJob()
+    {
+        ASSERT_TRUE(held_) << "no job is held";
+        std::exchange(held_, {})();
+    }
 
     std::optional<std::filesystem::path> PickXmlFile() override
     {
+        ExpectWindowThread("the file dialog");
         calls_.push_back("dialog");
         if (answers_.empty()) {
             ADD_FAILURE() << "file dialog shown without an answer queued";
@@ -86,13 +110,55 @@ public:
         answers_.pop_front();
         return answer;
     }
-    void ShowMessage(const std::string& text) override { calls_.push_back("message: " + text); }
-    void SetBusy(bool busy) override { calls_.push_back(busy ? "busy on" : "busy off"); }
-    void CloseWindow() override { calls_.push_back("close"); }
+    void ShowMessage(const std::string& text, MessageKind kind) override
+    {
+        ExpectWindowThread("a message");
+        calls_.push_back("message: " + text);
+        kinds_.push_back(kind);
+    }
+    void SetBusy(bool busy) override
+    {
+        ExpectWindowThread("the busy look");
+        calls_.push_back(busy ? "busy on" : "busy off");
+    }
+    void CloseWindow() override
+    {
+        ExpectWindowThread("the close");
+        calls_.push_back("close");
+    }
+    void RunInBackground(Job, std::function<void(const ProgressFunction&)> work,
+                         std::function<void()> finished) override
+    {
+        ExpectWindowThread("the start of a job");
+        auto run = [this, work = std::move(work), finished = std::move(finished)] {
+            std::thread worker([this, &work] {
+                work([this](double share) {
+                    EXPECT_NE(std::this_thread::get_id(), windowThread_) << "progress is told from the job's thread";
+                    progress_.push_back(share);
+                });
+            });
+            worker.join();
+            finished();
+        };
+        if (std::exchange(holdNext_, false))
+            held_ = std::move(run);
+        else
+            run();
+    }
 
 private:
+    void ExpectWindowThread(const char* what) const
+    {
+        EXPECT_EQ(std::this_thread::get_id(), windowThread_) << what << " comes from another thread";
+    }
+
+    const std::thread::id windowThread_ = std::this_thread::get_id();
     std::deque<std::optional<std::filesystem::path>> answers_;
     std::vector<std::string> calls_;
+    std::vector<MessageKind> kinds_;
+    std::vector<double> progress_;
+    bool holdNext_ = false;
+    std::function<void()> held_;
 };
 
 const std::optional<std::filesystem::path> kCancelled;
@@ -395,6 +461,7 @@ TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)
     shell.OnShow();
     shell.OnClose();
 
+    EXPECT_THAT(ui_.TakeMessageKinds(), ElementsAre(MessageKind::Warning));
     EXPECT_THAT(ui_.TakeCalls(),
                 ElementsAre("dialog", "busy on", "busy off",
                             "message: Proceso finalizado\r\n\r\n1 aviso (entradas omitidas o alteradas). No se pudo "
@@ -439,14 +506,80 @@ TEST_F(ShellTest, SettingsFileThatCannotBeWrittenIsShownNamingTheFile)
     Shell shell = Start(kBatchImport);
     shell.OnShow();
     ui_.TakeCalls();
+    ui_.TakeMessageKinds();
 
     shell.OnClose();
 
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre("message: No se pudo guardar el resultado en '" +
                                              DisplayPath(settings_.settingsFile) + "': No existe la carpeta '" +
                                              DisplayPath(folder_ / "falta") + "'"));
+    EXPECT_THAT(ui_.TakeMessageKinds(), ElementsAre(MessageKind::Error));
     EXPECT_FALSE(std::filesystem::exists(folder_ / "falta"));
     EXPECT_EQ(shell.ExitStatus(), 2);  // the outcome for scripts stands even when Orlavi cannot be told
+}
+
+TEST_F(ShellTest, JobRunsWhileTheWindowGoesOnAndEndsOnTheWindowsThread)
+{
+    ui_.WillPick(WriteSchool());
+    ui_.HoldNextJob();
+    Shell shell = Start(kBatchImport);
+
+    shell.OnShow();  // returns to the window's message loop while the job works
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on"));
+    EXPECT_FALSE(std::filesystem::exists(workDir_ / "PROFT.DBF"));
+    EXPECT_EQ(shell.TransformResult(), 0);
+
+    ui_.FinishHeldJob();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("busy off", "message: Proceso finalizado", "close"));
+    EXPECT_EQ(shell.TransformResult(), 1);
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
+    const std::vector<double> shares = ui_.TakeProgress();
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_THAT(shares, ::testing::Each(AllOf(::testing::Ge(0.0), ::testing::Le(1.0))));
+}
+
+TEST_F(ShellTest, MessagesCarryTheIconOfWhatTheyTell)
+{
+    using enum MessageKind;
+    struct Case {
+        const char* name;
+        const std::vector<std::string>& parameters;
+        std::optional<test::SmallSchoolValues> school;  // none: the dialog is cancelled
+        std::vector<MessageKind> expected;
+    };
+    const Case cases[] = {
+        {"finished import", kBatchImport, test::SmallSchoolValues{}, {Information}},
+        {"import with a notice", kBatchImport, test::SmallSchoolValues{.teacher = "ARG"}, {Warning}},
+        {"failed import", kBatchImport, test::SmallSchoolValues{.capacity = "12.5"}, {Error}},
+        {"import without its file", kBatchImport, std::nullopt, {Error}},
+        {"export's notice, then no SOLUC", kBatchExport, test::SmallSchoolValues{}, {Information, Error}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui_.WillPick(c.school ? std::optional(WriteSchool(*c.school)) : kCancelled);
+        Shell shell = Start(c.parameters);
+
+        shell.OnShow();
+
+        EXPECT_EQ(ui_.TakeMessageKinds(), c.expected) << testing::PrintToString(ui_.TakeCalls());
+        ui_.TakeCalls();
+    }
+}
+
+TEST_F(ShellTest, CountsInMessagesHaveTheirThousandsSetApart)
+{
+    // 1 001 teachers with one code: all but the first get another code, each with a notice.
+    const auto school = folder_ / "centro.xml";
+    test::WriteFileBytes(school, test::SectionWithCodes("profesores", "profesor", "idprofesor",
+                                                        std::vector<std::string>(1001, "P")));
+    ui_.WillPick(school);
+    Shell shell = Start(kInteractive);
+
+    shell.RunImport();
+
+    EXPECT_THAT(ui_.TakeCalls(), ::testing::Contains(StartsWith("message: Proceso finalizado\r\n\r\n1.000 avisos (")));
 }
 
 }  // namespace

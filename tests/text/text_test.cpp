@@ -496,6 +496,25 @@ TEST(ParseNumberTest, RejectsAnythingElseQuotingTheText)
     }
 }
 
+TEST(GroupThousandsTest, SetsApartEachThreeDigitsFromTheRight)
+{
+    struct Case {
+        std::size_t count;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {0, "0"},          {7, "7"},
+        {999, "999"},      {1000, "1.000"},
+        {1234, "1.234"},   {12345, "12.345"},
+        {100000, "100.000"}, {1234567, "1.234.567"},
+        {4294967295u, "4.294.967.295"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.count);
+        EXPECT_EQ(GroupThousands(c.count), c.expected);
+    }
+}
+
 TEST(UserDecimalSeparatorTest, IsACharacterThatParseNumberAccepts)
 {
     const char separator = UserDecimalSeparator();
