@@ -70,11 +70,12 @@ HICON MakeGlyphIcon(Glyph glyph, int size, int gap)
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HBITMAP colour = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    // The alpha channel decides; the mask only has to exist, all zeros.
-    const std::vector<std::uint8_t> maskBits(static_cast<std::size_t>((width + 15) / 16 * 2 * size), 0);
-    HBITMAP mask = CreateBitmap(width, size, 1, 1, maskBits.data());
+    // The alpha channel decides how it is drawn; the mask (1 = clear, rows padded to 16
+    // bits) gives the shape a disabled button embosses, which would otherwise be a square.
+    const int maskRowBytes = (width + 15) / 16 * 2;
+    std::vector<std::uint8_t> maskBits(static_cast<std::size_t>(maskRowBytes * size), 0);
     HICON icon = nullptr;
-    if (colour != nullptr && mask != nullptr) {
+    if (colour != nullptr) {
         auto* pixels = static_cast<std::uint32_t*>(bits);
         for (int y = 0; y < size; ++y)
             for (int x = 0; x < width; ++x) {
@@ -85,8 +86,13 @@ HICON MakeGlyphIcon(Glyph glyph, int size, int gap)
                                                   : (alpha << 24) | (std::uint32_t{GetRValue(drawing.colour)} << 16) |
                                                         (std::uint32_t{GetGValue(drawing.colour)} << 8) |
                                                         GetBValue(drawing.colour);
+                if (coverage < 0.5)
+                    maskBits[static_cast<std::size_t>(y * maskRowBytes + x / 8)] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
             }
         GdiFlush();
+    }
+    HBITMAP mask = CreateBitmap(width, size, 1, 1, maskBits.data());
+    if (colour != nullptr && mask != nullptr) {
         ICONINFO iconInfo{TRUE, 0, 0, mask, colour};
         icon = CreateIconIndirect(&iconInfo);
     }

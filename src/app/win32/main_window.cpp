@@ -1,7 +1,11 @@
 #include "app/win32/main_window.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
 
+#include <algorithm>
+#include <cmath>
+#include <system_error>
 #include <utility>
 
 #include "app/version.h"
@@ -26,8 +30,15 @@ constexpr wchar_t kVersionLine[] = L"Pasarela " PASARELA_VERSION L" para OV18 V-
 // The help's topic for this window, also asked for by F1.
 constexpr unsigned long kHelpContext = 3;
 
-// A fixed dialog frame: no resizing, no minimise or maximise box.
-constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+// Posted by the job's thread: the share read, in thousandths (wParam); the job has ended.
+constexpr UINT kProgressMessage = WM_APP + 1;
+constexpr UINT kJobEndedMessage = WM_APP + 2;
+constexpr int kProgressSteps = 1000;
+constexpr UINT kMarqueeMilliseconds = 30;
+
+// A fixed dialog frame: no resizing or maximise box, but a minimise box, so a long run
+// can be put out of the way.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT | WS_EX_APPWINDOW;
 
 // Design positions in pixels at 96 DPI; a control's are relative to its area's top left.
@@ -38,10 +49,12 @@ struct DesignRect {
 constexpr DesignRect kClientArea{0, 0, 632, 266};
 constexpr DesignRect kImportArea{0, 0, 315, 169};
 constexpr DesignRect kExportArea{316, 0, 317, 169};
+constexpr DesignRect kWholeTop{0, 0, 633, 169};  // a batch job's area, over the bottom strip
 constexpr DesignRect kBottomArea{0, 168, 633, 97};
 constexpr DesignRect kImportLabel{24, 24, 265, 57};
 constexpr DesignRect kExportLabel{8, 24, 305, 57};
 constexpr DesignRect kJobButton{96, 120, 89, 25};
+constexpr DesignRect kProgressBar{24, 92, 265, 17};  // between the caption and the button
 constexpr DesignRect kCloseButton{256, 32, 89, 25};
 constexpr DesignRect kHelpButton{40, 64, 75, 25};
 constexpr DesignRect kVersionLabel{368, 72, 233, 13};
@@ -56,10 +69,17 @@ struct Gradient {
 constexpr Gradient kJobGradient{RGB(0xF9, 0xD3, 0x7D), RGB(0xFF, 0xFF, 0xFF), RGB(0xFF, 0xEE, 0xDD)};
 constexpr Gradient kBottomGradient{RGB(0xC2, 0xCD, 0xFE), RGB(0xCF, 0xF2, 0xFE), RGB(0xCC, 0xD8, 0xE6)};
 
-// In batch mode the one job's area covers the whole window, bottom strip included.
-DesignRect ImportAreaOf(const LaunchMode& mode) { return mode.showExportArea ? kImportArea : kClientArea; }
-DesignRect ExportAreaOf(const LaunchMode& mode) { return mode.showImportArea ? kExportArea : kClientArea; }
-bool ShowsBottom(const LaunchMode& mode) { return mode.showImportArea && mode.showExportArea; }
+// In batch mode the one job's area spans the top, its caption and button in the middle;
+// the bottom strip stays, so a run that fails leaves Salir, the help and the version at hand.
+DesignRect ImportAreaOf(const LaunchMode& mode) { return mode.showExportArea ? kImportArea : kWholeTop; }
+DesignRect ExportAreaOf(const LaunchMode& mode) { return mode.showImportArea ? kExportArea : kWholeTop; }
+
+// Where a job's caption, button and progress bar are measured from: their design area,
+// centred in the area the job has.
+POINT ContentOrigin(const DesignRect& area, const DesignRect& design)
+{
+    return {area.left + (area.width - design.width) / 2, area.top};
+}
 
 // Entry points of newer Windows versions, looked up so the program still starts on older ones.
 template <typename Function>
@@ -126,6 +146,66 @@ void DrawLabel(HDC dc, HFONT font, COLORREF colour, RECT box, const wchar_t* tex
     SelectObject(dc, oldFont);
 }
 
+// Centres `window` over `over` (the screen's work area when none), kept on that screen.
+void CentreWindow(HWND window, HWND over)
+{
+    RECT box;
+    GetWindowRect(window, &box);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(over != nullptr ? MonitorFromWindow(over, MONITOR_DEFAULTTOPRIMARY)
+                                    : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
+                    &monitor);
+    RECT target = monitor.rcWork;
+    if (over != nullptr)
+        GetWindowRect(over, &target);
+    const RECT& work = monitor.rcWork;
+    const LONG width = box.right - box.left;
+    const LONG height = box.bottom - box.top;
+    const LONG left = std::clamp((target.left + target.right - width) / 2, work.left,
+                                 std::max(work.left, work.right - width));
+    const LONG top = std::clamp((target.top + target.bottom - height) / 2, work.top,
+                                std::max(work.top, work.bottom - height));
+    SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The file dialog opens where it likes (Wine: at its owner's top left corner), and takes
+// no hook of its own without losing the newer look on Windows: a hook on this thread's
+// window activations centres it over the window as it first shows.
+class CentredDialog {
+public:
+    explicit CentredDialog(HWND over)
+    {
+        over_ = over;
+        hook_ = SetWindowsHookExW(WH_CBT, OnWindowEvent, nullptr, GetCurrentThreadId());
+    }
+    ~CentredDialog() { Unhook(); }
+    CentredDialog(const CentredDialog&) = delete;
+    CentredDialog& operator=(const CentredDialog&) = delete;
+
+private:
+    static void Unhook()
+    {
+        if (hook_ != nullptr)
+            UnhookWindowsHookEx(hook_);
+        hook_ = nullptr;
+    }
+
+    static LRESULT CALLBACK OnWindowEvent(int code, WPARAM wParam, LPARAM lParam)
+    {
+        const HHOOK hook = hook_;
+        if (code == HCBT_ACTIVATE) {
+            // The dialog is the first window activated: the owner is disabled while it shows.
+            CentreWindow(reinterpret_cast<HWND>(wParam), over_);
+            Unhook();
+        }
+        return CallNextHookEx(hook, code, wParam, lParam);
+    }
+
+    static thread_local inline HHOOK hook_ = nullptr;
+    static thread_local inline HWND over_ = nullptr;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, LaunchMode mode, ShellSettings settings, std::filesystem::path helpFile)
@@ -135,6 +215,9 @@ MainWindow::MainWindow(HINSTANCE instance, LaunchMode mode, ShellSettings settin
 
 MainWindow::~MainWindow()
 {
+    // A job still running (the window was torn down under it) ends before what it uses goes.
+    if (worker_.joinable())
+        worker_.join();
     if (window_ != nullptr) {
         closing_ = true;  // torn down after a failed start: no outcome to record
         DestroyWindow(window_);
@@ -144,12 +227,13 @@ MainWindow::~MainWindow()
 int MainWindow::Run(int showCommand)
 {
     Create();
-    // A batch job runs before the window shows: the user first sees its own dialogs.
+    // Shown before a batch job starts: its dialogs then open centred over the window, in
+    // front, with the keyboard, and its run has a window to show its progress in.
+    ShowWindow(window_, showCommand);
+    UpdateWindow(window_);
+    if (shell_.Mode().startJob != Job::None)
+        SetForegroundWindow(window_);
     shell_.OnShow();
-    if (window_ != nullptr) {
-        ShowWindow(window_, showCommand);
-        UpdateWindow(window_);
-    }
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         // Tab, Enter and Alt+S move and press the buttons as in a dialog.
@@ -188,12 +272,17 @@ void MainWindow::Create()
         throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
 
     // Creation order is the tab order: bottom strip, then the import, then the export. A
-    // button of a hidden area is never made visible, so Tab and Alt+S skip it.
+    // button of a hidden area is never made visible, so Tab skips it.
     const LaunchMode& mode = shell_.Mode();
-    closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir", ShowsBottom(mode));
-    helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda", ShowsBottom(mode));
+    closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir", true);
+    helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda", true);
     importButton_ = CreateButton(IDC_IMPORT_BUTTON, L"OK", mode.showImportArea);
     exportButton_ = CreateButton(IDC_EXPORT_BUTTON, L"OK", mode.showExportArea);
+    progressBar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, 0, 0, 0, 0, window_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_BAR)), instance_,
+                                   nullptr);
+    if (progressBar_ == nullptr)
+        throw Error("No se pudo crear la barra de progreso: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
 
     ApplyDpi(DpiOf(window_));
     const SIZE frame = FrameSizeFor(Scale(kClientArea.width), Scale(kClientArea.height), dpi_);
@@ -241,21 +330,25 @@ void MainWindow::ApplyDpi(UINT dpi)
     versionFont_ = std::move(versionFont);
     checkMark_ = std::move(checkMark);
     cross_ = std::move(cross);
-    PlaceButtons();
+    PlaceControls();
     InvalidateRect(window_, nullptr, FALSE);
 }
 
-void MainWindow::PlaceButtons()
+void MainWindow::PlaceControls()
 {
     const LaunchMode& mode = shell_.Mode();
-    auto place = [this](HWND button, const DesignRect& area, const DesignRect& control) {
-        MoveWindow(button, Scale(area.left) + Scale(control.left), Scale(area.top) + Scale(control.top),
-                   Scale(control.width), Scale(control.height), TRUE);
+    auto place = [this](HWND control, POINT origin, const DesignRect& rect) {
+        MoveWindow(control, Scale(origin.x) + Scale(rect.left), Scale(origin.y) + Scale(rect.top), Scale(rect.width),
+                   Scale(rect.height), TRUE);
     };
-    place(closeButton_, kBottomArea, kCloseButton);
-    place(helpButton_, kBottomArea, kHelpButton);
-    place(importButton_, ImportAreaOf(mode), kJobButton);
-    place(exportButton_, ExportAreaOf(mode), kJobButton);
+    const POINT bottom{kBottomArea.left, kBottomArea.top};
+    const POINT importOrigin = ContentOrigin(ImportAreaOf(mode), kImportArea);
+    const POINT exportOrigin = ContentOrigin(ExportAreaOf(mode), kExportArea);
+    place(closeButton_, bottom, kCloseButton);
+    place(helpButton_, bottom, kHelpButton);
+    place(importButton_, importOrigin, kJobButton);
+    place(exportButton_, exportOrigin, kJobButton);
+    place(progressBar_, runningJob_ == Job::Export ? exportOrigin : importOrigin, kProgressBar);
 }
 
 void MainWindow::Paint(HDC dc) const
@@ -264,9 +357,9 @@ void MainWindow::Paint(HDC dc) const
     auto areaRect = [this](const DesignRect& area) {
         return RECT{Scale(area.left), Scale(area.top), Scale(area.left + area.width), Scale(area.top + area.height)};
     };
-    auto labelRect = [this](const DesignRect& area, const DesignRect& label) {
-        const int left = Scale(area.left) + Scale(label.left);
-        const int top = Scale(area.top) + Scale(label.top);
+    auto labelRect = [this](POINT origin, const DesignRect& label) {
+        const int left = Scale(origin.x) + Scale(label.left);
+        const int top = Scale(origin.y) + Scale(label.top);
         return RECT{left, top, left + Scale(label.width), top + Scale(label.height)};
     };
 
@@ -274,20 +367,20 @@ void MainWindow::Paint(HDC dc) const
     GetClientRect(window_, &client);
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
     const COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
-    if (ShowsBottom(mode)) {
-        PaintGradient(dc, areaRect(kBottomArea), kBottomGradient);
-        DrawLabel(dc, versionFont_.get(), RGB(0xFF, 0, 0), labelRect(kBottomArea, kVersionLabel), kVersionLine,
-                  DT_SINGLELINE);
-    }
+    PaintGradient(dc, areaRect(kBottomArea), kBottomGradient);
+    DrawLabel(dc, versionFont_.get(), RGB(0xFF, 0, 0), labelRect({kBottomArea.left, kBottomArea.top}, kVersionLabel),
+              kVersionLine, DT_SINGLELINE);
     if (mode.showImportArea) {
         const DesignRect area = ImportAreaOf(mode);
         PaintGradient(dc, areaRect(area), kJobGradient);
-        DrawLabel(dc, captionFont_.get(), text, labelRect(area, kImportLabel), kImportCaption, DT_WORDBREAK);
+        DrawLabel(dc, captionFont_.get(), text, labelRect(ContentOrigin(area, kImportArea), kImportLabel),
+                  kImportCaption, DT_WORDBREAK);
     }
     if (mode.showExportArea) {
         const DesignRect area = ExportAreaOf(mode);
         PaintGradient(dc, areaRect(area), kJobGradient);
-        DrawLabel(dc, captionFont_.get(), text, labelRect(area, kExportLabel), kExportCaption, DT_WORDBREAK);
+        DrawLabel(dc, captionFont_.get(), text, labelRect(ContentOrigin(area, kExportArea), kExportLabel),
+                  kExportCaption, DT_WORDBREAK);
     }
 }
 
@@ -297,12 +390,11 @@ bool MainWindow::IsOwnButton(HWND control) const
            (control == closeButton_ || control == helpButton_ || control == importButton_ || control == exportButton_);
 }
 
+// Where the keyboard starts: a job's button, never Salir, so an Enter pressed at once
+// does not end the program.
 HWND MainWindow::FirstTabStop() const
 {
-    const LaunchMode& mode = shell_.Mode();
-    if (ShowsBottom(mode))
-        return closeButton_;
-    return mode.showImportArea ? importButton_ : exportButton_;
+    return shell_.Mode().showImportArea ? importButton_ : exportButton_;
 }
 
 void MainWindow::OnCommand(int id)
@@ -327,7 +419,8 @@ void MainWindow::OnCommand(int id)
 
 void MainWindow::Close()
 {
-    if (closing_ || window_ == nullptr)
+    // A running job finishes first: its tables are replaced together at its end.
+    if (closing_ || window_ == nullptr || busy_)
         return;
     closing_ = true;
     shell_.OnClose();
@@ -349,9 +442,9 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     try {
         return self->HandleMessage(message, wParam, lParam);
     } catch (const std::exception& e) {
-        self->ShowMessage(e.what());
+        self->ShowMessage(e.what(), MessageKind::Error);
     } catch (...) {
-        self->ShowMessage("Error inesperado en la ventana de Pasarela.");
+        self->ShowMessage("Error inesperado en la ventana de Pasarela.", MessageKind::Error);
     }
     return 0;
 }
@@ -374,8 +467,9 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         help_.ShowTopic(window_, kHelpContext);
         return TRUE;
     case WM_SETCURSOR:
-        if (busy_) {
-            SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        // Over the client area only: the caption's buttons still answer during a run.
+        if (busy_ && LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorW(nullptr, IDC_APPSTARTING));
             return TRUE;
         }
         break;
@@ -383,10 +477,20 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         if (LOWORD(wParam) == WA_INACTIVE) {
             if (HWND focus = GetFocus(); IsOwnButton(focus))
                 lastFocus_ = focus;
+        } else if (busy_) {
+            SetFocus(window_);  // the buttons are disabled; Alt+Space still reaches the window
         } else {
             SetFocus(IsOwnButton(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_ : FirstTabStop());
         }
         return 0;
+    case kProgressMessage:
+        ShowProgress(static_cast<int>(wParam));
+        return 0;
+    case kJobEndedMessage:
+        EndJob();
+        return 0;
+    case WM_QUERYENDSESSION:
+        return busy_ ? FALSE : TRUE;  // Windows is asked to wait for the running job
     case WM_DPICHANGED: {
         ApplyDpi(LOWORD(wParam));
         const auto* suggested = reinterpret_cast<const RECT*>(lParam);
@@ -441,7 +545,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NCDESTROY: {
         const LRESULT result = DefWindowProcW(window_, message, wParam, lParam);
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-        window_ = closeButton_ = helpButton_ = importButton_ = exportButton_ = lastFocus_ = nullptr;
+        window_ = closeButton_ = helpButton_ = importButton_ = exportButton_ = progressBar_ = lastFocus_ = nullptr;
         return result;
     }
     default:
@@ -456,7 +560,7 @@ std::optional<std::filesystem::path> MainWindow::PickXmlFile()
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = DialogOwner();
-    dialog.lpstrFilter = L"*.xml\0*.xml\0";
+    dialog.lpstrFilter = L"Archivos XML (*.xml)\0*.xml\0";
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = name.data();
     dialog.nMaxFile = static_cast<DWORD>(name.size());
@@ -464,25 +568,33 @@ std::optional<std::filesystem::path> MainWindow::PickXmlFile()
     dialog.lpstrDefExt = L"xml";
     // No OFN_FILEMUSTEXIST: a name typed for a missing file reaches the job, which says so.
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
+    CentredDialog centred(dialog.hwndOwner);
     if (GetOpenFileNameW(&dialog) != FALSE)
         return std::filesystem::path(name.c_str());
     if (const DWORD error = CommDlgExtendedError(); error != 0)
         ShowMessage("No se pudo mostrar el diálogo para elegir el archivo XML (código " + std::to_string(error) +
-                    ").");
+                        ").",
+                    MessageKind::Error);
     return std::nullopt;
 }
 
-void MainWindow::ShowMessage(const std::string& text)
+void MainWindow::ShowMessage(const std::string& text, MessageKind kind)
 {
     HWND owner = DialogOwner();
-    // Without an owner the box needs telling to keep the thread's windows waiting and to come to the front.
-    const UINT alone = owner == nullptr ? MB_TASKMODAL | MB_SETFOREGROUND : 0;
-    MessageBoxW(owner, Widen(text).c_str(), kTitle, MB_OK | alone);
+    // A run may end while the window is minimised: a box owned by it would not show.
+    if (owner != nullptr && IsIconic(owner) != FALSE)
+        ShowWindow(owner, SW_RESTORE);
+    // Without an owner the box needs telling to keep the thread's windows waiting. It comes
+    // to the front either way, so the message that ends a batch run takes the keyboard.
+    const UINT alone = owner == nullptr ? MB_TASKMODAL : 0;
+    const UINT icon = kind == MessageKind::Information ? MB_ICONINFORMATION
+                      : kind == MessageKind::Warning   ? MB_ICONWARNING
+                                                       : MB_ICONERROR;
+    MessageBoxW(owner, Widen(text).c_str(), kTitle, MB_OK | MB_SETFOREGROUND | icon | alone);
 }
 
-// A batch job runs before the window shows, and Windows gives a window owned by a hidden
-// one no task-bar button: a dialog that opened behind Orlavi could not be found. Until the
-// window shows, its dialogs and messages stand alone, each with a task-bar button.
+// The owner for the jobs' dialogs and messages: the window once shown, none before (a
+// window owned by a hidden one has no task-bar button, so it could be lost behind Orlavi).
 HWND MainWindow::DialogOwner() const
 {
     return window_ != nullptr && IsWindowVisible(window_) != FALSE ? window_ : nullptr;
@@ -490,8 +602,90 @@ HWND MainWindow::DialogOwner() const
 
 void MainWindow::SetBusy(bool busy)
 {
+    if (window_ == nullptr) {
+        busy_ = busy;
+        return;
+    }
+    if (busy && !busy_) {
+        if (HWND focus = GetFocus(); IsOwnButton(focus))
+            lastFocus_ = focus;
+    }
     busy_ = busy;
-    SetCursor(LoadCursorW(nullptr, busy ? IDC_WAIT : IDC_ARROW));
+    // Disabling the focused button takes the focus from it; the window keeps the keyboard.
+    for (HWND button : {closeButton_, helpButton_, importButton_, exportButton_})
+        EnableWindow(button, busy ? FALSE : TRUE);
+    EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | (busy ? MF_GRAYED : MF_ENABLED));
+    if (busy) {
+        SetFocus(window_);
+    } else {
+        ShowWindow(progressBar_, SW_HIDE);
+        runningJob_ = Job::None;
+        if (GetActiveWindow() == window_)
+            SetFocus(IsOwnButton(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_ : FirstTabStop());
+    }
+    POINT cursor;
+    GetCursorPos(&cursor);
+    if (WindowFromPoint(cursor) == window_ || IsChild(window_, WindowFromPoint(cursor)) != FALSE)
+        SetCursor(LoadCursorW(nullptr, busy ? IDC_APPSTARTING : IDC_ARROW));
+}
+
+void MainWindow::RunInBackground(Job job, std::function<void(const ProgressFunction&)> work,
+                                 std::function<void()> finished)
+{
+    runningJob_ = job;
+    jobFinished_ = std::move(finished);
+    postedPermille_ = -1;
+    // Until the job tells a share the bar only runs, so a run that tells none still shows it works.
+    progressMeasured_ = false;
+    SetWindowLongPtrW(progressBar_, GWL_STYLE, GetWindowLongPtrW(progressBar_, GWL_STYLE) | PBS_MARQUEE);
+    SendMessageW(progressBar_, PBM_SETMARQUEE, TRUE, kMarqueeMilliseconds);
+    PlaceControls();
+    ShowWindow(progressBar_, SW_SHOW);
+    HWND window = window_;
+    try {
+        worker_ = std::thread([this, window, work = std::move(work)] {
+            work([this, window](double share) { PostProgress(window, share); });
+            // The window's thread waits for this one: the message must get through.
+            while (PostMessageW(window, kJobEndedMessage, 0, 0) == FALSE && IsWindow(window) != FALSE)
+                Sleep(50);
+        });
+    } catch (const std::system_error& e) {
+        jobFinished_ = nullptr;
+        ShowWindow(progressBar_, SW_HIDE);
+        throw Error(std::string("No se pudo empezar el proceso: ") + e.what());
+    }
+}
+
+void MainWindow::PostProgress(HWND window, double share)
+{
+    if (!(share >= 0.0))  // NaN as well
+        share = 0.0;
+    const int permille = static_cast<int>(std::lround(std::min(share, 1.0) * kProgressSteps));
+    // Only a change is posted, so a reader that reports often cannot flood the queue.
+    if (postedPermille_.exchange(permille) != permille)
+        PostMessageW(window, kProgressMessage, static_cast<WPARAM>(permille), 0);
+}
+
+void MainWindow::ShowProgress(int permille)
+{
+    if (!busy_)
+        return;
+    if (!progressMeasured_) {
+        progressMeasured_ = true;
+        SendMessageW(progressBar_, PBM_SETMARQUEE, FALSE, 0);
+        SetWindowLongPtrW(progressBar_, GWL_STYLE, GetWindowLongPtrW(progressBar_, GWL_STYLE) & ~PBS_MARQUEE);
+        SendMessageW(progressBar_, PBM_SETRANGE32, 0, kProgressSteps);
+    }
+    SendMessageW(progressBar_, PBM_SETPOS, static_cast<WPARAM>(permille), 0);
+}
+
+// The job's thread has ended: the Shell ends the job here, on the window's thread.
+void MainWindow::EndJob()
+{
+    if (worker_.joinable())
+        worker_.join();
+    if (auto finished = std::exchange(jobFinished_, nullptr))
+        finished();
 }
 
 void MainWindow::CloseWindow() { Close(); }

@@ -2,10 +2,13 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <type_traits>
 
 #include "app/shell.h"
@@ -21,12 +24,14 @@ public:
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
 
-    // Runs a batch job while still hidden, shows the window if the job left it open; returns the exit status.
+    // Shows the window, starts a batch job and runs the message loop; returns the exit status.
     int Run(int showCommand);
 
     std::optional<std::filesystem::path> PickXmlFile() override;
-    void ShowMessage(const std::string& text) override;
+    void ShowMessage(const std::string& text, MessageKind kind) override;
     void SetBusy(bool busy) override;
+    void RunInBackground(Job job, std::function<void(const ProgressFunction&)> work,
+                         std::function<void()> finished) override;
     void CloseWindow() override;
 
 private:
@@ -46,7 +51,11 @@ private:
     void Create();
     HWND CreateButton(int id, const wchar_t* caption, bool visible);
     void ApplyDpi(UINT dpi);
-    void PlaceButtons();
+    void PlaceControls();
+    // On the job's thread: posts the share to the window's thread when it shows a change.
+    void PostProgress(HWND window, double share);
+    void ShowProgress(int permille);
+    void EndJob();
     void Paint(HDC dc) const;
     void OnCommand(int id);
     void Close();
@@ -62,6 +71,7 @@ private:
     HWND helpButton_ = nullptr;
     HWND importButton_ = nullptr;
     HWND exportButton_ = nullptr;
+    HWND progressBar_ = nullptr;  // in the running job's area, while it runs
     HWND lastFocus_ = nullptr;  // given back when the window is activated again
     UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     FontHandle textFont_;     // 8-point MS Sans Serif: buttons
@@ -71,6 +81,11 @@ private:
     IconHandle cross_;
     bool busy_ = false;
     bool closing_ = false;  // the Shell has been told; it hears of a close only once
+    Job runningJob_ = Job::None;
+    std::thread worker_;
+    std::function<void()> jobFinished_;  // the Shell's end of the running job
+    std::atomic<int> postedPermille_{-1};  // the last share posted by the job's thread, in thousandths
+    bool progressMeasured_ = false;  // the bar has had a share, so it no longer only runs to show work
 };
 
 }  // namespace pasarela
