@@ -4,8 +4,8 @@
 #   batch import, batch export, a cancelled batch import, a batch import that fails,
 #   batch mode with an unknown job, interactive mode with the help keys, and the window
 #   at 150 % (144 DPI).
-# Message texts are read from Wine's message-box trace; the outcome from Orlavi.ini, the
-# tables in C:\VTEMP and the exit status.
+# Message texts are read from Wine's message-box trace and their icons from the screen;
+# the outcome from Orlavi.ini, the tables in C:\VTEMP and the exit status.
 #
 #   window_test.sh PASARELA.EXE SOURCE_DIR [SCREENSHOT.png]
 #
@@ -22,7 +22,7 @@ exe=$(realpath -- "$1")
 source_dir=$(realpath -- "$2")
 screenshot=${3:+$(realpath -m -- "$3")}
 . "$source_dir/cmake/wine-desktop.sh"
-desktop_require import convert
+desktop_require import convert xprop
 desktop_workdir window
 started=$SECONDS
 desktop_start "$exe" || exit 1  # the 32- or 64-bit loader, as the build is
@@ -84,23 +84,68 @@ finish_program() {
     program_pid=
 }
 
+# The icon of message box $1 (information, warning, error or none), from the colours of
+# its top left corner on a fresh screenshot: Wine draws them blue, orange and red.
+message_icon() {
+    local red orange blue
+    sleep 1  # let it paint
+    capture_window "$1"
+    share() {
+        convert "$work/screen.png" -crop "60x60+$window_x+$window_y" +repage -fx "$1" -format '%[fx:mean]' info: \
+            2>/dev/null
+    }
+    red=$(share 'r>0.75 && g<0.45 && b<0.45')
+    orange=$(share 'r>0.85 && g>0.4 && g<0.8 && b<0.3')
+    blue=$(share 'b>0.5 && r<0.45')
+    awk -v red="$red" -v orange="$orange" -v blue="$blue" 'BEGIN {
+        kind = "none"; most = 0.03
+        if (blue > most) { kind = "information"; most = blue }
+        if (orange > most) { kind = "warning"; most = orange }
+        if (red > most) { kind = "error" }
+        print kind
+    }'
+}
+
 # The next message box: its text must contain `fragment` (non-ASCII letters appear in
-# the trace as \xxxx escapes, so fragments stay ASCII); Enter closes it.
+# the trace as \xxxx escapes, so fragments stay ASCII) and, when `icon` is given, its icon
+# be that one (see message_icon); Enter closes it.
 expect_message() {
-    local fragment=$1 id text
+    local fragment=$1 icon=${2:-} id text shown
     id=$(wait_window '^Pasarela$') || die "no message box appeared (expected '$fragment')"
     messages_seen=$((messages_seen + 1))
     text=$(grep -a 'MSGBOX_OnInit' "$run_log" | sed -n "${messages_seen}p")
     [[ $text == *"$fragment"* ]] || fail "message $messages_seen is ${text#*MSGBOX_OnInit }, expected '$fragment'"
+    if [[ -n $icon ]]; then
+        shown=$(message_icon "$id")
+        [[ $shown == "$icon" ]] || fail "message '$fragment' shows the icon '$shown', expected '$icon'"
+    fi
     press "$id" Return
     wait_gone "$id" || die "the message box '$fragment' did not close"
 }
 
+# Whether window $1 stands centred over window $2. X sees the client areas, Windows
+# centres the frames: their captions may put the centres up to 16 pixels apart.
+expect_centred_over() {
+    local what=$3 cx cy dx dy
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    cx=$((X + WIDTH / 2)) cy=$((Y + HEIGHT / 2))
+    eval "$(xdotool getwindowgeometry --shell "$2")"
+    dx=$((cx - X - WIDTH / 2)) dy=$((cy - Y - HEIGHT / 2))
+    ((dx * dx <= 256 && dy * dy <= 256)) ||
+        fail "$what is not centred over the window (centres $dx,$dy pixels apart)"
+}
+
 # The file-open dialog: types the Windows form of `file` and confirms, or cancels when
-# `file` is empty.
+# `file` is empty. The window shows behind it, and it stands centred over the window.
 answer_file_dialog() {
-    local file=$1 id
+    local file=$1 id main
     id=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
+    main=$(windows_named '^Exportar e importar datos entre Orlavi y DASTENO$' | head -n 1)
+    if [[ -z $main ]]; then
+        fail "the file dialog shows without the window behind it"
+    else
+        expect_centred_over "$id" "$main" "the file dialog"
+    fi
     if [[ -z $file ]]; then
         press "$id" Escape
     else
@@ -220,7 +265,7 @@ test_name=batch_import
 begun=$SECONDS
 start_program "$work/import" exportar x
 answer_file_dialog "$work/data/centro.xml"
-expect_message 'L"Proceso finalizado'
+expect_message 'L"Proceso finalizado\r\n\r\n' warning  # the example repeats a teacher's code
 expect_status 0
 for table in "${tables[@]}"; do
     [[ -s $vtemp/$table.DBF ]] || fail "C:\\VTEMP\\$table.DBF was not written"
@@ -240,7 +285,7 @@ table_sums() { (cd "$vtemp" && md5sum "${tables[@]/%/.DBF}") 2>&1 || true; }
 tables_before=$(table_sums)
 start_program "$work/cancel" EXPORTAR x
 answer_file_dialog ''
-expect_message 'L"No existe archivo"'
+expect_message 'L"No existe archivo"' error
 expect_status 2
 expect_settings "$work/cancel/Orlavi.ini" \
     '; Orlavi\r\n[General]\r\nIdioma=es\r\n\r\n[Transformadores]\r\n; \xfaltimo resultado\r\nTransformado=-1\r\nOtro=7\r\n[Final]\r\nX=1'
@@ -257,9 +302,9 @@ write_solution_table "$vtemp/SOLUC.DBF" \
     '0|3|1|1ESOA|MAT|LECT|MGR|A101' \
     '3|4|2|NOGRUPO|ING|REUN|NADIE|A102'
 start_program "$work/export" importar x
-expect_message 'Abrir el fichero XML de DASTENO,\r\ndesde el cual'
+expect_message 'Abrir el fichero XML de DASTENO,\r\ndesde el cual' information
 answer_file_dialog "$work/data/centro.xml"
-expect_message 'L"Proceso finalizado'
+expect_message 'L"Proceso finalizado' warning  # a row without a day, one with unknown codes
 expect_status 0
 result=$work/data/ResultadoOrlaviscentro.xml
 if [[ ! -f $result ]]; then
@@ -276,21 +321,23 @@ fi
 expect_settings "$work/export/Orlavi.ini" '[Transformadores]\r\nTransformado=1\r\n'
 echo "$test_name: $((SECONDS - begun)) s"
 
-# --- A batch import that fails: its error is shown, then the window appears with the
-# import's area alone filling it; closing it records 0.
+# --- A batch import that fails: its error is shown, and the window stays with the
+# import's area across its top and the bottom strip below (Salir, help and version), the
+# keyboard on the import's button; Salir records 0.
 test_name=batch_import_error
 begun=$SECONDS
 printf 'esto no es XML' >"$work/data/roto.xml"
 start_program "$work/error" exportar x
 answer_file_dialog "$work/data/roto.xml"
-expect_message 'roto.xml'
+expect_message 'roto.xml' error
 id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
 sleep 1  # let the first paint finish before the screenshot
 capture_window "$id"
 expect_pixel 10 0 F9D37D "top of the import area"
-expect_pixel 600 265 FFEEDD "bottom of the import area, where the bottom strip would be"
-expect_colour 0 168 632 98 FF0000 absent "the red version line of the bottom strip"
-press "$id" alt+F4
+expect_pixel 600 0 F9D37D "top of the import area, where the export area would be"
+expect_pixel 10 264 CCD8E6 "bottom of the bottom strip"
+expect_colour 368 240 233 13 FF0000 present "the red version line of the bottom strip"
+press "$id" alt+s
 expect_status 1
 expect_settings "$work/error/Orlavi.ini" '[Transformadores]\r\nTransformado=0\r\n'
 echo "$test_name: $((SECONDS - begun)) s"
@@ -311,8 +358,9 @@ expect_settings "$work/unknown/Orlavi.ini" '[Transformadores]\r\nTransformado=0\
 echo "$test_name: $((SECONDS - begun)) s"
 
 # --- An empty second parameter ends the list: interactive mode. Both areas and the
-# bottom strip show; F1 and the help button report the missing help file; Alt+S (the
-# Salir button) closes; nothing is written.
+# bottom strip show; the window has a minimise box; Enter at once starts the import (the
+# keyboard is not on Salir); F1 and the help button report the missing help file; Alt+S
+# (the Salir button) closes; nothing is written.
 test_name=interactive
 begun=$SECONDS
 start_program "$work/interactive" exportar ''
@@ -324,9 +372,22 @@ if [[ -n $screenshot ]]; then
     convert "$work/screen.png" -crop "${window_width}x$window_height+$window_x+$window_y" +repage "$screenshot" 2>/dev/null
     echo "window saved as $screenshot"
 fi
+# Wine passes the window's functions to the window manager as Motif hints; 8 is minimise.
+hints=$(xprop -id "$id" _MOTIF_WM_HINTS 2>/dev/null | sed -n 's/.*= *//p')
+IFS=', ' read -r _ functions _ <<<"$hints"
+[[ -n $functions ]] && (((functions & 8) != 0)) || fail "the window cannot be minimised (Motif hints '$hints')"
+press "$id" Return
+answer_file_dialog ''
+# A cancelled dialog may say that no file was chosen; the window stays either way.
+sleep 2
+if [[ -n $(windows_named '^Pasarela$') ]]; then
+    expect_message 'L"No existe archivo"' error
+fi
+windows_named '^Exportar e importar datos entre Orlavi y DASTENO$' | grep -qx "$id" ||
+    die "Enter at start closed the window"
 press "$id" F1
-expect_message "No se encuentra la ayuda 'DASTENO.chm'"
-press "$id" Tab Return  # from Salir, first in the tab order, to F1 Ayuda
+expect_message "No se encuentra la ayuda 'DASTENO.chm'" error
+press "$id" shift+Tab Return  # from the import's button, back to F1 Ayuda
 expect_message "No se encuentra la ayuda 'DASTENO.chm'"
 press "$id" alt+s
 expect_status 1
