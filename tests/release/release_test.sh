@@ -167,7 +167,7 @@ run_log=$work/help.log
 WINEDEBUG=-all,+htmlhelp,+msgbox timeout --kill-after=10 180 "${wine[@]}" "$app/Pasarela.exe" >"$run_log" 2>&1 &
 program_pid=$!
 main=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
-press "$main" Tab Return  # from Salir, first in the tab order, to F1 Ayuda
+press "$main" shift+Tab Return  # from the import's button, where the keyboard starts, to F1 Ayuda
 wait_trace 'HtmlHelpW .*command=' || die "the help button called no help"
 grep -aE 'HtmlHelpW .*command=' "$run_log" | head -n 1 | grep -q 'DASTENO.chm", command=HH_DISPLAY_TOC, data=0)' ||
     fail "the help button asked for $(grep -aE 'HtmlHelpW .*command=' "$run_log" | head -n 1 | sed 's/.*command=//'), expected HH_DISPLAY_TOC, data=0"
@@ -196,10 +196,10 @@ wait "$program_pid" 2>/dev/null || true
 program_pid=
 echo "help calls: checked"
 
-# --- Started as Orlavi starts it, the file dialog and the message come before the window
-# shows. Each must have a task-bar button of its own (Wine marks a window that has none
-# with _NET_WM_STATE_SKIP_TASKBAR, as it does for one owned by a hidden window), or one
-# that opens behind Orlavi cannot be found.
+# --- Started as Orlavi starts it, the window shows first, with a task-bar button of its
+# own (Wine marks a window that has none with _NET_WM_STATE_SKIP_TASKBAR), and the file
+# dialog and the message stand over it, owned by it: whatever opens behind Orlavi is found
+# through the window's button.
 section=batch_dialogs
 run_log=$work/batch.log
 batch=$work/batch
@@ -207,17 +207,18 @@ mkdir -p "$batch"
 cp "$app/Pasarela.exe" "$batch/"
 mkdir -p "$WINEPREFIX/drive_c/VTEMP"
 taskbar_state() { xprop -id "$1" _NET_WM_STATE WM_TRANSIENT_FOR 2>&1 | tr '\n' ' '; }
+owner_of() { printf '%d' "$(xprop -id "$1" WM_TRANSIENT_FOR 2>/dev/null | sed -n 's/.*window id # //p')"; }
 WINEDEBUG=-all,+msgbox timeout --kill-after=10 180 "${wine[@]}" "$batch/Pasarela.exe" exportar x >"$run_log" 2>&1 &
 program_pid=$!
-dialog=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
-state=$(taskbar_state "$dialog")
+main=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+state=$(taskbar_state "$main")
 [[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
-    fail "the file dialog has no task-bar button of its own: $state"
+    fail "the window has no task-bar button of its own: $state"
+dialog=$(wait_window '^Seleccione Archivo XML obtenido de DASTENO$') || die "the file dialog did not appear"
+[[ $(owner_of "$dialog") == "$main" ]] || fail "the file dialog does not stand over the window: $(taskbar_state "$dialog")"
 press "$dialog" Escape
 message=$(wait_window '^Pasarela$') || die "no message box appeared after the cancelled dialog"
-state=$(taskbar_state "$message")
-[[ $state != *SKIP_TASKBAR* && $state == *"WM_TRANSIENT_FOR:  not found"* ]] ||
-    fail "the message box has no task-bar button of its own: $state"
+[[ $(owner_of "$message") == "$main" ]] || fail "the message does not stand over the window: $(taskbar_state "$message")"
 grep -aq 'MSGBOX_OnInit L"No existe archivo"' "$run_log" || fail "the message was not 'No existe archivo'"
 press "$message" Return
 for _ in $(seq 60); do

@@ -419,9 +419,13 @@ void MainWindow::OnCommand(int id)
 
 void MainWindow::Close()
 {
-    // A running job finishes first: its tables are replaced together at its end.
-    if (closing_ || window_ == nullptr || busy_)
+    if (closing_ || window_ == nullptr)
         return;
+    // A running job finishes first: its tables are replaced together at its end.
+    if (busy_) {
+        MessageBeep(MB_ICONWARNING);
+        return;
+    }
     closing_ = true;
     shell_.OnClose();
     DestroyWindow(window_);
@@ -642,6 +646,8 @@ void MainWindow::RunInBackground(Job job, std::function<void(const ProgressFunct
     PlaceControls();
     ShowWindow(progressBar_, SW_SHOW);
     HWND window = window_;
+    if (worker_.joinable())  // the last job's thread, ended already
+        worker_.join();
     try {
         worker_ = std::thread([this, window, work = std::move(work)] {
             work([this, window](double share) { PostProgress(window, share); });
