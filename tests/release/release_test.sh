@@ -115,13 +115,28 @@ debian_licence_text() {  # debian_licence_text FILE NAME
     awk -v want="$2" 'BEGIN { RS = "" } $1 == "License:" && index(substr($0, 10), want "\n") == 1 { print; exit }' "$1" |
         tail -n +2
 }
-leeme_words=" $(words <"$leeme") "
+# The words of the notices under the heading NAME (a line underlined with "="), up to the
+# next heading: each library's notice must be whole in its own part, not merely somewhere
+# (expat, pugixml and winpthreads share the MIT licence's words).
+notice_section() {
+    sed '1s/^\xef\xbb\xbf//; s/\r$//' "$leeme" | awk -v name="$1" '
+        { line[NR] = $0 }
+        END {
+            for (i = 1; i <= NR; i++) {
+                heading = i < NR && line[i + 1] ~ /^=+$/ && length(line[i + 1]) == length(line[i])
+                if (heading) inside = (line[i] == name)
+                else if (inside && line[i] !~ /^=+$/) print line[i]
+            }
+        }' | words
+}
 checked_names=()
 while IFS=$'\t' read -r name file paragraph; do
     [[ -f $file ]] || { fail "the notice of $name, $file, does not exist"; continue; }
+    leeme_words=" $(notice_section "$name") "
+    [[ -n ${leeme_words// /} ]] || { fail "Pasarela-LEEME.txt has no part headed '$name'"; continue; }
     if [[ -z $paragraph ]]; then
         expected=$(words <"$file")
-        [[ $leeme_words == *" $expected "* ]] || fail "Pasarela-LEEME.txt lacks $name's notice, whole, as $file has it"
+        [[ $leeme_words == *" $expected "* ]] || fail "Pasarela-LEEME.txt lacks $name's notice, whole, as $file has it, under '$name'"
     else
         text=$(debian_paragraph "$file" "$paragraph")
         [[ -n $text ]] || { fail "$file has no paragraph 'Files: $paragraph' for $name"; continue; }
@@ -140,7 +155,7 @@ while IFS=$'\t' read -r name file paragraph; do
         done <<<"$statements"
         expected=$(grep -v '^ *\.$' <<<"$licence" | words)
         [[ $leeme_words == *" $expected "* ]] ||
-            fail "Pasarela-LEEME.txt lacks $name's licence, whole, as $file has it for 'Files: $paragraph'"
+            fail "Pasarela-LEEME.txt lacks $name's licence, whole, under '$name', as $file has it for 'Files: $paragraph'"
     fi
     checked_names+=("$name")
 done <"$notices"
