@@ -86,22 +86,6 @@ Function TryWritingFolder
   done:
 FunctionEnd
 
-; Finds Orlavi's folder when no earlier install named one and C:\Orlavi is not it.
-Function .onInit
-  ReadRegStr $0 HKCU "${SETTINGS_KEY}" "InstallDir"
-  ${If} $0 != ""
-    Return
-  ${EndIf}
-  ${If} ${FileExists} "$INSTDIR\Orlavi.exe"
-    Return
-  ${EndIf}
-  ${If} ${FileExists} "$PROGRAMFILES32\Orlavi\Orlavi.exe"
-    StrCpy $INSTDIR "$PROGRAMFILES32\Orlavi"
-  ${ElseIf} ${FileExists} "$PROGRAMFILES64\Orlavi\Orlavi.exe"
-    StrCpy $INSTDIR "$PROGRAMFILES64\Orlavi"
-  ${EndIf}
-FunctionEnd
-
 Function CheckFolder
   ; Orlavi looks for Pasarela in its own folder only: anywhere else, it would not be found.
   ${IfNot} ${FileExists} "$INSTDIR\Orlavi.exe"
