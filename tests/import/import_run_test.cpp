@@ -77,6 +77,44 @@ TEST_F(ImportRunTest, FileThatIsNotASchoolFileLeavesTheTablesUntouched)
     }
 }
 
+TEST_F(ImportRunTest, FileWithoutAnySectionHasNothingToImportAndLeavesTheTablesUntouched)
+{
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string after;  // what the message says after naming the six sections
+    };
+    const std::string nothing = ": no hay nada que importar.";
+    const std::string untouched = " No se ha cambiado ninguna tabla";
+    const Case cases[] = {
+        {"the export's own result",
+         R"(<?xml version="1.0" encoding="UTF-8"?>
+<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
+<solucion_horario><dsolucion casig="901" cgrupo="7001" cprofe="501" caula="" cactiv="950" dia="1" hora="1" sesiones="1" idcurso="301"/></solucion_horario>
+</centro>
+)",
+         nothing + " Tiene un horario (solucion_horario): parece el resultado de una exportación "
+                   "(ResultadoOrlavis...), no el archivo exportado por DASTENO." + untouched},
+        {"a root alone", "<centro/>", nothing + untouched},
+        {"other elements only", SchoolXml("<departamentos><departamento codigo=\"MAT\"/></departamentos>\n"),
+         nothing + untouched},
+        {"sections below another element", SchoolXml("<datos><aulas><daula codigo=\"A1\"/></aulas></datos>\n"),
+         nothing + untouched},
+    };
+    const auto before = ImportSchoolWithIndexes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto options = OptionsFor(c.xml);
+        EXPECT_THAT([&] { RunImport(options); },
+                    ThrowsMessage<Error>(StrEq("El archivo '" + DisplayPath(options.xmlFile) +
+                                               "' no tiene ninguna de las secciones con los datos del centro "
+                                               "(materias, profesores, aulas, grupos, franjashorarias, asignaturas)" +
+                                               c.after)));
+        EXPECT_EQ(Snapshot(), before);
+        EXPECT_FALSE(std::filesystem::exists(workDir_ / ".pasarela-import"));
+    }
+}
+
 TEST_F(ImportRunTest, FailingStepLeavesAllSixTablesByteIdentical)
 {
     struct Case {
@@ -235,7 +273,8 @@ TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFie
     };
     const Case cases[] = {
         {"one entry in every section", oneEach, 1},
-        {"no section at all", SchoolXml(""), 0},
+        // A file that lacks the other sections still imports: only one with none is refused.
+        {"one empty section, the others missing", SchoolXml("<aulas/>\n"), 0},
     };
     Import(test::SmallSchool());
     for (const Case& c : cases) {
