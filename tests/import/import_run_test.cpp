@@ -236,6 +236,64 @@ TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
     }
 }
 
+TEST_F(ImportRunTest, RootWithADefaultNamespaceIsReadByElementName)
+{
+    // DASTENO files are read by element name: a default namespace changes no name.
+    Import(test::SmallSchool());
+    std::map<std::string, Rows> plain;
+    for (const std::string& table : ImportedTableNames())
+        plain[table] = ReadTable(table);
+
+    std::string withNamespace = test::SmallSchool();
+    const std::string root = "<centro ";
+    withNamespace.replace(withNamespace.find(root), root.size(), "<centro xmlns=\"urn:dasteno:centro\" ");
+    Import(withNamespace);
+    for (const std::string& table : ImportedTableNames()) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(ReadTable(table), plain[table]);
+    }
+
+    // A prefix is part of the element's name, which is then not centro.
+    const auto options = OptionsFor("<d:centro xmlns:d=\"urn:dasteno:centro\"><d:aulas/></d:centro>");
+    EXPECT_THAT([&] { RunImport(options); },
+                ThrowsMessage<Error>(HasSubstr("su elemento raíz es 'd:centro' y debería ser 'centro'")));
+}
+
+TEST_F(ImportRunTest, CodesAreMadeUniqueOnTheirStoredForm)
+{
+    // Ω and Ψ are both stored as '?' in Windows-1252: as codes they are the same code.
+    struct Case {
+        const char* table;
+        const char* field;
+        std::string xml;
+        std::vector<std::string> stored;
+        std::string notice;  // the line the report gives for the second entry
+    };
+    const Case cases[] = {
+        {"ASIGNOMT", "COD",
+         SchoolXml("<materias>\n" +
+                   EntryXml("dmateria", {{"codigo", "Ω"}, {"nombre", "Omega"}, {"codigo_actividad", "L"},
+                                         {"idmateria", "1"}}) +
+                   EntryXml("dmateria", {{"codigo", "Ψ"}, {"nombre", "Psi"}, {"codigo_actividad", "L"},
+                                         {"idmateria", "2"}}) +
+                   "</materias>\n"),
+         {"?"},
+         "código ya usado por otra materia: entrada sin fila | materia nº 2: Ψ «Psi» (identificador 2) -> 'Ψ'"},
+        {"PROFT", "ABREV", test::SectionWithCodes("profesores", "profesor", "idprofesor", {"Ω", "Ψ"}),
+         {"?", "?1"}, "código repetido o largo: se usa otro | profesor nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+        {"AULAT", "ABREV", test::SectionWithCodes("aulas", "daula", "idaula", {"Ω", "Ψ"}), {"?", "?1"},
+         "código vacío, repetido o largo: se usa otro | aula nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+        {"GRUPOST", "ABREV", test::SectionWithCodes("grupos", "dgrupo", "idgrupo", {"Ω", "Ψ"}), {"?", "?1"},
+         "código repetido o largo: se usa otro | grupo nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        const RunReport report = Import(c.xml);
+        EXPECT_EQ(ReadColumn(c.table, c.field), c.stored);
+        EXPECT_THAT(NoticeLines(report, c.table), ::testing::Contains(c.notice));
+    }
+}
+
 // Each table with its fields as Orlavi reads them: name, type letter and length.
 struct TableLayout {
     const char* table;
