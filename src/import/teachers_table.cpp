@@ -50,11 +50,14 @@ void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
         const std::string_view document = entry.Read("documento");
         const std::string_view id = entry.Read("idprofesor");
         // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
-        context.names.teachers.try_emplace(std::string(id), NamedInFile{std::string(code), FullName(given, surname1, surname2)});
+        context.names.teachers.try_emplace(std::string(id),
+                                           NamedInFile{std::string(code), FullName(given, surname1, surname2)});
         if (!SectionIsWritten(entries.size()))
             continue;
         const std::string name = std::string(given) + ", " + std::string(surname1) + " " + std::string(surname2);
-        const auto label = [&] { return NoticeLabel("profesor", entry.Number(), code, FullName(given, surname1, surname2), id); };
+        const auto label = [&] {
+            return NoticeLabel("profesor", entry.Number(), code, FullName(given, surname1, surname2), id);
+        };
 
         const std::string finalCode = UniqueCode(codes, code);
         codes.Add(finalCode);

@@ -73,7 +73,8 @@ void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
             StoreText(context, table, kDia, std::to_string(day), label);
             table.SetString(kTextoDia, DayName(day));
             StoreText(context, table, kHora, positionText, label);
-            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end), label);
+            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
+                      label);
             StoreText(context, table, kHoraDesde, start, label);
             StoreText(context, table, kHoraHasta, end, label);
             StoreText(context, table, kMinutos, std::to_string(minutes), label);
