@@ -33,6 +33,15 @@ std::string Describe(const RunReport::Comparison* comparison)
     return "added " + std::to_string(comparison->added) + ", gone " + std::to_string(comparison->gone);
 }
 
+// "T<first>" to "T<last - 1>".
+std::vector<std::string> Codes(int first, int last)
+{
+    std::vector<std::string> codes;
+    for (int n = first; n < last; ++n)
+        codes.push_back("T" + std::to_string(n));
+    return codes;
+}
+
 class TableChangesTest : public test::ImportTest {
 protected:
     // A table with the registry's fields, one row per element of `rows`, each a value per
@@ -79,6 +88,7 @@ TEST_F(TableChangesTest, CountsRowsNewAndGoneByCode)
         {"into an empty table", {}, {"ARG", "LMM"}, "added 2, gone 0"},
         {"rows, not codes, are counted", {"ARG", "ARG", "LMM"}, {"ARG", "LMM", "LMM"}, "added 1, gone 1"},
         {"letter case tells codes apart", {"arg"}, {"ARG"}, "added 1, gone 1"},
+        {"a large school, half its teachers replaced", Codes(0, 3000), Codes(1500, 4500), "added 1500, gone 1500"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
