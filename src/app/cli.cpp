@@ -151,8 +151,14 @@ void CheckReportDestination(const Command& command)
 ReportHeading HeadingNow(std::string_view job, const std::filesystem::path& file,
                          const std::filesystem::path& workingDir)
 {
+    // Whole paths, so the report says where even when read from another folder.
+    std::error_code ec;
+    const auto whole = [&ec](const std::filesystem::path& path) {
+        std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+        return ec ? path : absolute;
+    };
     return {UserDateTimeText(std::chrono::system_clock::now()), std::string("pasarela-cli ") + PASARELA_VERSION,
-            std::string(job), file, workingDir, {}};
+            std::string(job), whole(file), whole(workingDir), {}};
 }
 
 // Runs after the tables were replaced or the output saved, or after the run failed: the run
