@@ -150,7 +150,7 @@ std::chrono::system_clock::time_point Shell::Now() const
 }
 
 std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
-                               const std::string& outcome, const RunReport* report)
+                               const std::string& outcome, const RunReport* report) const
 {
     const ReportHeading heading{UserDateTimeText(started), std::string("Pasarela ") + PASARELA_VERSION, jobTitle,
                                 chosenFile_, settings_.workingDir, outcome};

@@ -105,7 +105,7 @@ private:
     void RunJob(const std::string& jobTitle, const std::function<JobResult()>& job);
     // Writes the report of the run that started at `started`; the reason when it could not.
     std::string WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
-                            const std::string& outcome, const RunReport* report);
+                            const std::string& outcome, const RunReport* report) const;
     std::chrono::system_clock::time_point Now() const;
     void Finish(const std::string& message);
     void InputMissing(const std::string& message);

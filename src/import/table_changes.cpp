@@ -7,9 +7,9 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
-#include <string_view>
 #include <vector>
 
 #include "dbf/dbf_table.h"
@@ -158,13 +158,7 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
         return comparison;
     }
     CodeBalance balance;
-    try {
-        Tally(earlier, spec, 1, balance);
-    } catch (const std::exception& e) {
-        comparison.earlier = RunReport::Comparison::Earlier::Unreadable;
-        comparison.problem = e.what();
-        return comparison;
-    }
+    Tally(earlier, spec, 1, balance);
     Tally(built, spec, -1, balance);
     std::tie(comparison.added, comparison.gone) = balance.AddedAndGone();
     return comparison;
@@ -181,6 +175,7 @@ void CompareWithEarlierTables(const std::filesystem::path& earlierDir, const std
         try {
             comparison = Compare(earlierDir / file, builtDir / file, spec);
         } catch (const std::exception& e) {
+            // Most often the earlier table: damaged, another program's, or held open.
             comparison.earlier = RunReport::Comparison::Earlier::Unreadable;
             comparison.problem = e.what();
         }
