@@ -4,8 +4,11 @@
 #include <utility>
 
 #include "app/ini_file.h"
+#include "app/report_heading.h"
+#include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
+#include "os/date_stamp.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "text/text.h"
@@ -15,25 +18,30 @@ namespace {
 
 constexpr char kSettingsSection[] = "Transformadores";
 constexpr char kSettingsKey[] = "Transformado";
-constexpr char kFinished[] = "Proceso finalizado";
 constexpr char kReportName[] = "PASARELA-INFORME.TXT";
 // Earlier reports kept beside the latest, so a second run does not wipe out the first one's.
 constexpr std::size_t kEarlierReportsKept = 5;
 
-// The completion message, with a pointer to the report when entries were left out or
-// altered, so the user learns of them without a second dialog in Orlavi's batch runs; or,
-// when the report could not be written, why.
-std::string FinishedMessage(const RunReport& report, const std::filesystem::path& reportFile,
-                            const std::string& reportError)
+// The completion message: for an export the file it saved; a pointer to the report when
+// entries were left out or altered, so the user learns of them without a second dialog in
+// Orlavi's batch runs; and, when the report could not be written, why.
+std::string FinishedMessage(const RunReport& report, const std::filesystem::path& outputFile,
+                            const std::filesystem::path& reportFile, const std::string& reportError)
 {
-    if (!report.HasNotices())
-        return kFinished;
-    const std::size_t count = report.Notices().size();
-    const std::string notices = std::string(kFinished) + "\r\n\r\n" + GroupThousands(count) +
-                                (count == 1 ? " aviso" : " avisos") + " (entradas omitidas o alteradas).";
+    std::string message(kFinishedOutcome);
+    if (!outputFile.empty())
+        message += "\r\n\r\nGuardado en:\r\n" + DisplayPath(outputFile);
+    if (report.HasNotices()) {
+        const std::size_t count = report.Notices().size();
+        message += "\r\n\r\n" + GroupThousands(count) + (count == 1 ? " aviso" : " avisos") +
+                   " (entradas omitidas o alteradas).";
+        if (reportError.empty())
+            return message + " Informe completo en:\r\n" + DisplayPath(reportFile);
+        return message + " No se pudo escribir el informe:\r\n" + reportError;
+    }
     if (!reportError.empty())
-        return notices + " No se pudo escribir el informe:\r\n" + reportError;
-    return notices + " Informe completo en:\r\n" + DisplayPath(reportFile);
+        message += "\r\n\r\nNo se pudo escribir el informe:\r\n" + reportError;
+    return message;
 }
 
 }  // namespace
@@ -71,12 +79,6 @@ void Shell::OnShow()
         RunImport();
 }
 
-void Shell::AskForFile()
-{
-    if (auto picked = ui_.PickXmlFile())
-        chosenFile_ = *picked;
-}
-
 void Shell::InputMissing(const std::string& message)
 {
     ui_.ShowMessage(message, MessageKind::Error);
@@ -98,7 +100,15 @@ void Shell::Finish(const std::string& message, MessageKind kind)
 // Checked before the wait cursor, so a run that never starts does not touch it.
 bool Shell::ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded)
 {
-    AskForFile();
+    // Cancel never starts a job: a job rewrites tables, and the file chosen before is
+    // offered in the dialog instead, for whoever meant to run it again.
+    const auto picked = ui_.PickXmlFile(chosenFile_);
+    if (!picked) {
+        if (mode_.batchMode == kBatchMode)
+            InputMissing(missingMessage);
+        return false;
+    }
+    chosenFile_ = *picked;
     std::error_code ec;
     if (!chosenFile_.empty() && std::filesystem::is_regular_file(chosenFile_, ec) &&
         (alsoNeeded.empty() || std::filesystem::is_regular_file(alsoNeeded, ec)))
@@ -112,13 +122,15 @@ void Shell::RunImport()
     if (!ChooseInput("No existe archivo"))
         return;
     // The job gets copies: it runs on another thread while the window's goes on.
-    RunJob(Job::Import, [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
-        return pasarela::RunImport({.xmlFile = file,
-                                    .workingDir = settings.workingDir,
-                                    .checkOnly = false,
-                                    .decimalSeparator = settings.decimalSeparator,
-                                    .progress = progress});
-    });
+    RunJob(Job::Import, std::string(kImportJobTitle),
+           [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
+               return JobResult{pasarela::RunImport({.xmlFile = file,
+                                                     .workingDir = settings.workingDir,
+                                                     .checkOnly = false,
+                                                     .decimalSeparator = settings.decimalSeparator,
+                                                     .progress = progress}),
+                                {}};
+           });
 }
 
 void Shell::RunExport()
@@ -127,16 +139,43 @@ void Shell::RunExport()
                     MessageKind::Information);
     if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / "SOLUC.DBF"))
         return;
-    RunJob(Job::Export, [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
-        return pasarela::RunExport({.xmlFile = file, .workingDir = settings.workingDir,
-                                       .journalFileNames = JournalFileNames(), .now = {}, .formatDate = {},
-                                       .progress = progress})
-            .report;
-    });
+    RunJob(Job::Export, std::string(kExportJobTitle),
+           [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
+               ExportResult result = pasarela::RunExport(
+                   {.xmlFile = file,
+                    .workingDir = settings.workingDir,
+                    .journalFileNames = JournalFileNames(),
+                    .now = [clock = settings.now] { return clock ? clock() : std::chrono::system_clock::now(); },
+                    .formatDate = {},
+                    .progress = progress});
+               return JobResult{std::move(result.report), std::move(result.outputFile)};
+           });
 }
 
-void Shell::RunJob(Job which, std::function<RunReport(const ProgressFunction&)> job)
+std::chrono::system_clock::time_point Shell::Now() const
 {
+    return settings_.now ? settings_.now() : std::chrono::system_clock::now();
+}
+
+std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+                               const std::string& outcome, const RunReport* report) const
+{
+    const ReportHeading heading{UserDateTimeText(started), std::string("Pasarela ") + PASARELA_VERSION, jobTitle,
+                                chosenFile_, settings_.workingDir, outcome};
+    try {
+        SaveReportKeepingEarlier(settings_.workingDir / kReportName, ReportText(heading, report),
+                                 kEarlierReportsKept);
+        return {};
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
+// Every run that starts writes its report, failed ones too, so the report in Orlavi's
+// folder is always the last run's and never an older one taken for it.
+void Shell::RunJob(Job which, const std::string& jobTitle, std::function<JobResult(const ProgressFunction&)> job)
+{
+    const auto started = Now();
     ui_.SetBusy(true);
     auto outcome = std::make_shared<JobOutcome>();
     try {
@@ -145,43 +184,46 @@ void Shell::RunJob(Job which, std::function<RunReport(const ProgressFunction&)> 
             [job = std::move(job), outcome](const ProgressFunction& progress) {
                 // Nothing may leave the job's thread: what it raises is shown on the window's.
                 try {
-                    outcome->report = job(progress);
+                    outcome->result = job(progress);
                 } catch (...) {
                     outcome->error = std::current_exception();
                 }
             },
-            [this, outcome] { EndJob(*outcome); });
+            [this, jobTitle, started, outcome] { EndJob(jobTitle, started, *outcome); });
     } catch (const std::exception& e) {
         ui_.SetBusy(false);
         ui_.ShowMessage(e.what(), MessageKind::Error);
     }
 }
 
-void Shell::EndJob(const JobOutcome& outcome)
+void Shell::EndJob(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+                   const JobOutcome& outcome)
 {
     try {
         if (outcome.error)
             std::rethrow_exception(outcome.error);
-        const RunReport& report = outcome.report;
-        const auto reportFile = settings_.workingDir / kReportName;
+        const JobResult& result = outcome.result;
+        const std::string finished = result.outputFile.empty() ? std::string(kFinishedOutcome)
+                                                               : ExportedOutcome(DisplayPath(result.outputFile));
         // The job is done (tables replaced, output saved) by now: a report that cannot be
         // written is told beside the completion, and the run still counts as completed.
-        std::string reportError;
-        if (report.HasNotices()) {
-            try {
-                SaveReportKeepingEarlier(reportFile, report, kEarlierReportsKept);
-            } catch (const std::exception& e) {
-                reportError = e.what();
-            }
-        }
-        Finish(FinishedMessage(report, reportFile, reportError),
-               report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
-    } catch (const MissingInputError& e) {
-        ui_.SetBusy(false);
-        InputMissing(e.what());
+        const std::string reportError = WriteReport(jobTitle, started, finished, &result.report);
+        Finish(FinishedMessage(result.report, result.outputFile, settings_.workingDir / kReportName, reportError),
+               result.report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
     } catch (const std::exception& e) {
+        std::string message = e.what();
+        // Without Orlavi's folder there is nowhere to write, and the message says so already.
+        std::error_code ec;
+        if (std::filesystem::is_directory(settings_.workingDir, ec)) {
+            const std::string reportError = WriteReport(jobTitle, started, FailedOutcome(e), nullptr);
+            if (!reportError.empty())
+                message += "\r\n\r\nNo se pudo escribir el informe:\r\n" + reportError;
+        }
         ui_.SetBusy(false);
-        ui_.ShowMessage(e.what(), MessageKind::Error);
+        if (dynamic_cast<const MissingInputError*>(&e) != nullptr)
+            InputMissing(message);
+        else
+            ui_.ShowMessage(message, MessageKind::Error);
     } catch (...) {
         ui_.SetBusy(false);
         ui_.ShowMessage("Error inesperado: el proceso no terminó.", MessageKind::Error);

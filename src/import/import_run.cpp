@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "import/table_changes.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"
 #include "os/error.h"
@@ -82,6 +83,10 @@ RunReport RunImport(const ImportOptions& options)
         throw;
     }
     document.ConfirmWellFormed();
+
+    // Before the commit, while the earlier tables are still there (a check compares with
+    // the tables it leaves in place).
+    CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
         std::vector<std::string> names;

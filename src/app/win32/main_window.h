@@ -27,7 +27,7 @@ public:
     // Shows the window, starts a batch job and runs the message loop; returns the exit status.
     int Run(int showCommand);
 
-    std::optional<std::filesystem::path> PickXmlFile() override;
+    std::optional<std::filesystem::path> PickXmlFile(const std::filesystem::path& initialSelection) override;
     void ShowMessage(const std::string& text, MessageKind kind) override;
     void SetBusy(bool busy) override;
     void RunInBackground(Job job, std::function<void(const ProgressFunction&)> work,
