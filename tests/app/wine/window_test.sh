@@ -85,20 +85,21 @@ finish_program() {
 }
 
 # The icon of message box $1 (information, warning, error or none), from the colours of
-# its top left corner on a fresh screenshot: Wine draws them blue, orange and red.
+# its left edge on a fresh screenshot (the icon stands beside the middle of a long text):
+# Wine draws them blue, orange and red.
 message_icon() {
     local red orange blue
     sleep 1  # let it paint
     capture_window "$1"
     share() {
-        convert "$work/screen.png" -crop "60x60+$window_x+$window_y" +repage -fx "$1" -format '%[fx:mean]' info: \
-            2>/dev/null
+        convert "$work/screen.png" -crop "60x$window_height+$window_x+$window_y" +repage -fx "$1" \
+            -format '%[fx:mean]' info: 2>/dev/null
     }
     red=$(share 'r>0.75 && g<0.45 && b<0.45')
     orange=$(share 'r>0.85 && g>0.4 && g<0.8 && b<0.3')
     blue=$(share 'b>0.5 && r<0.45')
     awk -v red="$red" -v orange="$orange" -v blue="$blue" 'BEGIN {
-        kind = "none"; most = 0.03
+        kind = "none"; most = 0.01
         if (blue > most) { kind = "information"; most = blue }
         if (orange > most) { kind = "warning"; most = orange }
         if (red > most) { kind = "error" }
