@@ -29,26 +29,9 @@ namespace pasarela {
 namespace {
 
 #ifdef __linux__
-using Tables = std::map<std::string, std::string>;
-
-// The six tables with the date each header carries blanked, so tables written on either
-// side of midnight still compare.
-Tables WithoutDates(Tables tables)
-{
-    for (auto& [name, bytes] : tables)
-        if (bytes.size() >= 4)
-            bytes.replace(1, 3, 3, '\0');
-    return tables;
-}
-
-// Which whole import the folder holds, or which tables are from which: never a mix.
-std::string Describe(const Tables& tables, const Tables& old, const Tables& fresh)
-{
-    std::string text;
-    for (const auto& [name, bytes] : tables)
-        text += name + (bytes == old.at(name) ? ": old " : bytes == fresh.at(name) ? ": new " : ": neither ");
-    return text;
-}
+using test::Describe;
+using test::Tables;
+using test::WithoutDates;
 
 // Starts pasarela-cli importing `xml` into `workDir`, its output thrown away.
 pid_t StartImport(const std::string& cli, const std::filesystem::path& xml, const std::filesystem::path& workDir)
@@ -212,6 +195,21 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
     const Tables oldBytes = test::ImportedTableBytes(workDir_);
     const Tables expectedOld = WithoutDates(oldBytes);
     const auto staging = workDir_ / ".pasarela-import";
+    // Orlavi's indexes beside the old tables: they describe the old rows, so they go with
+    // them, but for the time slots' (as the import does when it is not interrupted).
+    const auto writeIndexes = [&] {
+        for (const std::string& table : ImportedTableNames())
+            test::WriteBytes(workDir_ / (table + ".MDX"), "índice de " + table);
+    };
+    const auto indexes = [&] {
+        std::vector<std::string> names;
+        for (const std::string& table : ImportedTableNames())
+            if (std::filesystem::exists(workDir_ / (table + ".MDX")))
+                names.push_back(table + ".MDX");
+        return names;
+    };
+    writeIndexes();
+    const std::vector<std::string> oldIndexes = indexes();
 
     int replayed = 0;
     std::uint64_t deaths = 0;
@@ -222,11 +220,16 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
         const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
         if (now != expectedNew) {
             ASSERT_EQ(now, expectedOld) << Describe(now, expectedOld, expectedNew);
+            EXPECT_EQ(indexes(), oldIndexes);
+        } else {
+            EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
         }
         // The next death starts from the old tables alone.
         std::filesystem::remove_all(staging);
+        writeIndexes();
     }, deaths));
     EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew);
+    EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
     // Every rename of the commit had its death, each finished by the journal.
     EXPECT_GE(replayed, 6);
     RecordProperty("deaths", std::to_string(deaths));

@@ -121,6 +121,27 @@ inline std::map<std::string, std::string> ImportedTableBytes(const std::filesyst
     return tables;
 }
 
+using Tables = std::map<std::string, std::string>;
+
+// The six tables with the date each header carries blanked, so tables written on either
+// side of midnight still compare.
+inline Tables WithoutDates(Tables tables)
+{
+    for (auto& [name, bytes] : tables)
+        if (bytes.size() >= 4 && bytes != "<none>")
+            bytes.replace(1, 3, 3, '\0');
+    return tables;
+}
+
+// Which whole import the folder holds, or which tables are from which: never a mix.
+inline std::string Describe(const Tables& tables, const Tables& old, const Tables& fresh)
+{
+    std::string text;
+    for (const auto& [name, bytes] : tables)
+        text += name + (bytes == old.at(name) ? ": old " : bytes == fresh.at(name) ? ": new " : ": neither ");
+    return text;
+}
+
 // What a run left in the working folder besides the six tables, Orlavi's timetable and the
 // import's lock file (its staging folder and LOCK): temporary files, half-built tables,
 // journals.
