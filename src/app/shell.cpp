@@ -23,10 +23,15 @@ constexpr std::size_t kEarlierReportsKept = 5;
 std::string FinishedMessage(const RunReport& report, const std::filesystem::path& reportFile,
                             const std::string& reportError)
 {
+    std::string finished = kFinished;
+    // An import can be undone: the user learns how while the tables it replaced are kept.
+    if (!report.KeptSet().empty())
+        finished += "\r\n\r\nLas tablas que había antes se han guardado en " + DisplayPath(report.KeptSet()) +
+                    "; para volver a ellas, ejecute: pasarela-cli restore";
     if (!report.HasNotices())
-        return kFinished;
+        return finished;
     const std::size_t count = report.Notices().size();
-    const std::string notices = std::string(kFinished) + "\r\n\r\n" + std::to_string(count) +
+    const std::string notices = finished + "\r\n\r\n" + std::to_string(count) +
                                 (count == 1 ? " aviso" : " avisos") + " (entradas omitidas o alteradas).";
     if (!reportError.empty())
         return notices + " No se pudo escribir el informe:\r\n" + reportError;

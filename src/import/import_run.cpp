@@ -77,7 +77,9 @@ RunReport RunImport(const ImportOptions& options)
         for (const ImportedTable& table : kImportedTables)
             if (table.name != "DIASHORAST")
                 change.removed.push_back(std::string(table.name) + ".MDX");
-        NoteCleanupLeft(report, CommitFileSet(staging, options.workingDir, change));
+        const FinishedChange end = CommitFileSet(staging, options.workingDir, change);
+        NoteCleanupLeft(report, end.warnings);
+        report.SetKeptSet(end.keptSet);
     }
     lock.Release();
     return report;

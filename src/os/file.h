@@ -92,6 +92,9 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 // For files whose locks the caller already holds or has checked.
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target);
 
+// Renames the folder `source` to `target` (same volume), which must not exist.
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target);
+
 // Whether a file this program holds open can be renamed meanwhile: true where locks are
 // advisory (POSIX), false on Windows, where an open handle without delete sharing pins
 // the name.

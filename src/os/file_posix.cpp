@@ -251,6 +251,17 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
     }
 }
 
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        throw Error("No se pudo mover la carpeta " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
+                    std::strerror(error));
+    }
+}
+
 bool CanRenameWhileHeld() { return true; }
 
 bool IsLink(const std::filesystem::path& path)

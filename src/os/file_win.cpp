@@ -250,6 +250,16 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
     }
 }
 
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
+    // No MOVEFILE_REPLACE_EXISTING: Windows refuses it for folders.
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+        throw Error("No se pudo mover la carpeta " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
+                    SystemMessage(GetLastError()));
+}
+
 bool CanRenameWhileHeld() { return false; }
 
 bool IsLink(const std::filesystem::path& path)

@@ -13,6 +13,9 @@ namespace {
 
 constexpr char kJournal[] = "COMMIT";
 constexpr char kOldDir[] = "old";
+constexpr char kKeptDir[] = ".pasarela-anterior";
+// Where the set kept before goes while this one takes its place.
+constexpr char kSupersededDir[] = "superseded";
 constexpr char kEnd[] = "END";
 // Marks a journal line that names a target to take away rather than one to replace.
 constexpr char kRemovedMark = '-';
@@ -119,28 +122,64 @@ void MoveAside(const std::filesystem::path& target, const std::filesystem::path&
     RenameFile(target, aside);
 }
 
+// Makes old/ the kept set, in place of the one kept before. A set that cannot be kept is
+// not left as the last one kept either: it would be taken for this change's.
+std::filesystem::path KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                                      CleanupWarnings& warnings)
+{
+    const auto oldDir = stagingDir / kOldDir;
+    const auto kept = KeptSetFolder(targetDir);
+    const auto superseded = stagingDir / kSupersededDir;
+    // A change that replaced nothing leaves the set kept before: it is still the last one
+    // replaced, and a restore of it keeps what it replaces in turn.
+    std::error_code ec;
+    if (std::filesystem::is_empty(oldDir, ec))
+        return {};
+    try {
+        RemoveQuietly(superseded);
+        if (IsLink(kept))
+            std::filesystem::remove(kept);  // the link alone, never what it leads to
+        else if (Exists(kept))
+            RenameFolder(kept, superseded);
+        RenameFolder(oldDir, kept);
+    } catch (const std::exception& e) {
+        if (Exists(oldDir))
+            RemoveQuietly(kept);
+        warnings.push_back("No se han podido guardar las tablas reemplazadas en '" + DisplayPath(kept) +
+                           "': " + e.what());
+        return {};
+    }
+    RemoveQuietly(superseded);
+    return kept;
+}
+
 // Everything after the last file is in place: the change is made, so a failure here is
 // told, not thrown. An index that stays is moved aside by the next import; a journal that
-// stays is cleared by the next run, which finds nothing left to move.
-CleanupWarnings FinishChange(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
-                             const std::vector<std::string>& removed)
+// stays is cleared by the next run, which finds nothing left to move. Once old/ has become
+// the kept set, only the journal is left.
+FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                            const std::vector<std::string>& removed)
 {
-    CleanupWarnings warnings;
+    FinishedChange end;
     const auto oldDir = stagingDir / kOldDir;
-    for (const std::string& name : removed) {
-        try {
-            MoveAside(targetDir / name, oldDir / name);
-        } catch (const std::exception& e) {
-            warnings.push_back(e.what());
+    if (Exists(oldDir)) {
+        for (const std::string& name : removed) {
+            try {
+                MoveAside(targetDir / name, oldDir / name);
+            } catch (const std::exception& e) {
+                end.warnings.push_back(e.what());
+            }
         }
+        end.keptSet = KeepReplacedSet(stagingDir, targetDir, end.warnings);
     }
     try {
         RemoveFile(stagingDir / kJournal);
     } catch (const std::exception& e) {
-        warnings.push_back(e.what());
+        end.warnings.push_back(e.what());
     }
     RemoveQuietly(oldDir);
-    return warnings;
+    RemoveQuietly(stagingDir / kSupersededDir);
+    return end;
 }
 
 // Moves every staged file into place, keeping what it replaces under old/, from whatever
@@ -155,8 +194,10 @@ bool RollForward(const std::filesystem::path& stagingDir, const std::filesystem:
             pending.push_back(name);
     std::vector<File> held = HoldTargets(targetDir, pending);
 
+    // No old/ with nothing to move: the change had already made it the kept set.
     const std::filesystem::path oldDir = stagingDir / kOldDir;
-    std::filesystem::create_directories(oldDir);
+    if (!pending.empty())
+        std::filesystem::create_directories(oldDir);
     for (const std::string& name : pending) {
         if (Exists(targetDir / name))
             RenameFile(targetDir / name, oldDir / name);
@@ -214,7 +255,9 @@ std::vector<StagedFile> RecordStagedFiles(const std::filesystem::path& stagingDi
     return files;
 }
 
-CleanupWarnings CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+std::filesystem::path KeptSetFolder(const std::filesystem::path& targetDir) { return targetDir / kKeptDir; }
+
+FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                               const FileSetChange& change)
 {
     std::vector<std::string> names;
@@ -276,7 +319,7 @@ Recovery RecoverFileSet(const std::filesystem::path& stagingDir, const std::file
     } catch (const Error& e) {
         RethrowWithContext("Una importación anterior quedó a medias y no se pudo completar", e);
     }
-    recovery.warnings = FinishChange(stagingDir, targetDir, journal.removed);
+    recovery.end = FinishChange(stagingDir, targetDir, journal.removed);
     return recovery;
 }
 

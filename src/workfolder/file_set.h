@@ -31,6 +31,20 @@ struct FileSetChange {
 // what is left.
 using CleanupWarnings = std::vector<std::string>;
 
+// The folder beside the staging folder where a commit keeps, whole, the set of files it
+// replaced (and the indexes it took away), in place of the set the commit before kept, so
+// the change can be undone. A commit that replaced nothing leaves it as it was. Orlavi
+// reads only its own tables in its folder.
+std::filesystem::path KeptSetFolder(const std::filesystem::path& targetDir);
+
+// How a change ended once every file was in place.
+struct FinishedChange {
+    CleanupWarnings warnings;
+    // KeptSetFolder when the files the change replaced are kept there; empty when it
+    // replaced none, or they could not be kept (a warning says why).
+    std::filesystem::path keptSet;
+};
+
 // Publishes a set of finished files as one change: either every target is replaced by
 // its new version or none is. Orlavi reads its tables as one school, so a mix of new and
 // old tables would be worse than no change at all.
@@ -41,8 +55,9 @@ using CleanupWarnings = std::vector<std::string>;
 // (RecordStagedFiles); otherwise, and on any failure, the change is undone and Error
 // thrown. When even the undoing fails, the journal and the old files stay for the next
 // run to finish the change, and the Error says so. Once the last file is in place the
-// change is made: what fails after that is returned, not thrown.
-CleanupWarnings CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+// change is made: what fails after that is returned, not thrown. The replaced files are
+// kept in KeptSetFolder(targetDir).
+FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                               const FileSetChange& change);
 
 // Whether `stagingDir` holds the journal of a commit that RecoverFileSet must finish.
@@ -51,7 +66,7 @@ bool HasPendingCommit(const std::filesystem::path& stagingDir);
 // What RecoverFileSet did.
 struct Recovery {
     bool changedFiles = false;  // files were moved to finish a change
-    CleanupWarnings warnings;   // as CommitFileSet returns them
+    FinishedChange end;         // as CommitFileSet returns it
 };
 
 // Finishes a commit that was interrupted after all new files were complete; does nothing

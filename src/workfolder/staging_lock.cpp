@@ -160,7 +160,7 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
     }
     Recovery recovery = RecoverFileSet(staging, workingDir, journalFileNames);
     held.finishedPendingCommit_ = recovery.changedFiles;
-    held.recoveryWarnings_ = std::move(recovery.warnings);
+    held.recoveryWarnings_ = std::move(recovery.end.warnings);
     if (!ClearExceptLock(staging))
         throw Error("No se pudo leer la carpeta '" + DisplayPath(staging) + "'");
     return held;

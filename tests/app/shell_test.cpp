@@ -249,7 +249,12 @@ TEST_F(ShellTest, CancelledDialogReusesTheFileChosenBefore)
     WriteSchool({.teacher = "NEW"});
     ui_.WillPick(kCancelled);
     shell.RunImport();
-    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    // The second import replaced the first one's tables: the message says where they are kept.
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("dialog", "busy on", "busy off",
+                            "message: Proceso finalizado\r\n\r\nLas tablas que había antes se han guardado en " +
+                                DisplayPath(workDir_ / ".pasarela-anterior") +
+                                "; para volver a ellas, ejecute: pasarela-cli restore"));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
     EXPECT_EQ(shell.ChosenFile(), school);
 

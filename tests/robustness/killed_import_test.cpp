@@ -19,6 +19,7 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
+#include "import/restore_run.h"
 #include "os/file.h"
 #include "os/write_fault.h"
 #include "robustness/robustness_test_support.h"
@@ -279,6 +280,75 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     EXPECT_GE(throughNewCount, 6);
     RecordProperty("deaths", std::to_string(deaths));
     RecordProperty("exports_through_the_new_set", std::to_string(throughNewCount));
+#endif
+}
+
+TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "a run that dies at a chosen write is a forked child, on Linux only";
+#else
+    RunImport(OptionsFor(test::GeneratedSchool(12, "primero")));
+    const Tables first = test::ImportedTableBytes(workDir_);
+    RunImport(OptionsFor(test::GeneratedSchool(3, "segundo")));
+    const Tables second = test::ImportedTableBytes(workDir_);
+    const auto kept = KeptSetFolder(workDir_);
+    const auto keptBytes = [&] {
+        Tables tables;
+        for (const auto& [table, bytes] : first) {
+            std::error_code ec;
+            const auto path = kept / (table + ".DBF");
+            tables[table] = std::filesystem::exists(path, ec) ? test::ReadBytes(path) : "<none>";
+        }
+        return tables;
+    };
+    ASSERT_EQ(keptBytes(), first);
+
+    std::uint64_t deaths = 0;
+    for (std::uint64_t n = 1;; ++n) {
+        SCOPED_TRACE("the restore dies before write " + std::to_string(n));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            FailNthWrite(n, true);
+            try {
+                RunRestore({.workingDir = workDir_, .checkOnly = false});
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        const int status = WaitFor(child);
+        if (status == 0)
+            break;
+        ASSERT_EQ(status, kWriteFaultExitStatus) << "the restore failed instead of dying";
+        deaths = n;
+
+        // The next run finishes or forgets the restore: one whole set in place, the other kept.
+        StagingLock::Take(workDir_, StagingLock::Use::Import, JournalFileNames()).Release();
+        const Tables now = test::ImportedTableBytes(workDir_);
+        if (now == first) {
+            EXPECT_EQ(keptBytes(), second);
+        } else {
+            ASSERT_EQ(now, second) << Describe(now, second, first);
+            EXPECT_EQ(keptBytes(), first);
+        }
+        EXPECT_FALSE(std::filesystem::exists(workDir_ / ".pasarela-import"));
+        if (HasFailure())
+            return;
+
+        // The next death starts from the second set in place and the first kept.
+        std::filesystem::remove_all(kept);
+        std::filesystem::create_directory(kept);
+        for (const auto& [table, bytes] : first) {
+            test::WriteBytes(kept / (table + ".DBF"), bytes);
+            test::WriteBytes(workDir_ / (table + ".DBF"), second.at(table));
+        }
+    }
+    EXPECT_EQ(test::ImportedTableBytes(workDir_), first);
+    EXPECT_EQ(keptBytes(), second);
+    // Six copies, the journal, and each rename of the commit and of the keeping.
+    EXPECT_GT(deaths, 6u * 3u);
+    RecordProperty("deaths", std::to_string(deaths));
 #endif
 }
 

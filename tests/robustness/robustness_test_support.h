@@ -142,9 +142,9 @@ inline std::string Describe(const Tables& tables, const Tables& old, const Table
     return text;
 }
 
-// What a run left in the working folder besides the six tables, Orlavi's timetable and the
-// import's lock file (its staging folder and LOCK): temporary files, half-built tables,
-// journals.
+// What a run left in the working folder besides the six tables, Orlavi's timetable, the
+// import's lock file (its staging folder and LOCK) and the tables the last import replaced
+// (kept for a restore): temporary files, half-built tables, journals.
 inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 {
     std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF"};
@@ -152,7 +152,8 @@ inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
         expected.push_back(std::string(table) + ".DBF");
     std::vector<std::string> leftovers;
     for (const std::string& name : TreeListing(workDir))
-        if (std::find(expected.begin(), expected.end(), name) == expected.end())
+        if (std::find(expected.begin(), expected.end(), name) == expected.end() &&
+            !name.starts_with(".pasarela-anterior"))  // the set the last import replaced, kept
             leftovers.push_back(name);
     return leftovers;
 }
