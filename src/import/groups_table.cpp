@@ -30,27 +30,33 @@ void BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
 {
     DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "dgrupo", entries.size());
+    NoteSingleEntry(context, spec.name, "grupo", entries.size());
     CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const std::string_view code = entry.Read("codigo");
+        const std::string_view name = entry.Read("nombre");
+        const std::string_view id = entry.Read("idgrupo");
+        // Also for a single group, which gets no row, so that its assignments' notices can say why.
+        context.names.groups.try_emplace(std::string(id), NamedInFile{std::string(code), std::string(name)});
+        if (!SectionIsWritten(entries.size()))
+            continue;
+        const auto label = [&] { return NoticeLabel("grupo", entry.Number(), code, name, id); };
         const std::string finalCode = UniqueCode(codes, code);
         codes.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};
         if (finalCode != code)
             context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+                                label() + " -> '" + finalCode + "'");
 
         table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNivel, entry.Read("codigo_nivel"), entry, keys);
-        StoreText(context, table, kCurso, entry.Read("curso"), entry, keys);
-        StoreText(context, table, kGrupo, entry.Read("cgrupo"), entry, keys);
+        StoreText(context, table, kAbrev, finalCode, label);
+        StoreText(context, table, kNivel, entry.Read("codigo_nivel"), label);
+        StoreText(context, table, kCurso, entry.Read("curso"), label);
+        StoreText(context, table, kGrupo, entry.Read("cgrupo"), label);
         table.SetString(kMarco, "0");
-        StoreText(context, table, kIdGrupo, entry.Read("idgrupo"), entry, keys, Cut::Identifier);
-        StoreText(context, table, kIdCurso, entry.Read("idcurso"), entry, keys, Cut::Identifier);
-        StoreText(context, table, kDescrip, entry.Read("nombre"), entry, keys);
+        StoreText(context, table, kIdGrupo, id, label, Cut::Key);
+        StoreText(context, table, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
+        StoreText(context, table, kDescrip, name, label);
         table.Post();
     }
     context.report.SetRows(std::string(spec.name), table.RecordCount());

@@ -1,5 +1,8 @@
 #include "import/import_run.h"
 
+#include <string>
+#include <string_view>
+
 #include "import/table_registry.h"
 #include "import/table_steps.h"
 #include "os/error.h"
@@ -12,6 +15,27 @@ namespace pasarela {
 
 namespace {
 
+// The sections of a DASTENO file that the tables are built from.
+constexpr std::string_view kSchoolSections[] = {"materias", "profesores", "aulas", "grupos", "franjashorarias",
+                                                 "asignaturas"};
+
+// A file without any of them has nothing to import: taken as it is, it would empty all six
+// tables. The export's own result (ResultadoOrlavis...) is such a file, and it sits beside
+// the school's in the same folder, so it is the likely mistake and is named.
+void RequireSchoolSections(const XmlDocument& document, const std::filesystem::path& path)
+{
+    for (std::string_view section : kSchoolSections)
+        if (document.SelectFirst("/centro/" + std::string(section)))
+            return;
+    std::string message = "El archivo '" + DisplayPath(path) +
+                          "' no tiene ninguna de las secciones con los datos del centro (materias, profesores, "
+                          "aulas, grupos, franjashorarias, asignaturas): no hay nada que importar.";
+    if (document.SelectFirst("/centro/solucion_horario"))
+        message += " Tiene un horario (solucion_horario): parece el resultado de una exportación "
+                   "(ResultadoOrlavis...), no el archivo exportado por DASTENO.";
+    throw Error(message + " No se ha cambiado ninguna tabla");
+}
+
 // The check that the file is well-formed runs on a second core while the tables are built,
 // and is waited for before they replace Orlavi's.
 XmlDocument LoadSchoolFile(const std::filesystem::path& path)
@@ -19,6 +43,7 @@ XmlDocument LoadSchoolFile(const std::filesystem::path& path)
     XmlDocument document = XmlDocument::Load(path, XmlDocument::Check::Aside);
     try {
         RequireSchoolRoot(document, path);
+        RequireSchoolSections(document, path);
     } catch (const Error&) {
         document.ConfirmWellFormed();  // a file that is not XML explains the wrong root
         throw;
@@ -54,7 +79,7 @@ RunReport RunImport(const ImportOptions& options)
     if (lock.FinishedPendingCommit())
         NoteFinishedPendingCommit(report, staging);
     NoteCleanupLeft(report, lock.RecoveryWarnings());
-    ImportContext context{document, staging, report, options.decimalSeparator, {}, {}};
+    ImportContext context{document, staging, report, options.decimalSeparator, {}, {}, {}};
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
     std::vector<StagedFile> staged;

@@ -21,34 +21,53 @@ std::string UniqueCode(const CodeList& codes, std::string_view code, std::string
     return result;
 }
 
+// Whether `text` is the whole number -2147483648: in Orlavi's integer fields its bytes are
+// all zero, which is how they mark no value, so it cannot be kept.
+bool IsLowestInteger(std::string_view text)
+{
+    if (!text.starts_with('-'))
+        return false;
+    text.remove_prefix(1);
+    while (text.size() > 1 && text.front() == '0')
+        text.remove_prefix(1);
+    return text == "2147483648";
+}
+
 }  // namespace
 
 void BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
 {
     DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "daula", entries.size());
+    NoteSingleEntry(context, spec.name, "aula", entries.size());
     CodeList codes;
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const std::string_view code = entry.Read("codigo");
         const std::string_view name = entry.Read("nombre");
+        const std::string_view capacity = entry.Read("capacidad_alumnos");
+        const std::string_view id = entry.Read("idaula");
+        const auto label = [&] { return NoticeLabel("aula", entry.Number(), code, name, id); };
         const std::string finalCode = UniqueCode(codes, code, name);
         codes.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idaula")};
         if (finalCode != code)
             context.report.Note(std::string(spec.name), "código vacío, repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+                                label() + " -> '" + finalCode + "'");
 
         table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNombre, name, entry, keys);
-        try {
-            table.SetString(kMaxAlum, entry.Read("capacidad_alumnos"));
-        } catch (const Error& e) {
-            RethrowWithContext(entry.Label(keys), e);
+        StoreText(context, table, kAbrev, finalCode, label);
+        StoreText(context, table, kNombre, name, label);
+        if (IsLowestInteger(capacity)) {
+            context.report.Note(std::string(spec.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
+                                label() + ": '" + std::string(capacity) + "'");
+        } else {
+            try {
+                table.SetString(kMaxAlum, capacity);
+            } catch (const Error& e) {
+                RethrowWithContext(entry.Label({"codigo", "idaula"}), e);
+            }
         }
-        StoreText(context, table, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
+        StoreText(context, table, kIdAula, id, label, Cut::Identifier);
         table.Post();
     }
     context.report.SetRows(std::string(spec.name), table.RecordCount());

@@ -17,9 +17,8 @@ void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& tab
 {
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
     if (pass == Pass::Subjects)
-        NoteSingleEntry(context, tableName, "dmateria", entries.size());
-    if (!SectionIsWritten(entries.size()))
-        return;
+        NoteSingleEntry(context, tableName, "materia", entries.size());
+    const std::string_view kind = pass == Pass::Subjects ? "materia" : "actividad";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const std::string_view code = entry.Read("codigo");
@@ -27,6 +26,12 @@ void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& tab
         const std::string_view activity = entry.Read("codigo_actividad");
         if ((code == activity) != (pass == Pass::Activities))
             continue;
+        const std::string_view id = entry.Read("idmateria");
+        // Also for an entry that gets no row, so that its assignments' notices can say why.
+        context.names.subjects.try_emplace(std::string(id), NamedInFile{std::string(code), std::string(name)});
+        if (!SectionIsWritten(entries.size()))
+            continue;
+        const auto label = [&] { return NoticeLabel(kind, entry.Number(), code, name, id); };
 
         std::string orlaviCode = Utf8Prefix(code, 10);
         const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
@@ -37,20 +42,18 @@ void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& tab
             orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
         if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
             context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
-                                entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
+                                label() + " -> '" + orlaviCode + "'");
             continue;
         }
         context.usedCodes.Insert(StoredForm(orlaviCode), 0);
 
-        const std::string_view id = entry.Read("idmateria");
-        const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
         table.Append();
-        StoreText(context, table, kCod, orlaviCode, entry, keys);
-        StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), entry, keys);
-        StoreText(context, table, kNombre, name, entry, keys);
-        StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, entry, keys);
+        StoreText(context, table, kCod, orlaviCode, label);
+        StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), label);
+        StoreText(context, table, kNombre, name, label);
+        StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
         table.SetLogical(kEsTarea, pass == Pass::Activities);
-        StoreText(context, table, kIdAsig, id, entry, keys, Cut::Identifier);
+        StoreText(context, table, kIdAsig, id, label, Cut::Key);
         table.Post();
     }
 }

@@ -23,6 +23,16 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
     return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), {}, 10);
 }
 
+// "Ana Ruiz Gil", as a person reads a teacher's name (NOMBRE keeps Orlavi's "Ana, Ruiz Gil").
+std::string FullName(std::string_view given, std::string_view surname1, std::string_view surname2)
+{
+    std::string name;
+    for (std::string_view part : {given, surname1, surname2})
+        if (!part.empty())
+            name.append(name.empty() ? "" : " ").append(part);
+    return name;
+}
+
 }  // namespace
 
 void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
@@ -31,27 +41,35 @@ void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
     NoteSingleEntry(context, spec.name, "profesor", entries.size());
     CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const std::string_view code = entry.Read("codigo");
-        const std::string name =
-            std::string(entry.Read("nombre")) + ", " + std::string(entry.Read("apellido1")) + " " +
-            std::string(entry.Read("apellido2"));
+        const std::string_view given = entry.Read("nombre");
+        const std::string_view surname1 = entry.Read("apellido1");
+        const std::string_view surname2 = entry.Read("apellido2");
         const std::string_view document = entry.Read("documento");
         const std::string_view id = entry.Read("idprofesor");
+        // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
+        context.names.teachers.try_emplace(std::string(id),
+                                           NamedInFile{std::string(code), FullName(given, surname1, surname2)});
+        if (!SectionIsWritten(entries.size()))
+            continue;
+        const std::string name = std::string(given) + ", " + std::string(surname1) + " " + std::string(surname2);
+        const auto label = [&] {
+            return NoticeLabel("profesor", entry.Number(), code, FullName(given, surname1, surname2), id);
+        };
 
         const std::string finalCode = UniqueCode(codes, code);
         codes.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idprofesor")};
         if (finalCode != code)
             context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+                                label() + " -> '" + finalCode + "'");
 
         table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNombre, name, entry, keys);
-        StoreText(context, table, kDni, document, entry, keys);
-        StoreText(context, table, kIdProf, id, entry, keys, Cut::Identifier);
+        StoreText(context, table, kAbrev, finalCode, label);
+        StoreText(context, table, kNombre, name, label);
+        StoreText(context, table, kDni, document, label);
+        StoreText(context, table, kIdProf, id, label, Cut::Key);
         table.Post();
     }
     context.report.SetRows(std::string(spec.name), table.RecordCount());

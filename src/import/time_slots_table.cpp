@@ -50,7 +50,7 @@ void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
 {
     DbfTable table = CreateStepTable(context, spec);
     const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "franjahoraria", entries.size());
+    NoteSingleEntry(context, spec.name, "franja horaria", entries.size());
     for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
         const Entry entry(entries[i], i + 1);
         const auto keys = {std::string_view("dia_semana"), std::string_view("posicion")};
@@ -63,16 +63,21 @@ void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
             const std::int32_t startMinutes = MinutesOf(start);
             const std::int32_t minutes = MinutesOf(end) - startMinutes;
             const std::string positionText = std::to_string(position);
+            const auto label = [&] {
+                return "franja horaria nº " + std::to_string(entry.Number()) + ": día " + std::to_string(day) +
+                       ", posición " + positionText;
+            };
 
             table.Append();
-            StoreText(context, table, kDiho, std::to_string(day) + positionText, entry, keys);
-            StoreText(context, table, kDia, std::to_string(day), entry, keys);
+            StoreText(context, table, kDiho, std::to_string(day) + positionText, label);
+            StoreText(context, table, kDia, std::to_string(day), label);
             table.SetString(kTextoDia, DayName(day));
-            StoreText(context, table, kHora, positionText, entry, keys);
-            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end), entry, keys);
-            StoreText(context, table, kHoraDesde, start, entry, keys);
-            StoreText(context, table, kHoraHasta, end, entry, keys);
-            StoreText(context, table, kMinutos, std::to_string(minutes), entry, keys);
+            StoreText(context, table, kHora, positionText, label);
+            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
+                      label);
+            StoreText(context, table, kHoraDesde, start, label);
+            StoreText(context, table, kHoraHasta, end, label);
+            StoreText(context, table, kMinutos, std::to_string(minutes), label);
             table.SetString(kMarco, "0");
             table.SetInteger(kSesionOrden, position);
             table.SetString(kPlantilla, "");
