@@ -9,6 +9,7 @@
 #include "export/export_run.h"
 #include "import/import_run.h"
 #include "os/date_stamp.h"
+#include "import/restore_run.h"
 #include "os/environment.h"
 #include "os/error.h"
 #include "os/file.h"
@@ -55,6 +56,7 @@ std::string BuildUsage()
     return "Uso:\n"
            "  pasarela-cli import ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
            "  pasarela-cli export ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt]\n"
+           "  pasarela-cli restore [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
            "  pasarela-cli dump TABLA.DBF [--json]\n"
            "  pasarela-cli --help | --version\n"
            "\n" +
@@ -62,7 +64,10 @@ std::string BuildUsage()
                                           ") a partir del archivo XML de DASTENO. Con --check solo comprueba el "
                                           "archivo e informa, sin cambiar ninguna tabla.") +
            "export  traduce el horario de Orlavi (SOLUC.DBF) y lo guarda junto al archivo XML como\n"
-           "        ResultadoOrlavis<nombre del archivo>.\n"
+           "        ResultadoOrlavis<nombre del archivo>.\n" +
+           UsageParagraph("restore ", "vuelve a poner las tablas que reemplazó la última importación (guardadas en "
+                                      ".pasarela-anterior, dentro de la carpeta de trabajo); las que quita se guardan "
+                                      "a su vez. Con --check solo dice qué pondría, sin cambiar ninguna tabla.") +
            "dump    muestra una tabla dBase como CSV (o JSON con --json).\n"
            "\n"
            "La carpeta de trabajo de Orlavi es --vtemp; si no se da, la variable PASARELA_VTEMP;\n"
@@ -94,7 +99,7 @@ Command ParseCommand(const std::vector<std::string>& args)
     Command command;
     command.name = args.at(0);
     // Named before the file is asked for, so a mistyped command is what the user is told.
-    if (command.name != "import" && command.name != "export" && command.name != "dump")
+    if (command.name != "import" && command.name != "export" && command.name != "dump" && command.name != "restore")
         throw UsageError("orden desconocida: " + command.name);
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -107,18 +112,18 @@ Command ParseCommand(const std::vector<std::string>& args)
             command.vtemp = value();
         else if (arg == "--report" && command.name != "dump")
             command.reportFile = value();
-        else if (arg == "--check" && command.name == "import")
+        else if (arg == "--check" && (command.name == "import" || command.name == "restore"))
             command.check = true;
         else if (arg == "--json" && command.name == "dump")
             command.json = true;
         else if (!arg.empty() && arg[0] == '-' && arg != "-")
             throw UsageError("opción desconocida: " + arg);
-        else if (command.file.empty())
+        else if (command.file.empty() && command.name != "restore")
             command.file = arg;
         else
             throw UsageError("sobra el argumento " + arg);
     }
-    if (command.file.empty())
+    if (command.file.empty() && command.name != "restore")
         throw UsageError("falta el archivo");
     return command;
 }
@@ -222,6 +227,30 @@ int Import(const Command& command, std::ostream& out, std::ostream& err)
     return kCliOk;
 }
 
+int Restore(const Command& command, std::ostream& out, std::ostream& err)
+{
+    RestoreOptions options;
+    options.workingDir = WorkingDirectory(command);
+    options.checkOnly = command.check;
+    CheckReportDestination(command);
+    ReportHeading heading = HeadingNow(command.check ? kRestoreCheckJobTitle : kRestoreJobTitle,
+                                       KeptSetFolder(options.workingDir), options.workingDir);
+    const RunReport report = RunReported(command, heading, err, [&] { return RunRestore(options); });
+    if (!command.check)
+        heading.outcome = kFinishedOutcome;
+    else if (FinishedPendingCommit(report))
+        heading.outcome = kRestoreCheckedAfterPendingOutcome;
+    else
+        heading.outcome = kRestoreCheckedOutcome;
+    if (command.check)
+        out << "Tablas guardadas en '" << DisplayPath(KeptSetFolder(options.workingDir))
+            << "', que una restauración volvería a poner:\n";
+    out << report.Summary();
+    WriteReportFile(command, heading, &report, err);
+    out << heading.outcome << "\n";
+    return kCliOk;
+}
+
 int Export(const Command& command, std::ostream& out, std::ostream& err)
 {
     ExportOptions options;
@@ -268,6 +297,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return Dump(command, out);
         if (command.name == "import")
             return Import(command, out, err);
+        if (command.name == "restore")
+            return Restore(command, out, err);
         return Export(command, out, err);
     } catch (const UsageError& e) {
         err << "pasarela-cli: " << e.what() << "\n\n" << Usage();

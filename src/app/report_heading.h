@@ -13,6 +13,13 @@ namespace pasarela {
 inline constexpr std::string_view kImportJobTitle = "importación (de DASTENO a Orlavi)";
 inline constexpr std::string_view kCheckJobTitle = "comprobación del archivo de DASTENO (no cambia ninguna tabla)";
 inline constexpr std::string_view kExportJobTitle = "exportación (de Orlavi a DASTENO)";
+inline constexpr std::string_view kRestoreJobTitle = "restauración de las tablas que sustituyó la última importación";
+inline constexpr std::string_view kRestoreCheckJobTitle =
+    "comprobación de las tablas guardadas (no cambia ninguna tabla)";
+inline constexpr std::string_view kRestoreCheckedOutcome = "Comprobación terminada: no se ha cambiado ninguna tabla";
+inline constexpr std::string_view kRestoreCheckedAfterPendingOutcome =
+    "Comprobación terminada: no se ha restaurado ninguna tabla, pero antes se ha completado un cambio anterior "
+    "que había quedado a medias";
 inline constexpr std::string_view kFinishedOutcome = "Proceso finalizado";
 inline constexpr std::string_view kCheckedOutcome = "Comprobación terminada: no se ha cambiado ninguna tabla";
 inline constexpr std::string_view kCheckedAfterPendingOutcome =

@@ -31,6 +31,10 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
     std::string message(kFinishedOutcome);
     if (!outputFile.empty())
         message += "\r\n\r\nGuardado en:\r\n" + DisplayPath(outputFile);
+    // An import can be undone: the user learns how while the tables it replaced are kept.
+    if (!report.KeptSet().empty())
+        message += "\r\n\r\nLas tablas que había antes se han guardado en " + DisplayPath(report.KeptSet()) +
+                   "; para volver a ellas, ejecute: pasarela-cli restore";
     if (report.HasNotices()) {
         const std::size_t count = report.Notices().size();
         message += "\r\n\r\n" + GroupThousands(count) + (count == 1 ? " aviso" : " avisos") +

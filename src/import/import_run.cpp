@@ -52,6 +52,14 @@ XmlDocument LoadSchoolFile(const std::filesystem::path& path)
     return document;
 }
 
+std::vector<std::string> TableFileNames(const char* extension)
+{
+    std::vector<std::string> names;
+    for (const ImportedTable& table : kImportedTables)
+        names.push_back(std::string(table.name) + extension);
+    return names;
+}
+
 }  // namespace
 
 RunReport RunImport(const ImportOptions& options)
@@ -71,12 +79,16 @@ RunReport RunImport(const ImportOptions& options)
     RunReport report;
     if (lock.FinishedPendingCommit())
         NoteFinishedPendingCommit(report, staging);
+    NoteCleanupLeft(report, lock.RecoveryWarnings());
     ImportContext context{document, staging, report, options.decimalSeparator, {}, {}, {}};
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
+    std::vector<StagedFile> staged;
     try {
         for (const ImportedTable& table : kImportedTables)
             table.step(context, table);
+        // Taken as the steps leave their tables: the commit publishes these very files.
+        staged = RecordStagedFiles(staging, TableFileNames(".DBF"));
     } catch (...) {
         // A file that is not XML explains whatever its content made fail.
         document.ConfirmWellFormed();
@@ -89,21 +101,15 @@ RunReport RunImport(const ImportOptions& options)
     CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
-        std::vector<std::string> names;
-        for (const ImportedTable& table : kImportedTables)
-            names.push_back(std::string(table.name) + ".DBF");
-        CommitFileSet(staging, options.workingDir, names);
+        FileSetChange change{std::move(staged), {}};
         // An index built for the old rows would not match the new ones. DIASHORAST's
         // is left, as Orlavi's own import leaves it.
-        for (const ImportedTable& table : kImportedTables) {
-            if (table.name == "DIASHORAST")
-                continue;
-            try {
-                RemoveFile(options.workingDir / (std::string(table.name) + ".MDX"));
-            } catch (const Error& e) {
-                report.Note(std::string(table.name), "índice antiguo que no se pudo borrar", e.what());
-            }
-        }
+        for (const ImportedTable& table : kImportedTables)
+            if (table.name != "DIASHORAST")
+                change.removed.push_back(std::string(table.name) + ".MDX");
+        const FinishedChange end = CommitFileSet(staging, options.workingDir, change);
+        NoteCleanupLeft(report, end.warnings);
+        report.SetKeptSet(end.keptSet);
     }
     lock.Release();
     return report;

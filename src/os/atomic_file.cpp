@@ -63,19 +63,19 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
 {
     for (int attempt = 0;; ++attempt) {
         temp_ = TempPathFor(target_);
-        std::error_code ec;
-        const bool existed = std::filesystem::exists(temp_, ec);
-        if (existed && attempt < 10)
+        const auto taken = [this] {
+            std::error_code ec;
+            return std::filesystem::exists(temp_, ec) || IsLink(temp_);
+        };
+        if (taken() && attempt < 10)
             continue;
         try {
-            file_ = File::Open(temp_, File::Mode::Create);
+            // Made new, never opened through a name that another path may share: a file or
+            // link planted under this name is neither cut nor written through.
+            file_ = File::Open(temp_, File::Mode::CreateNew, File::Links::Refuse);
         } catch (const Error& e) {
-            // Opening can fail after the file was made (Windows creates it, then truncates
-            // it): one that was not there before is ours to take away again.
-            if (!existed) {
-                std::error_code removeEc;
-                std::filesystem::remove(temp_, removeEc);
-            }
+            if (taken() && attempt < 10)
+                continue;  // another writer took the name in that instant
             std::error_code dirEc;
             if (!std::filesystem::is_directory(target_.parent_path().empty() ? "." : target_.parent_path(), dirEc))
                 throw Error("No existe la carpeta '" + DisplayPath(target_.parent_path()) + "'");

@@ -3,10 +3,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <utility>
 
 namespace pasarela {
+
+// Which file a name leads to, as the system tells files apart (device and inode; on
+// Windows the volume's serial number and the file's index).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
 
 // An open file that no other program (and no other File in this program) can open while
 // we hold it: Orlavi's tables are used exclusively, as the timetabling program expects.
@@ -17,12 +26,16 @@ public:
         Read,       // existing file, read only
         ReadWrite,  // existing file, read and write
         Create,     // new or truncated file, read and write
+        CreateNew,  // a file that must not exist yet, read and write: nothing else is cut
+        Keep,       // new or existing file, read and write, never cut (a lock, which holds no data)
     };
 
     // Whether a symbolic link (or, on Windows, any reparse point) at `path` may be followed.
     enum class Links {
         Follow,  // Orlavi's tables and the user's files: wherever the user put them
-        Refuse,  // our own files, which must never lead outside the folder they are in
+        Refuse,  // our own files, which must never lead outside the folder they are in: a
+                 // link, a reparse point, a file with another name (a hard link) or one that
+                 // is not a plain file is refused before anything changes it
     };
 
     // Opens `path` for exclusive use. Throws Error naming the file and the reason
@@ -53,6 +66,9 @@ public:
     // Whether the name this file was opened by still leads to it: a lock file that its last
     // holder removed after we opened it is no lock any more.
     bool IsStillAtItsPath() const;
+    // The identity of this file when it is a plain file with no other name; nullopt for a
+    // hard link or anything but a plain file.
+    std::optional<FileIdentity> PlainIdentity() const;
 
 private:
     // The system's handle, held as a number: a HANDLE on Windows, a descriptor elsewhere.
@@ -76,6 +92,9 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 // For files whose locks the caller already holds or has checked.
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target);
 
+// Renames the folder `source` to `target` (same volume), which must not exist.
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target);
+
 // Whether a file this program holds open can be renamed meanwhile: true where locks are
 // advisory (POSIX), false on Windows, where an open handle without delete sharing pins
 // the name.
@@ -84,6 +103,11 @@ bool CanRenameWhileHeld();
 // Whether `path` is a symbolic link, or on Windows any reparse point (a junction too);
 // false when nothing is there.
 bool IsLink(const std::filesystem::path& path);
+
+// The identity of the file at `path` when it is a plain file reached without a link (or
+// reparse point) and has no other name (a hard link); nullopt otherwise, or when nothing is
+// there. For files of ours that another program may have swapped for a link.
+std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path);
 
 // Removes the lock file `lock` holds and then the folder it is in, when that folder is
 // empty by then, and releases the lock, in the order that lets no other run take the lock

@@ -14,6 +14,14 @@ std::atomic<std::uint64_t> writesUntilFault{0};
 std::atomic<bool> faultFired{false};
 std::atomic<bool> faultEndsProcess{false};
 
+// FailFileChanges: per kind, the changes seen since arming and the range that fails.
+struct ChangeFault {
+    std::atomic<std::uint64_t> seen{0};
+    std::atomic<std::uint64_t> first{0};
+    std::atomic<std::uint64_t> count{0};
+};
+ChangeFault changeFaults[2];
+
 }  // namespace
 
 File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
@@ -63,6 +71,30 @@ void CheckWriteFault(const std::filesystem::path& path)
         std::_Exit(kWriteFaultExitStatus);  // nothing unwinds, nothing is cleaned up
     // The very words of a real full disk, so what the user reads is tested too.
     throw Error("No se pudo escribir el archivo '" + DisplayPath(path) + "': el disco está lleno");
+}
+
+void FailFileChanges(FileChange kind, std::uint64_t first, std::uint64_t count)
+{
+    ChangeFault& fault = changeFaults[static_cast<int>(kind)];
+    fault.first = 0;
+    fault.seen = 0;
+    fault.count = count;
+    fault.first = first;
+}
+
+std::uint64_t FileChangesSeen(FileChange kind) { return changeFaults[static_cast<int>(kind)].seen; }
+
+void CheckFileChangeFault(FileChange kind, const std::filesystem::path& path)
+{
+    ChangeFault& fault = changeFaults[static_cast<int>(kind)];
+    const std::uint64_t first = fault.first.load();
+    if (first == 0)
+        return;
+    const std::uint64_t number = ++fault.seen;
+    if (number < first || number >= first + fault.count.load())
+        return;
+    // What Windows answers when another program glances at the file at that moment.
+    throw FileInUseError("El archivo '" + DisplayPath(path) + "' está en uso por otro programa");
 }
 
 }  // namespace pasarela

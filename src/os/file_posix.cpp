@@ -32,6 +32,36 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
     }
 }
 
+[[noreturn]] void ThrowLinkRefused(const std::filesystem::path& path)
+{
+    throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
+}
+
+// lockf and fcntl locks (a process's record locks, and open file description locks) are
+// independent of flock: a program that holds a file that way uses it as surely.
+bool HeldByRecordLock(int fd)
+{
+    struct flock probe {};
+    probe.l_type = F_WRLCK;  // conflicts with any lock, read or write
+    probe.l_whence = SEEK_SET;
+#ifdef F_OFD_GETLK
+    // Sees both kinds, even those of this very process.
+    if (::fcntl(fd, F_OFD_GETLK, &probe) == 0)
+        return probe.l_type != F_UNLCK;
+    probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_whence = SEEK_SET;
+#endif
+    return ::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+}
+
+std::optional<FileIdentity> PlainIdentityOf(const struct stat& info)
+{
+    if (!S_ISREG(info.st_mode) || info.st_nlink != 1)
+        return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 [[noreturn]] void ThrowWriteError(const std::filesystem::path& path, int error)
 {
     if (error == ENOSPC || error == EDQUOT)
@@ -45,20 +75,24 @@ std::string DisplayPath(const std::filesystem::path& path) { return path.string(
 
 File File::Open(const std::filesystem::path& path, Mode mode, Links links)
 {
-    if (mode == Mode::Create)
+    if (mode == Mode::Create || mode == Mode::CreateNew)
         CheckWriteFault(path);
     int flags = O_CLOEXEC;
     switch (mode) {
     case Mode::Read: flags |= O_RDONLY; break;
     case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
+    case Mode::Create:
+    case Mode::Keep: flags |= O_RDWR | O_CREAT; break;
+    case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     }
     if (links == Links::Refuse)
-        flags |= O_NOFOLLOW;
+        flags |= O_NOFOLLOW | O_NONBLOCK;  // a FIFO planted in our place must not hang us
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         if (errno == ELOOP && links == Links::Refuse)
-            throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
+            ThrowLinkRefused(path);
+        if (errno == EEXIST)
+            throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": ya existe");
         ThrowOpenError(path, errno);
     }
     struct stat info {};
@@ -66,6 +100,15 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
         ::close(fd);
         throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": es una carpeta");
     }
+    // A second name (a hard link) shares the file with a path elsewhere: writing or cutting
+    // it through ours would change that one.
+    // (No name at all is a file its last holder removed meanwhile: IsStillAtItsPath tells.)
+    if (links == Links::Refuse && (!S_ISREG(info.st_mode) || info.st_nlink > 1)) {
+        ::close(fd);
+        ThrowLinkRefused(path);
+    }
+    if (links == Links::Refuse)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // flock locks belong to the open file description, so a second open in this very
     // process is refused too, unlike fcntl record locks.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -74,6 +117,10 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
         if (error == EWOULDBLOCK)
             throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
         ThrowOpenError(path, error);
+    }
+    if (HeldByRecordLock(fd)) {
+        ::close(fd);
+        throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
     }
     // Truncate only once the lock is ours: never cut a file that someone else holds.
     if (mode == Mode::Create && ::ftruncate(fd, 0) != 0) {
@@ -140,6 +187,22 @@ void File::Sync()
         ThrowWriteError(path_, errno);
 }
 
+std::optional<FileIdentity> File::PlainIdentity() const
+{
+    struct stat info {};
+    if (::fstat(Fd(handle_), &info) != 0)
+        return std::nullopt;
+    return PlainIdentityOf(info);
+}
+
+std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return PlainIdentityOf(info);
+}
+
 bool File::IsStillAtItsPath() const
 {
     struct stat held {};
@@ -166,6 +229,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     if (std::filesystem::exists(target, ec))
         held = File::Open(target, File::Mode::Read);
     CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
@@ -177,11 +241,23 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
 {
     CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
             throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
+                    std::strerror(error));
+    }
+}
+
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
+    if (::rename(source.c_str(), target.c_str()) != 0) {
+        int error = errno;
+        throw Error("No se pudo mover la carpeta " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     std::strerror(error));
     }
 }
@@ -213,6 +289,7 @@ void RemoveFile(const std::filesystem::path& path)
     std::error_code ec;
     if (std::filesystem::exists(path, ec))
         held = File::Open(path, File::Mode::Read);
+    CheckFileChangeFault(FileChange::Removal, path);
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)

@@ -42,6 +42,20 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
     throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
 }
 
+[[noreturn]] void ThrowLinkRefused(const std::filesystem::path& path)
+{
+    throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
+}
+
+std::optional<FileIdentity> PlainIdentityOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    const DWORD notPlain = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+    if ((info.dwFileAttributes & notPlain) != 0 || info.nNumberOfLinks != 1)
+        return std::nullopt;
+    return FileIdentity{info.dwVolumeSerialNumber,
+                        (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+}
+
 OVERLAPPED At(std::uint64_t offset)
 {
     OVERLAPPED overlapped{};
@@ -64,20 +78,30 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     DWORD disposition = OPEN_EXISTING;
     if (mode != Mode::Read)
         access |= GENERIC_WRITE;
-    if (mode == Mode::Create)
-        disposition = OPEN_ALWAYS;  // truncated below, once the handle (and so the lock) is ours
+    if (mode == Mode::Create || mode == Mode::Keep)
+        disposition = OPEN_ALWAYS;  // Create truncates below, once the handle (and so the lock) is ours
+    if (mode == Mode::CreateNew) {
+        CheckWriteFault(path);
+        disposition = CREATE_NEW;
+    }
     // Share mode 0: nobody else may open the file while we hold it.
     // Refusing a link: open the reparse point itself rather than what it leads to, and
     // give it up if that is what it is, before anything (truncation) changes it.
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (links == Links::Refuse ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     HANDLE handle = CreateFileW(path.c_str(), access, 0, nullptr, disposition, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        ThrowOpenError(path, GetLastError());
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_EXISTS && mode == Mode::CreateNew)
+            throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": ya existe");
+        ThrowOpenError(path, error);
+    }
     File file(path, handle);
+    // A second name (a hard link) shares the file with a path elsewhere: writing or cutting
+    // it through ours would change that one.
     if (links == Links::Refuse) {
         BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handle, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-            throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
+        if (!GetFileInformationByHandle(handle, &info) || !PlainIdentityOf(info))
+            ThrowLinkRefused(path);
     }
     if (mode == Mode::Create)
         file.Truncate(0);
@@ -151,6 +175,31 @@ void File::Sync()
         ThrowWriteError(path_, GetLastError());
 }
 
+std::optional<FileIdentity> File::PlainIdentity() const
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(NativeHandle(handle_), &info))
+        return std::nullopt;
+    return PlainIdentityOf(info);
+}
+
+std::optional<FileIdentity> PlainFileIdentity(const std::filesystem::path& path)
+{
+    // Attributes only, so no program's share mode stands in the way; the reparse point
+    // itself, never what it leads to.
+    HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool read = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    if (!read)
+        return std::nullopt;
+    return PlainIdentityOf(info);
+}
+
 // A file held without delete sharing cannot be removed or renamed, so its name leads to it
 // for as long as we hold it.
 bool File::IsStillAtItsPath() const { return true; }
@@ -168,6 +217,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
     // MoveFileEx refuses to replace a file that another program holds open, which is
     // exactly the exclusive use that Orlavi's tables need.
     CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
@@ -188,6 +238,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
 void RenameFile(const std::filesystem::path& source, const std::filesystem::path& target)
 {
     CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
     if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         DWORD error = GetLastError();
         if (IsInUse(error))
@@ -197,6 +248,16 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     SystemMessage(error));
     }
+}
+
+void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    CheckWriteFault(target);
+    CheckFileChangeFault(FileChange::Rename, source);
+    // No MOVEFILE_REPLACE_EXISTING: Windows refuses it for folders.
+    if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH))
+        throw Error("No se pudo mover la carpeta " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
+                    SystemMessage(GetLastError()));
 }
 
 bool CanRenameWhileHeld() { return false; }
@@ -222,6 +283,7 @@ void RemoveLockAndFolder(File& lock, const std::filesystem::path& folder) noexce
 
 void RemoveFile(const std::filesystem::path& path)
 {
+    CheckFileChangeFault(FileChange::Removal, path);
     if (DeleteFileW(path.c_str()))
         return;
     DWORD error = GetLastError();

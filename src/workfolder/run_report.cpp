@@ -104,6 +104,9 @@ std::string RunReport::Summary() const
             if (key.first == table)
                 text += "  " + key.second + ": " + std::to_string(counts_.at(key)) + "\n";
     }
+    if (!keptSet_.empty())
+        text += "Las tablas reemplazadas se guardan en '" + DisplayPath(keptSet_) +
+                "' (pasarela-cli restore las vuelve a poner)\n";
     return text;
 }
 

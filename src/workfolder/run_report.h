@@ -43,6 +43,11 @@ public:
     std::size_t Count(const std::string& table, const std::string& reason) const;
     bool HasNotices() const { return !notices_.empty(); }
 
+    // The folder where the run kept the tables it replaced (see KeptSetFolder); empty when
+    // it kept none. The summary names it, so the user knows the change can be undone.
+    void SetKeptSet(std::filesystem::path folder) { keptSet_ = std::move(folder); }
+    const std::filesystem::path& KeptSet() const { return keptSet_; }
+
     // Rows per table (with how they compare with the earlier table) and, under each, the
     // count of notices per reason.
     std::string Summary() const;
@@ -55,6 +60,7 @@ private:
     std::vector<Notice> notices_;
     std::map<std::pair<std::string, std::string>, std::size_t> counts_;
     std::vector<std::pair<std::string, std::string>> reasonOrder_;
+    std::filesystem::path keptSet_;
 };
 
 // What heads a report, so that it is never taken for the report of another run: when it

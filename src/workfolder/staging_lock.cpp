@@ -13,6 +13,7 @@ constexpr char kStagingDir[] = ".pasarela-import";
 constexpr char kLockFile[] = "LOCK";
 constexpr char kPendingCommitTable[] = "tablas";
 constexpr char kPendingCommitReason[] = "importación anterior que había quedado a medias, completada antes de empezar";
+constexpr char kCleanupReason[] = "limpieza pendiente tras completar el cambio (la hará la próxima ejecución)";
 
 // A run that finishes removes the staging folder and its lock; one that starts at that
 // very moment makes them anew. Ten rounds of that in a row do not happen by chance.
@@ -78,6 +79,12 @@ bool FinishedPendingCommit(const RunReport& report)
     return report.Count(kPendingCommitTable, kPendingCommitReason) > 0;
 }
 
+void NoteCleanupLeft(RunReport& report, const CleanupWarnings& warnings)
+{
+    for (const std::string& warning : warnings)
+        report.Note(kPendingCommitTable, kCleanupReason, warning);
+}
+
 StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
                               const std::vector<std::string>& journalFileNames)
 {
@@ -110,7 +117,7 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
         if (IsLink(staging))
             ThrowLinkedFolder(staging);
         try {
-            held.lock_ = File::Open(lockPath, File::Mode::Create, File::Links::Refuse);
+            held.lock_ = File::Open(lockPath, File::Mode::Keep, File::Links::Refuse);
         } catch (const FileInUseError&) {
             if (exporting)
                 throw Error("Hay una importación en curso en '" + DisplayPath(workingDir) +
@@ -151,7 +158,9 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
         if (attempt == kAttempts)
             throw Error("Ya hay otra importación en curso en '" + DisplayPath(workingDir) + "'");
     }
-    held.finishedPendingCommit_ = RecoverFileSet(staging, workingDir, journalFileNames);
+    Recovery recovery = RecoverFileSet(staging, workingDir, journalFileNames);
+    held.finishedPendingCommit_ = recovery.changedFiles;
+    held.recoveryWarnings_ = std::move(recovery.end.warnings);
     if (!ClearExceptLock(staging))
         throw Error("No se pudo leer la carpeta '" + DisplayPath(staging) + "'");
     return held;

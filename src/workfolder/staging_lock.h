@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "os/file.h"
+#include "workfolder/file_set.h"
 #include "workfolder/run_report.h"
 
 namespace pasarela {
@@ -18,6 +19,9 @@ std::filesystem::path StagingFolder(const std::filesystem::path& workingDir);
 void NoteFinishedPendingCommit(RunReport& report, const std::filesystem::path& staging);
 // Whether `report` carries that note.
 bool FinishedPendingCommit(const RunReport& report);
+// Notes in `report` what a finished change left to tidy (CommitFileSet, RecoverFileSet):
+// warnings, since the tables are in place and the next run clears the rest.
+void NoteCleanupLeft(RunReport& report, const CleanupWarnings& warnings);
 
 // Orlavi's folder held for one run, import or export: one lock (`.pasarela-import/LOCK`)
 // for all of them, so no run reads or builds tables while another is swapping them. Taking
@@ -46,6 +50,8 @@ public:
     const std::filesystem::path& Folder() const { return staging_; }
     // Whether taking the lock finished an interrupted import, so tables changed.
     bool FinishedPendingCommit() const { return finishedPendingCommit_; }
+    // What finishing that import left to tidy, for the report.
+    const CleanupWarnings& RecoveryWarnings() const { return recoveryWarnings_; }
     // Empties the staging folder but for its lock, then removes the lock and the folder and
     // releases it. When a journal is pending there (a commit that could not be undone)
     // everything stays for the next run to finish, and only the lock is released.
@@ -61,6 +67,7 @@ private:
     std::filesystem::path staging_;
     File lock_;
     bool finishedPendingCommit_ = false;
+    CleanupWarnings recoveryWarnings_;
 };
 
 }  // namespace pasarela

@@ -58,6 +58,8 @@ TEST(CliTest, UsageErrorsExplainAndShowTheUsage)
         {{"importar", "a.xml"}, "pasarela-cli: orden desconocida: importar\n"},
         {{"frobnicate"}, "pasarela-cli: orden desconocida: frobnicate\n"},
         {{"--vtemp", "dir", "import", "a.xml"}, "pasarela-cli: orden desconocida: --vtemp\n"},
+        {{"restore", "a.xml"}, "pasarela-cli: sobra el argumento a.xml\n"},
+        {{"restore", "--json"}, "pasarela-cli: opción desconocida: --json\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));

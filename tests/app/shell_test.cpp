@@ -362,7 +362,12 @@ TEST_F(ShellTest, OfferedFileTakenAgainIsReadAgain)
     WriteSchool({.teacher = "NEW"});
     ui_.WillPick(school);  // Enter on the name offered
     shell.RunImport();
-    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    // The second import replaced the first one's tables: the message says where they are kept.
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("dialog", "busy on", "busy off",
+                            "message: Proceso finalizado\r\n\r\nLas tablas que había antes se han guardado en " +
+                                DisplayPath(workDir_ / ".pasarela-anterior") +
+                                "; para volver a ellas, ejecute: pasarela-cli restore"));
     EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
 

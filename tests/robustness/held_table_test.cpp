@@ -2,8 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "app/cli.h"
 #include "dbf/dbf_table.h"
@@ -61,6 +67,54 @@ TEST_F(HeldTableTest, ImportRefusesAndKeepsEveryTableWhileOneIsHeld)
     }
     EXPECT_EQ(Cli("import", xml).status, kCliOk);  // and goes through once nothing is held
     EXPECT_EQ(ReadColumn("PROFT", "ABREV").size(), static_cast<std::size_t>(kEntries + 2));
+}
+
+TEST_F(HeldTableTest, TableUnderARecordLockIsInUseAsOneUnderFlock)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "record locks apart from the file's own lock are a POSIX matter";
+#else
+    // Programs on Linux lock files with lockf or fcntl as often as with flock, and the
+    // kinds do not see each other: each must keep the import off the table.
+    struct Case {
+        std::string name;
+        int openFlags;
+        std::function<int(int)> lock;  // 0 when the lock was taken
+    };
+    const auto whole = [](short type) {
+        struct flock lock {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        return lock;
+    };
+    const Case cases[] = {
+        {"lockf", O_RDWR, [](int fd) { return ::lockf(fd, F_TLOCK, 0); }},
+        {"fcntl read lock", O_RDONLY,
+         [&](int fd) {
+             struct flock lock = whole(F_RDLCK);
+             return ::fcntl(fd, F_SETLK, &lock);
+         }},
+        {"open file description lock", O_RDWR,
+         [&](int fd) {
+             struct flock lock = whole(F_WRLCK);
+             return ::fcntl(fd, F_OFD_SETLK, &lock);
+         }},
+    };
+    const auto xml = WriteXml(test::GeneratedSchool(kEntries + 2, "segundo"), "segundo.xml");
+    const auto path = TablePath("AULAT");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = Snapshot();
+        const int fd = ::open(path.c_str(), c.openFlags | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(c.lock(fd), 0);
+        const test::CliResult result = Cli("import", xml);
+        ::close(fd);
+        EXPECT_EQ(result.status, kCliError);
+        EXPECT_EQ(result.errors, InUse(path));
+        EXPECT_EQ(Snapshot(), before);
+    }
+#endif
 }
 
 TEST_F(HeldTableTest, SecondImportIntoTheSameFolderIsToldApart)

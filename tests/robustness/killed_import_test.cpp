@@ -19,6 +19,7 @@
 
 #include "export/export_run.h"
 #include "import/import_run.h"
+#include "import/restore_run.h"
 #include "os/file.h"
 #include "os/write_fault.h"
 #include "robustness/robustness_test_support.h"
@@ -29,26 +30,9 @@ namespace pasarela {
 namespace {
 
 #ifdef __linux__
-using Tables = std::map<std::string, std::string>;
-
-// The six tables with the date each header carries blanked, so tables written on either
-// side of midnight still compare.
-Tables WithoutDates(Tables tables)
-{
-    for (auto& [name, bytes] : tables)
-        if (bytes.size() >= 4)
-            bytes.replace(1, 3, 3, '\0');
-    return tables;
-}
-
-// Which whole import the folder holds, or which tables are from which: never a mix.
-std::string Describe(const Tables& tables, const Tables& old, const Tables& fresh)
-{
-    std::string text;
-    for (const auto& [name, bytes] : tables)
-        text += name + (bytes == old.at(name) ? ": old " : bytes == fresh.at(name) ? ": new " : ": neither ");
-    return text;
-}
+using test::Describe;
+using test::Tables;
+using test::WithoutDates;
 
 // Starts pasarela-cli importing `xml` into `workDir`, its output thrown away.
 pid_t StartImport(const std::string& cli, const std::filesystem::path& xml, const std::filesystem::path& workDir)
@@ -212,6 +196,21 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
     const Tables oldBytes = test::ImportedTableBytes(workDir_);
     const Tables expectedOld = WithoutDates(oldBytes);
     const auto staging = workDir_ / ".pasarela-import";
+    // Orlavi's indexes beside the old tables: they describe the old rows, so they go with
+    // them, but for the time slots' (as the import does when it is not interrupted).
+    const auto writeIndexes = [&] {
+        for (const std::string& table : ImportedTableNames())
+            test::WriteBytes(workDir_ / (table + ".MDX"), "índice de " + table);
+    };
+    const auto indexes = [&] {
+        std::vector<std::string> names;
+        for (const std::string& table : ImportedTableNames())
+            if (std::filesystem::exists(workDir_ / (table + ".MDX")))
+                names.push_back(table + ".MDX");
+        return names;
+    };
+    writeIndexes();
+    const std::vector<std::string> oldIndexes = indexes();
 
     int replayed = 0;
     std::uint64_t deaths = 0;
@@ -222,11 +221,16 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
         const Tables now = WithoutDates(test::ImportedTableBytes(workDir_));
         if (now != expectedNew) {
             ASSERT_EQ(now, expectedOld) << Describe(now, expectedOld, expectedNew);
+            EXPECT_EQ(indexes(), oldIndexes);
+        } else {
+            EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
         }
         // The next death starts from the old tables alone.
         std::filesystem::remove_all(staging);
+        writeIndexes();
     }, deaths));
     EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew);
+    EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
     // Every rename of the commit had its death, each finished by the journal.
     EXPECT_GE(replayed, 6);
     RecordProperty("deaths", std::to_string(deaths));
@@ -276,6 +280,75 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     EXPECT_GE(throughNewCount, 6);
     RecordProperty("deaths", std::to_string(deaths));
     RecordProperty("exports_through_the_new_set", std::to_string(throughNewCount));
+#endif
+}
+
+TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
+{
+#ifndef __linux__
+    GTEST_SKIP() << "a run that dies at a chosen write is a forked child, on Linux only";
+#else
+    RunImport(OptionsFor(test::GeneratedSchool(12, "primero")));
+    const Tables first = test::ImportedTableBytes(workDir_);
+    RunImport(OptionsFor(test::GeneratedSchool(3, "segundo")));
+    const Tables second = test::ImportedTableBytes(workDir_);
+    const auto kept = KeptSetFolder(workDir_);
+    const auto keptBytes = [&] {
+        Tables tables;
+        for (const auto& [table, bytes] : first) {
+            std::error_code ec;
+            const auto path = kept / (table + ".DBF");
+            tables[table] = std::filesystem::exists(path, ec) ? test::ReadBytes(path) : "<none>";
+        }
+        return tables;
+    };
+    ASSERT_EQ(keptBytes(), first);
+
+    std::uint64_t deaths = 0;
+    for (std::uint64_t n = 1;; ++n) {
+        SCOPED_TRACE("the restore dies before write " + std::to_string(n));
+        const pid_t child = ::fork();
+        if (child == 0) {
+            FailNthWrite(n, true);
+            try {
+                RunRestore({.workingDir = workDir_, .checkOnly = false});
+            } catch (...) {
+                ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        const int status = WaitFor(child);
+        if (status == 0)
+            break;
+        ASSERT_EQ(status, kWriteFaultExitStatus) << "the restore failed instead of dying";
+        deaths = n;
+
+        // The next run finishes or forgets the restore: one whole set in place, the other kept.
+        StagingLock::Take(workDir_, StagingLock::Use::Import, JournalFileNames()).Release();
+        const Tables now = test::ImportedTableBytes(workDir_);
+        if (now == first) {
+            EXPECT_EQ(keptBytes(), second);
+        } else {
+            ASSERT_EQ(now, second) << Describe(now, second, first);
+            EXPECT_EQ(keptBytes(), first);
+        }
+        EXPECT_FALSE(std::filesystem::exists(workDir_ / ".pasarela-import"));
+        if (HasFailure())
+            return;
+
+        // The next death starts from the second set in place and the first kept.
+        std::filesystem::remove_all(kept);
+        std::filesystem::create_directory(kept);
+        for (const auto& [table, bytes] : first) {
+            test::WriteBytes(kept / (table + ".DBF"), bytes);
+            test::WriteBytes(workDir_ / (table + ".DBF"), second.at(table));
+        }
+    }
+    EXPECT_EQ(test::ImportedTableBytes(workDir_), first);
+    EXPECT_EQ(keptBytes(), second);
+    // Six copies, the journal, and each rename of the commit and of the keeping.
+    EXPECT_GT(deaths, 6u * 3u);
+    RecordProperty("deaths", std::to_string(deaths));
 #endif
 }
 

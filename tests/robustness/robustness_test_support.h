@@ -121,9 +121,30 @@ inline std::map<std::string, std::string> ImportedTableBytes(const std::filesyst
     return tables;
 }
 
-// What a run left in the working folder besides the six tables, Orlavi's timetable and the
-// import's lock file (its staging folder and LOCK): temporary files, half-built tables,
-// journals.
+using Tables = std::map<std::string, std::string>;
+
+// The six tables with the date each header carries blanked, so tables written on either
+// side of midnight still compare.
+inline Tables WithoutDates(Tables tables)
+{
+    for (auto& [name, bytes] : tables)
+        if (bytes.size() >= 4 && bytes != "<none>")
+            bytes.replace(1, 3, 3, '\0');
+    return tables;
+}
+
+// Which whole import the folder holds, or which tables are from which: never a mix.
+inline std::string Describe(const Tables& tables, const Tables& old, const Tables& fresh)
+{
+    std::string text;
+    for (const auto& [name, bytes] : tables)
+        text += name + (bytes == old.at(name) ? ": old " : bytes == fresh.at(name) ? ": new " : ": neither ");
+    return text;
+}
+
+// What a run left in the working folder besides the six tables, Orlavi's timetable, the
+// import's lock file (its staging folder and LOCK) and the tables the last import replaced
+// (kept for a restore): temporary files, half-built tables, journals.
 inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 {
     std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF"};
@@ -131,7 +152,8 @@ inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
         expected.push_back(std::string(table) + ".DBF");
     std::vector<std::string> leftovers;
     for (const std::string& name : TreeListing(workDir))
-        if (std::find(expected.begin(), expected.end(), name) == expected.end())
+        if (std::find(expected.begin(), expected.end(), name) == expected.end() &&
+            !name.starts_with(".pasarela-anterior"))  // the set the last import replaced, kept
             leftovers.push_back(name);
     return leftovers;
 }

@@ -134,8 +134,11 @@ TEST_F(StagingLockTest, LockFileThatIsALinkIsNeitherCutNorCreatedElsewhere)
     struct Case {
         std::string name;
         bool targetExists;
+        bool hard;  // a second name of the same file, which no O_NOFOLLOW refuses
     };
-    const Case cases[] = {{"to a file with content", true}, {"to a file not yet there", false}};
+    const Case cases[] = {{"to a file with content", true, false},
+                          {"to a file not yet there", false, false},
+                          {"a hard link to a file with content", true, true}};
     const auto elsewhere = folder_ / "notas.txt";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -145,8 +148,14 @@ TEST_F(StagingLockTest, LockFileThatIsALinkIsNeitherCutNorCreatedElsewhere)
         if (c.targetExists)
             test::WriteBytes(elsewhere, "notas que nadie debe vaciar");
         std::string whyNot;
-        if (!MakeLink(elsewhere, staging_ / "LOCK", whyNot))
+        if (c.hard) {
+            std::error_code ec;
+            std::filesystem::create_hard_link(elsewhere, staging_ / "LOCK", ec);
+            if (ec)
+                GTEST_SKIP() << "cannot make a hard link here: " << ec.message();
+        } else if (!MakeLink(elsewhere, staging_ / "LOCK", whyNot)) {
             GTEST_SKIP() << whyNot;
+        }
         const auto before = Contents(folder_);
         for (const Run& run : Runs()) {
             SCOPED_TRACE(run.name);
