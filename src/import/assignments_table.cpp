@@ -54,82 +54,126 @@ std::string SessionsText(double hours)
     return text;
 }
 
-void BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    // The tables this run built, searched by DASTENO identifier.
-    HeldTableLookup groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO",
-                           {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
-    HeldTableLookup subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"});
-    HeldTableLookup teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"});
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "dasignatura", entries.size());
-    const std::string tableName(spec.name);
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
-        const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
-        const std::string_view groupId = entry.Read("cgrupo");
-        const std::string_view subjectId = entry.Read("casig");
-        const std::string_view teacherId = entry.Read("cprofe");
-        const std::string_view connection = entry.Read("conexion");
-        const std::string_view hoursText = entry.Read("nhoras");
+namespace {
 
-        double hours = 0;
-        try {
-            hours = ParseHours(hoursText, context.decimalSeparator);
-        } catch (const Error& e) {
-            RethrowWithContext(entry.Label(keys), e);
-        }
-        if (hours == 0)
-            hours = 1;
-
-        // A cut text would give Orlavi a wrong count; more than ten million weekly hours
-        // is a fault in the file, not something to report and carry on with.
-        const std::string sessions = SessionsText(hours);
-        if (Utf8Length(sessions) > std::size_t{kSessionsWidth})
-            throw Error(entry.Label(keys) + ": '" + std::string(hoursText) + "' horas no caben en el campo SESIONES");
-
-        const auto subject = subjects.Find(subjectId);
-        if (!subject || (*subject)[0].empty()) {
-            context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
-            continue;
-        }
-        const std::string& subjectCode = (*subject)[0];
-        const std::string& activityCode = (*subject)[1];
-
-        const auto group = groups.Find(groupId);
-        if (!group && !groupId.empty())
-            context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
-        const auto teacher = teachers.Find(teacherId);
-        if (!teacher && !teacherId.empty())
-            context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
-
-        table.Append();
-        table.SetString(kCAsig, subjectCode);
-        if (teacher)
-            table.SetString(kCProf, (*teacher)[0]);
-        if (group) {
-            table.SetString(kCGrup, (*group)[0]);
-            table.SetString(kTurno, (*group)[1]);
-            table.SetString(kNivel, (*group)[2]);
-            table.SetString(kCurso, (*group)[3]);
-            table.SetString(kGrupo, (*group)[4]);
-            table.SetString(kIdCurso, (*group)[5]);
-        }
-        table.SetFloat(kHoras, hours);
-        table.SetString(kSesiones, sessions);
-        table.SetString(kCTarea, activityCode);
-        StoreText(context, table, kNConex, connection, entry, keys);
-        StoreText(context, table, kIdGrup, groupId, entry, keys, Cut::Identifier);
-        StoreText(context, table, kIdAsig, subjectId, entry, keys, Cut::Identifier);
-        StoreText(context, table, kIdProf, teacherId, entry, keys, Cut::Identifier);
-        table.Post();
+// The tables this run built, searched by DASTENO identifier.
+struct AssignmentLookups {
+    explicit AssignmentLookups(const std::filesystem::path& tableDir)
+        : groups(tableDir / "GRUPOST.DBF", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}),
+          subjects(tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"}),
+          teachers(tableDir / "PROFT.DBF", "IDPROF", {"ABREV"})
+    {
     }
-    context.report.SetRows(tableName, table.RecordCount());
-    groups.Close();
-    subjects.Close();
-    teachers.Close();
-    table.Close();
+
+    HeldTableLookup groups;
+    HeldTableLookup subjects;
+    HeldTableLookup teachers;
+};
+
+// The row of one assignment, its codes found in the tables the earlier steps built.
+void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& table, const AssignmentLookups& lookups,
+              const Entry& entry)
+{
+    const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
+    const std::string_view groupId = entry.Read("cgrupo");
+    const std::string_view subjectId = entry.Read("casig");
+    const std::string_view teacherId = entry.Read("cprofe");
+    const std::string_view connection = entry.Read("conexion");
+    const std::string_view hoursText = entry.Read("nhoras");
+
+    double hours = 0;
+    try {
+        hours = ParseHours(hoursText, context.decimalSeparator);
+    } catch (const Error& e) {
+        RethrowWithContext(entry.Label(keys), e);
+    }
+    if (hours == 0)
+        hours = 1;
+
+    // A cut text would give Orlavi a wrong count; more than ten million weekly hours
+    // is a fault in the file, not something to report and carry on with.
+    const std::string sessions = SessionsText(hours);
+    if (Utf8Length(sessions) > std::size_t{kSessionsWidth})
+        throw Error(entry.Label(keys) + ": '" + std::string(hoursText) + "' horas no caben en el campo SESIONES");
+
+    const auto subject = lookups.subjects.Find(subjectId);
+    if (!subject || (*subject)[0].empty()) {
+        context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
+        return;
+    }
+    const std::string& subjectCode = (*subject)[0];
+    const std::string& activityCode = (*subject)[1];
+
+    const auto group = lookups.groups.Find(groupId);
+    if (!group && !groupId.empty())
+        context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
+    const auto teacher = lookups.teachers.Find(teacherId);
+    if (!teacher && !teacherId.empty())
+        context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
+
+    table.Append();
+    table.SetString(kCAsig, subjectCode);
+    if (teacher)
+        table.SetString(kCProf, (*teacher)[0]);
+    if (group) {
+        table.SetString(kCGrup, (*group)[0]);
+        table.SetString(kTurno, (*group)[1]);
+        table.SetString(kNivel, (*group)[2]);
+        table.SetString(kCurso, (*group)[3]);
+        table.SetString(kGrupo, (*group)[4]);
+        table.SetString(kIdCurso, (*group)[5]);
+    }
+    table.SetFloat(kHoras, hours);
+    table.SetString(kSesiones, sessions);
+    table.SetString(kCTarea, activityCode);
+    StoreText(context, table, kNConex, connection, entry, keys);
+    StoreText(context, table, kIdGrup, groupId, entry, keys, Cut::Identifier);
+    StoreText(context, table, kIdAsig, subjectId, entry, keys, Cut::Identifier);
+    StoreText(context, table, kIdProf, teacherId, entry, keys, Cut::Identifier);
+    table.Post();
+}
+
+// ASIGT. An assignment names its subject, group and teacher by DASTENO identifier, and
+// any of those may still come later in the file (a file of several schools repeats every
+// section per school): the assignments wait aside, in the order read, until the tables
+// they are looked up in are complete, and are written then.
+class AssignmentsStep final : public SectionStep {
+public:
+    AssignmentsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec)),
+          waiting_(context.tableDir / (std::string(spec.name) + "-espera.tmp"))
+    {
+    }
+
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override { waiting_.Append(entry); }
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "dasignatura", count);
+        const std::string tableName(spec_.name);
+        AssignmentLookups lookups(context_.tableDir);
+        waiting_.Replay([&](const Entry& entry) { WriteRow(context_, tableName, table_, lookups, entry); });
+        context_.report.SetRows(tableName, table_.RecordCount());
+        lookups.groups.Close();
+        lookups.subjects.Close();
+        lookups.teachers.Close();
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    EntrySpool waiting_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<AssignmentsStep>(context, spec);
 }
 
 }  // namespace pasarela

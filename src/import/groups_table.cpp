@@ -24,37 +24,57 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
     return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), Utf8Suffix(result, 2), 10);
 }
 
-}  // namespace
+// GRUPOST, a row per group in document order.
+class GroupsStep final : public SectionStep {
+public:
+    GroupsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "dgrupo", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
-        const std::string finalCode = UniqueCode(codes, code);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code);
+        codes_.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNivel, entry.Read("codigo_nivel"), entry, keys);
-        StoreText(context, table, kCurso, entry.Read("curso"), entry, keys);
-        StoreText(context, table, kGrupo, entry.Read("cgrupo"), entry, keys);
-        table.SetString(kMarco, "0");
-        StoreText(context, table, kIdGrupo, entry.Read("idgrupo"), entry, keys, Cut::Identifier);
-        StoreText(context, table, kIdCurso, entry.Read("idcurso"), entry, keys, Cut::Identifier);
-        StoreText(context, table, kDescrip, entry.Read("nombre"), entry, keys);
-        table.Post();
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
+        StoreText(context_, table_, kNivel, entry.Read("codigo_nivel"), entry, keys);
+        StoreText(context_, table_, kCurso, entry.Read("curso"), entry, keys);
+        StoreText(context_, table_, kGrupo, entry.Read("cgrupo"), entry, keys);
+        table_.SetString(kMarco, "0");
+        StoreText(context_, table_, kIdGrupo, entry.Read("idgrupo"), entry, keys, Cut::Identifier);
+        StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), entry, keys, Cut::Identifier);
+        StoreText(context_, table_, kDescrip, entry.Read("nombre"), entry, keys);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "dgrupo", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<GroupsStep>(context, spec);
 }
 
 }  // namespace pasarela

@@ -21,38 +21,58 @@ std::string UniqueCode(const CodeList& codes, std::string_view code, std::string
     return result;
 }
 
-}  // namespace
+// AULAT, a row per room in document order.
+class RoomsStep final : public SectionStep {
+public:
+    RoomsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "daula", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
         const std::string_view name = entry.Read("nombre");
-        const std::string finalCode = UniqueCode(codes, code, name);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code, name);
+        codes_.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idaula")};
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código vacío, repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código vacío, repetido o largo: se usa otro",
+                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNombre, name, entry, keys);
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
+        StoreText(context_, table_, kNombre, name, entry, keys);
         try {
-            table.SetString(kMaxAlum, entry.Read("capacidad_alumnos"));
+            table_.SetString(kMaxAlum, entry.Read("capacidad_alumnos"));
         } catch (const Error& e) {
             RethrowWithContext(entry.Label(keys), e);
         }
-        StoreText(context, table, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
-        table.Post();
+        StoreText(context_, table_, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "daula", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<RoomsStep>(context, spec);
 }
 
 }  // namespace pasarela

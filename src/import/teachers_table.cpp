@@ -23,16 +23,18 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
     return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), {}, 10);
 }
 
-}  // namespace
+// PROFT, a row per teacher in document order.
+class TeachersStep final : public SectionStep {
+public:
+    TeachersStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "profesor", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
         const std::string name =
             std::string(entry.Read("nombre")) + ", " + std::string(entry.Read("apellido1")) + " " +
@@ -40,22 +42,40 @@ void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
         const std::string_view document = entry.Read("documento");
         const std::string_view id = entry.Read("idprofesor");
 
-        const std::string finalCode = UniqueCode(codes, code);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code);
+        codes_.Add(finalCode);
         const auto keys = {std::string_view("codigo"), std::string_view("idprofesor")};
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                entry.Label(keys) + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+                                 entry.Label(keys) + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, entry, keys);
-        StoreText(context, table, kNombre, name, entry, keys);
-        StoreText(context, table, kDni, document, entry, keys);
-        StoreText(context, table, kIdProf, id, entry, keys, Cut::Identifier);
-        table.Post();
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
+        StoreText(context_, table_, kNombre, name, entry, keys);
+        StoreText(context_, table_, kDni, document, entry, keys);
+        StoreText(context_, table_, kIdProf, id, entry, keys, Cut::Identifier);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "profesor", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<TeachersStep>(context, spec);
 }
 
 }  // namespace pasarela
