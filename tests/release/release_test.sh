@@ -2,7 +2,7 @@
 # What scripts/release made, checked as a school receives it:
 #   the zip: its four files, 32-bit programs, one version in the file names, --version,
 #     the version resource and the window's version line, LEEME.txt for Notepad with
-#     the licences of pugixml and winpthreads;
+#     the licences of expat and winpthreads;
 #   the help file: a CHM that holds every page of docs/help and maps context number 3 to
 #     the main window's page;
 #   the help calls, under Wine on a private X server: the "F1 Ayuda" button asks the
@@ -85,8 +85,8 @@ leeme=$app/LEEME.txt
 [[ $(head -c 3 "$leeme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "LEEME.txt does not start with a UTF-8 byte order mark"
 [[ $(grep -c $'\r$' "$leeme") == $(wc -l <"$leeme") ]] || fail "LEEME.txt has lines without CR LF"
 grep -q "Pasarela $version"$'\r$' "$leeme" || fail "LEEME.txt does not name Pasarela $version"
-grep -q "Arseny Kapoulkine" "$leeme" && grep -q "Permission is hereby granted" "$leeme" ||
-    fail "LEEME.txt lacks pugixml's MIT notice"
+grep -q "Thai Open Source Software Center" "$leeme" && grep -q "Permission is hereby granted" "$leeme" ||
+    fail "LEEME.txt lacks expat's MIT notice"
 grep -q "mingw-w64 project" "$leeme" && grep -q "Lockless Inc." "$leeme" || fail "LEEME.txt lacks winpthreads' notices"
 echo "zip: checked ($version)"
 
