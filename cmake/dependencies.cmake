@@ -10,6 +10,8 @@ if(NOT CMAKE_CROSSCOMPILING)
   return()
 endif()
 
+include(${CMAKE_CURRENT_LIST_DIR}/notices.cmake)
+
 # Finds the newest source package of NAME that scripts/setup unpacked into .deps/ (with
 # `apt-get source NAME`), as the folder holding MARKER, and keeps it in the cache variable
 # VARIABLE so a user can point it at another unpacked copy.
@@ -59,6 +61,19 @@ target_include_directories(pasarela_expat
   PRIVATE "${PROJECT_BINARY_DIR}/expat-config")
 target_compile_definitions(pasarela_expat PUBLIC XML_STATIC)
 add_library(EXPAT::EXPAT ALIAS pasarela_expat)
+pasarela_notice(expat "${PASARELA_EXPAT_SOURCE_DIR}/COPYING")
+
+# -static links MinGW-w64's own runtime into every program, and with it (the -posix
+# compilers' threads) winpthreads. The runtime's notices: the whole of it, the number
+# conversions (gdtoa, two files of which carry their author's own notice) and the printf
+# family (mingw_pformat) that libstdc++ calls.
+pasarela_debian_copyright(pasarela_mingw_runtime_copyright libmingwex.a)
+pasarela_notice("MinGW-w64" "${pasarela_mingw_runtime_copyright}"
+  "*" "mingw-w64-crt/gdtoa/*" "mingw-w64-crt/gdtoa/qnan.c" "mingw-w64-crt/misc/basename.c")
+pasarela_debian_copyright(pasarela_winpthreads_copyright libpthread.a)
+pasarela_notice(winpthreads "${pasarela_winpthreads_copyright}"
+  "mingw-w64-libraries/winpthreads/*" "mingw-w64-libraries/winpthreads/include/pthread.h")
+pasarela_write_notices()
 
 if(NOT PASARELA_BUILD_TESTS)
   return()

@@ -8,6 +8,23 @@
 #
 # A prefix holds one kind: a 64-bit prefix is created with WINEARCH=win64, a 32-bit one
 # with win32.
+#
+# Some hosts' kernels run no 32-bit programs at all ("Exec format error"), the 32-bit
+# loader included, and nothing else on the host says so; `loader_runs LOADER` tries it,
+# so that a 32-bit program there is refused with the way out, not with a failed prefix.
+
+loader_runs() {  # loader_runs LOADER: it starts and prints its version; else why in $loader_failure
+    loader_failure=
+    if [[ ! -x $1 ]]; then
+        loader_failure="not installed"
+        return 1
+    fi
+    if ! loader_failure=$("$1" --version 2>&1); then
+        loader_failure=$(tail -n 1 <<<"$loader_failure")
+        return 1
+    fi
+    loader_failure=
+}
 
 use_wine_for() {
     local program=$1 kind
@@ -32,6 +49,15 @@ use_wine_for() {
     esac
     if [[ ! -x ${wine[0]} ]]; then
         echo "${0##*/}: ${wine[0]} is missing, needed for $program (scripts/setup installs it)" >&2
+        return 1
+    fi
+    if ! loader_runs "${wine[0]}"; then
+        if [[ $WINEARCH == win32 ]]; then
+            echo "${0##*/}: this machine runs no 32-bit programs: use the windows64 preset" \
+                 "(${wine[0]}: ${loader_failure:-did not start})" >&2
+        else
+            echo "${0##*/}: Wine's 64-bit loader does not run here (${wine[0]}: ${loader_failure:-did not start})" >&2
+        fi
         return 1
     fi
 }

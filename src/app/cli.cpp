@@ -4,9 +4,11 @@
 #include <optional>
 
 #include "app/dump.h"
+#include "app/report_heading.h"
 #include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
+#include "os/date_stamp.h"
 #include "os/environment.h"
 #include "os/error.h"
 #include "os/file.h"
@@ -145,16 +147,45 @@ void CheckReportDestination(const Command& command)
         throw UsageError("el informe '" + DisplayPath(path) + "' es una carpeta");
 }
 
-// Runs after the tables were replaced or the output saved: the run is finished, so a report
-// that cannot be written now is a warning, not a failure.
-void WriteReportFile(const Command& command, const RunReport& report, std::ostream& err)
+// The report's heading for a run starting now; its outcome is filled in when it ends.
+ReportHeading HeadingNow(std::string_view job, const std::filesystem::path& file,
+                         const std::filesystem::path& workingDir)
+{
+    // Whole paths, so the report says where even when read from another folder.
+    std::error_code ec;
+    const auto whole = [&ec](const std::filesystem::path& path) {
+        std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+        return ec ? path : absolute;
+    };
+    return {UserDateTimeText(std::chrono::system_clock::now()), std::string("pasarela-cli ") + PASARELA_VERSION,
+            std::string(job), whole(file), whole(workingDir), {}};
+}
+
+// Runs after the tables were replaced or the output saved, or after the run failed: the run
+// has ended, so a report that cannot be written now is a warning, not a failure.
+void WriteReportFile(const Command& command, const ReportHeading& heading, const RunReport* report,
+                     std::ostream& err)
 {
     if (!command.reportFile)
         return;
     try {
-        SaveReport(PathFromUtf8(*command.reportFile), report);
+        SaveReport(PathFromUtf8(*command.reportFile), ReportText(heading, report));
     } catch (const std::exception& e) {
         err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
+    }
+}
+
+// Runs a job and writes its report whatever the outcome, so that a script never finds the
+// report of an earlier run in its place; an error then goes on to end the command.
+template <typename Run>
+auto RunReported(const Command& command, ReportHeading& heading, std::ostream& err, Run run)
+{
+    try {
+        return run();
+    } catch (const std::exception& e) {
+        heading.outcome = FailedOutcome(e);
+        WriteReportFile(command, heading, nullptr, err);
+        throw;
     }
 }
 
@@ -176,16 +207,18 @@ int Import(const Command& command, std::ostream& out, std::ostream& err)
     options.checkOnly = command.check;
     options.decimalSeparator = UserDecimalSeparator();
     CheckReportDestination(command);
-    RunReport report = RunImport(options);
-    out << report.Summary();
-    WriteReportFile(command, report, err);
+    ReportHeading heading =
+        HeadingNow(command.check ? kCheckJobTitle : kImportJobTitle, options.xmlFile, options.workingDir);
+    const RunReport report = RunReported(command, heading, err, [&] { return RunImport(options); });
     if (!command.check)
-        out << "Proceso finalizado\n";
+        heading.outcome = kFinishedOutcome;
     else if (FinishedPendingCommit(report))
-        out << "Comprobación terminada: este archivo no ha cambiado ninguna tabla, pero antes se ha completado una "
-               "importación anterior que había quedado a medias\n";
+        heading.outcome = kCheckedAfterPendingOutcome;
     else
-        out << "Comprobación terminada: no se ha cambiado ninguna tabla\n";
+        heading.outcome = kCheckedOutcome;
+    out << report.Summary();
+    WriteReportFile(command, heading, &report, err);
+    out << heading.outcome << "\n";
     return kCliOk;
 }
 
@@ -196,11 +229,13 @@ int Export(const Command& command, std::ostream& out, std::ostream& err)
     options.workingDir = WorkingDirectory(command);
     options.journalFileNames = JournalFileNames();
     CheckReportDestination(command);
-    ExportResult result = RunExport(options);
+    ReportHeading heading = HeadingNow(kExportJobTitle, options.xmlFile, options.workingDir);
+    const ExportResult result = RunReported(command, heading, err, [&] { return RunExport(options); });
+    heading.outcome = ExportedOutcome(DisplayPath(result.outputFile));
     out << result.report.Summary();
-    WriteReportFile(command, result.report, err);
+    WriteReportFile(command, heading, &result.report, err);
     out << "Guardado en " << DisplayPath(result.outputFile) << "\n";
-    out << "Proceso finalizado\n";
+    out << kFinishedOutcome << "\n";
     return kCliOk;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -42,8 +43,9 @@ LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters);
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
-    // The file-open dialog; nothing when the user cancels.
-    virtual std::optional<std::filesystem::path> PickXmlFile() = 0;
+    // The file-open dialog, offering `initialSelection` (the file chosen before, or none
+    // when empty), so that taking it again is one Enter away; nothing when the user cancels.
+    virtual std::optional<std::filesystem::path> PickXmlFile(const std::filesystem::path& initialSelection) = 0;
     // A plain message box with one OK button, captioned with the program's title.
     virtual void ShowMessage(const std::string& text) = 0;
     // The wait cursor for the whole screen while a job works.
@@ -56,6 +58,9 @@ struct ShellSettings {
     std::filesystem::path workingDir;  // C:\VTEMP
     std::filesystem::path settingsFile;  // Orlavi.ini beside the program
     char decimalSeparator = '.';
+    // The clock for the report's date and the export's fecha_exportacion; the system
+    // clock when empty.
+    std::function<std::chrono::system_clock::time_point()> now;
 };
 
 // The program's behaviour apart from drawing: the run modes, the two jobs with their
@@ -84,14 +89,24 @@ public:
     const std::filesystem::path& ChosenFile() const { return chosenFile_; }
 
 private:
-    void AskForFile();
-    // Asks for the DASTENO file. False, with `missingMessage` shown, when it or
-    // `alsoNeeded` (unless empty) is not there: checked before the wait cursor, so a run
-    // that never starts does not touch it.
+    // What a finished job hands back: its report and, for the export, the file it saved.
+    struct JobResult {
+        RunReport report;
+        std::filesystem::path outputFile;
+    };
+
+    // Asks for the DASTENO file. False when the user cancels: nothing happens then, except
+    // in batch mode, where the run ends with `missingMessage` and kTransformInputMissing.
+    // Also false, with `missingMessage` shown, when the file or `alsoNeeded` (unless
+    // empty) is not there.
     bool ChooseInput(const std::string& missingMessage, const std::filesystem::path& alsoNeeded = {});
-    // Runs a job under the wait cursor and ends it as every job ends: the completion
-    // message, or the error shown with the window left open.
-    void RunJob(const std::function<RunReport()>& job);
+    // Runs a job under the wait cursor and ends it as every job ends: the report written,
+    // then the completion message, or the error shown with the window left open.
+    void RunJob(const std::string& jobTitle, const std::function<JobResult()>& job);
+    // Writes the report of the run that started at `started`; the reason when it could not.
+    std::string WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+                            const std::string& outcome, const RunReport* report) const;
+    std::chrono::system_clock::time_point Now() const;
     void Finish(const std::string& message);
     void InputMissing(const std::string& message);
 
@@ -99,7 +114,7 @@ private:
     ShellSettings settings_;
     UserInterface& ui_;
     int transformResult_ = kTransformNotDone;
-    std::filesystem::path chosenFile_;  // kept after a cancelled dialog
+    std::filesystem::path chosenFile_;  // the file last confirmed, offered again by the dialog
 };
 
 }  // namespace pasarela

@@ -1,5 +1,7 @@
 #include <charconv>
 #include <cmath>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dbf/table_lookup.h"
@@ -30,6 +32,68 @@ double ParseHours(std::string_view text, char decimalSeparator)
     }
 }
 
+// The hours are read a second time as a whole number, which takes signed decimal digits
+// and no more. A fraction after the decimal mark is taken as well (DASTENO writes "2,5"),
+// but an exponent ("1e1"), or a whole part beyond 32 bits, ends the run with that
+// reading's error, as Orlavi's own import did. `text` is already known to be a number.
+void CheckWholeHours(std::string_view text)
+{
+    const std::string_view whole = text.substr(0, text.find_first_not_of("+-0123456789"));
+    bool fits = true;
+    if (whole.find_first_of("0123456789") != std::string_view::npos) {  // ".5" has no whole part
+        try {
+            ParseInteger(whole);
+        } catch (const Error&) {
+            fits = false;
+        }
+    }
+    if (!fits || text.find_first_of("eE") != std::string_view::npos)
+        throw Error("'" + std::string(text) + "' is not a valid integer value");  // the conversion's own words
+}
+
+// What an assignment links: a subject, group or teacher, as notices name it.
+struct Link {
+    std::string_view kind;   // "materia"
+    std::string_view table;  // "ASIGNOMT"
+    std::string_view field;  // "IDASIG", the field searched
+    std::size_t width;       // that field's width
+    const std::unordered_map<std::string, NamedInFile>& names;
+};
+
+// "materia MAT «Matemáticas» (identificador 901)": what the file calls the thing an
+// assignment links, by its identifier; "materia con identificador 999 (no está en el
+// archivo)" when the file has none by that identifier, "sin materia" when the attribute is empty.
+std::string Describe(const Link& link, std::string_view id)
+{
+    if (id.empty())
+        return "sin " + std::string(link.kind);
+    const auto found = link.names.find(std::string(id));
+    if (found == link.names.end())
+        return std::string(link.kind) + " con identificador " + std::string(id) + " (no está en el archivo)";
+    std::string text(link.kind);
+    if (!found->second.code.empty())
+        text.append(" ").append(found->second.code);
+    if (!found->second.name.empty())
+        text.append(" «").append(found->second.name).append("»");
+    return text.append(" (identificador ").append(id).append(")");
+}
+
+// Why the table built from the file has no row for `id`, worded for the report as the
+// first half of a reason ("materia sin fila en ASIGNOMT"). The search matches the stored
+// field against the text, as Orlavi's does; an identifier the field cannot hold as it is
+// was stored as another text, so no assignment can be linked to it.
+std::string WhyNotFound(const Link& link, std::string_view id)
+{
+    if (!link.names.contains(std::string(id)))
+        return std::string(link.kind) + " que el archivo no tiene";
+    if (Utf8Length(id) > link.width)
+        return "identificador de " + std::string(link.kind) + " más largo que el campo " + std::string(link.field);
+    if (!IsAsciiText(id) && StoredForm(id) != id)
+        return "identificador de " + std::string(link.kind) + " con caracteres que Windows-1252 no admite (" +
+               std::string(link.table) + " no puede guardarlo)";
+    return std::string(link.kind) + " sin fila en " + std::string(link.table);
+}
+
 }  // namespace
 
 // Orlavi reads a subject's weekly sessions as one "1" per hour; past thirteen hours the
@@ -56,18 +120,25 @@ std::string SessionsText(double hours)
 
 namespace {
 
-// The tables this run built, searched by DASTENO identifier.
+// The tables this run built, searched by DASTENO identifier, and how a notice names what
+// an assignment links.
 struct AssignmentLookups {
-    explicit AssignmentLookups(const std::filesystem::path& tableDir)
-        : groups(tableDir / "GRUPOST.DBF", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}),
-          subjects(tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"}),
-          teachers(tableDir / "PROFT.DBF", "IDPROF", {"ABREV"})
+    explicit AssignmentLookups(const ImportContext& context)
+        : groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}),
+          subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"}),
+          teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"}),
+          subjectLink{"materia", "ASIGNOMT", "IDASIG", 10, context.names.subjects},
+          groupLink{"grupo", "GRUPOST", "IDGRUPO", 10, context.names.groups},
+          teacherLink{"profesor", "PROFT", "IDPROF", 10, context.names.teachers}
     {
     }
 
     HeldTableLookup groups;
     HeldTableLookup subjects;
     HeldTableLookup teachers;
+    const Link subjectLink;
+    const Link groupLink;
+    const Link teacherLink;
 };
 
 // The row of one assignment, its codes found in the tables the earlier steps built.
@@ -80,25 +151,31 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
     const std::string_view teacherId = entry.Read("cprofe");
     const std::string_view connection = entry.Read("conexion");
     const std::string_view hoursText = entry.Read("nhoras");
+    const auto label = [&] {
+        return "asignación nº " + std::to_string(entry.Number()) + ": " + Describe(lookups.groupLink, groupId) + ", " +
+               Describe(lookups.subjectLink, subjectId) + ", " + Describe(lookups.teacherLink, teacherId);
+    };
 
     double hours = 0;
     try {
         hours = ParseHours(hoursText, context.decimalSeparator);
+        CheckWholeHours(hoursText);
     } catch (const Error& e) {
         RethrowWithContext(entry.Label(keys), e);
     }
     if (hours == 0)
         hours = 1;
 
-    // A cut text would give Orlavi a wrong count; more than ten million weekly hours
-    // is a fault in the file, not something to report and carry on with.
-    const std::string sessions = SessionsText(hours);
-    if (Utf8Length(sessions) > std::size_t{kSessionsWidth})
-        throw Error(entry.Label(keys) + ": '" + std::string(hoursText) + "' horas no caben en el campo SESIONES");
-
     const auto subject = lookups.subjects.Find(subjectId);
-    if (!subject || (*subject)[0].empty()) {
-        context.report.Note(tableName, "materia sin fila en ASIGNOMT: entrada sin fila", entry.Label(keys));
+    if (!subject) {
+        context.report.Note(tableName,
+                            subjectId.empty() ? "asignación sin materia: omitida"
+                                              : WhyNotFound(lookups.subjectLink, subjectId) + ": asignación omitida",
+                            label());
+        return;
+    }
+    if ((*subject)[0].empty()) {
+        context.report.Note(tableName, "materia con código vacío en ASIGNOMT: asignación omitida", label());
         return;
     }
     const std::string& subjectCode = (*subject)[0];
@@ -106,10 +183,13 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
 
     const auto group = lookups.groups.Find(groupId);
     if (!group && !groupId.empty())
-        context.report.Note(tableName, "grupo no encontrado en GRUPOST: CGRUP vacío", entry.Label(keys));
+        context.report.Note(tableName, WhyNotFound(lookups.groupLink, groupId) + ": asignación sin grupo (CGRUP vacío)",
+                            label());
     const auto teacher = lookups.teachers.Find(teacherId);
     if (!teacher && !teacherId.empty())
-        context.report.Note(tableName, "profesor no encontrado en PROFT: CPROF vacío", entry.Label(keys));
+        context.report.Note(tableName,
+                            WhyNotFound(lookups.teacherLink, teacherId) + ": asignación sin profesor (CPROF vacío)",
+                            label());
 
     table.Append();
     table.SetString(kCAsig, subjectCode);
@@ -124,12 +204,13 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
         table.SetString(kIdCurso, (*group)[5]);
     }
     table.SetFloat(kHoras, hours);
-    table.SetString(kSesiones, sessions);
+    // More hours than SESIONES can spell out are cut to its width like any text, and noted.
+    StoreText(context, table, kSesiones, SessionsText(hours), label);
     table.SetString(kCTarea, activityCode);
-    StoreText(context, table, kNConex, connection, entry, keys);
-    StoreText(context, table, kIdGrup, groupId, entry, keys, Cut::Identifier);
-    StoreText(context, table, kIdAsig, subjectId, entry, keys, Cut::Identifier);
-    StoreText(context, table, kIdProf, teacherId, entry, keys, Cut::Identifier);
+    StoreText(context, table, kNConex, connection, label);
+    StoreText(context, table, kIdGrup, groupId, label, Cut::Identifier);
+    StoreText(context, table, kIdAsig, subjectId, label, Cut::Identifier);
+    StoreText(context, table, kIdProf, teacherId, label, Cut::Identifier);
     table.Post();
 }
 
@@ -151,9 +232,9 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "dasignatura", count);
+        NoteSingleEntry(context_, spec_.name, "asignación", count);
         const std::string tableName(spec_.name);
-        AssignmentLookups lookups(context_.tableDir);
+        AssignmentLookups lookups(context_);
         waiting_.Replay([&](const Entry& entry) { WriteRow(context_, tableName, table_, lookups, entry); });
         context_.report.SetRows(tableName, table_.RecordCount());
         lookups.groups.Close();

@@ -34,31 +34,40 @@ public:
 
     std::string_view Path() const override { return kPath; }
 
+    // Also for a single group, which gets no row, so that its assignments' notices can say why.
+    void Remember(const Entry& entry) override
+    {
+        context_.names.groups.try_emplace(std::string(entry.Read("idgrupo")),
+                                          NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+    }
+
     void Add(const Entry& entry) override
     {
         const std::string_view code = entry.Read("codigo");
+        const std::string_view name = entry.Read("nombre");
+        const std::string_view id = entry.Read("idgrupo");
+        const auto label = [&] { return NoticeLabel("grupo", entry.Number(), code, name, id); };
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idgrupo")};
         if (finalCode != code)
             context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
-                                 entry.Label(keys) + " -> '" + finalCode + "'");
+                                 label() + " -> '" + finalCode + "'");
 
         table_.Append();
-        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
-        StoreText(context_, table_, kNivel, entry.Read("codigo_nivel"), entry, keys);
-        StoreText(context_, table_, kCurso, entry.Read("curso"), entry, keys);
-        StoreText(context_, table_, kGrupo, entry.Read("cgrupo"), entry, keys);
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNivel, entry.Read("codigo_nivel"), label);
+        StoreText(context_, table_, kCurso, entry.Read("curso"), label);
+        StoreText(context_, table_, kGrupo, entry.Read("cgrupo"), label);
         table_.SetString(kMarco, "0");
-        StoreText(context_, table_, kIdGrupo, entry.Read("idgrupo"), entry, keys, Cut::Identifier);
-        StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), entry, keys, Cut::Identifier);
-        StoreText(context_, table_, kDescrip, entry.Read("nombre"), entry, keys);
+        StoreText(context_, table_, kIdGrupo, id, label, Cut::Key);
+        StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
+        StoreText(context_, table_, kDescrip, name, label);
         table_.Post();
     }
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "dgrupo", count);
+        NoteSingleEntry(context_, spec_.name, "grupo", count);
         context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
         table_.Close();
     }

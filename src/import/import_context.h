@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 #include "dbf/dbf_table.h"
@@ -17,9 +19,24 @@
 
 namespace pasarela {
 
-// What a table step works with: the folder the tables are built in, the report of its
-// own notes, and, for the subjects step, the two sets its passes carry from one to the
-// other.
+// What the table steps of one import share: the loaded file, the folder the tables are
+// built in, the report, and the two sets the subjects steps carry from one to the other.
+// The code and name that the file gives a subject, teacher or group.
+struct NamedInFile {
+    std::string code;
+    std::string name;
+};
+
+// The subjects, teachers and groups of the file by DASTENO identifier (trimmed, as the
+// file gives it; the first entry of each), whether or not they got a row: an assignment's
+// notice names what it links by code and name, and tells an identifier the file does not
+// have from one whose row is missing.
+struct NamesInFile {
+    std::unordered_map<std::string, NamedInFile> subjects;
+    std::unordered_map<std::string, NamedInFile> teachers;
+    std::unordered_map<std::string, NamedInFile> groups;
+};
+
 struct ImportContext {
     std::filesystem::path tableDir;
     RunReport& report;
@@ -29,6 +46,8 @@ struct ImportContext {
     TextIndex usedCodes;
     // Names the subject code rule has been applied to so far (case-sensitive).
     TextIndex usedNames;
+    // Shared by every step of the run: the assignments step reads what the others noted.
+    NamesInFile& names;
 };
 
 // One DASTENO entry being read: its attributes come trimmed, an absent one as empty text.
@@ -41,12 +60,12 @@ public:
 
     // A view into what the reader handed on, valid during the call that gives the entry.
     std::string_view Read(std::string_view attribute) const;
-    // "profesor nº 3 (codigo='MAT', idprofesor='503')": how the user finds the entry.
+    // "profesor nº 3 (codigo='MAT', idprofesor='503')": how an error names the entry.
     std::string Label(std::initializer_list<std::string_view> keys) const;
+    // Its place in its section, from 1, in document order.
+    std::size_t Number() const { return number_; }
 
     std::string_view Element() const { return element_; }
-    // 1-based place of the entry among those of its path, in document order.
-    std::size_t Number() const { return number_; }
     std::span<const XmlAttributeRef> Attributes() const { return attributes_; }
 
 private:
@@ -115,9 +134,10 @@ public:
     virtual ~SectionStep() = default;
     // The absolute path of its entries ("/centro/profesores/profesor").
     virtual std::string_view Path() const = 0;
-    // One entry. Only once the path has two entries or more: a section with fewer than two
-    // gives an empty table (DASTENO's own export never has a section of one entry;
-    // Orlavi's tables were always built this way).
+    // Every entry, as soon as it is read, whatever the size of its section: what the step
+    // notes of entries that may get no row.
+    virtual void Remember(const Entry&) {}
+    // One entry to write. Only once the path has two entries or more (SectionIsWritten).
     virtual void Add(const Entry& entry) = 0;
     // After the whole file, with the number of entries the path had: what is left to
     // write, the row count in the report, and the table closed.
@@ -127,18 +147,47 @@ public:
 // Creates the table in the context's folder with its fields and opens it for writing.
 DbfTable CreateStepTable(const ImportContext& context, const ImportedTable& table);
 
-// What cutting a value to its field's width means to the user.
+// How a notice names the entry it concerns, in the school's words; worked out only when a
+// notice is written, since storing a text is done millions of times and noted rarely.
+class EntryLabel {
+public:
+    template <class Describe>
+        requires(!std::is_same_v<Describe, EntryLabel> && std::is_invocable_r_v<std::string, const Describe&>)
+    EntryLabel(const Describe& describe)  // implicit: every call site hands a lambda
+        : describe_(&describe), call_([](const void* d) { return (*static_cast<const Describe*>(d))(); })
+    {
+    }
+
+    std::string operator()() const { return call_(describe_); }
+
+private:
+    const void* describe_;
+    std::string (*call_)(const void*);
+};
+
+// "profesor nº 3: MAT «Eva Sanz Pons» (identificador 503)": an entry of a section as the
+// school knows it; an empty code, name or identifier is left out.
+std::string NoticeLabel(std::string_view kind, std::size_t number, std::string_view code, std::string_view name,
+                        std::string_view id);
+
+// What a value that does not fit its field means to the user.
 enum class Cut {
     Text,        // a name or description loses its end
-    Identifier,  // a DASTENO identifier that lookups by identifier will never match
+    Key,         // a DASTENO identifier the assignments look their subject, teacher or group up by
+    Identifier,  // another DASTENO identifier, kept as stored (and so given back by the export)
 };
 
 // Stores a text and notes in the report when it was cut to the field's width or had
-// characters that Windows-1252 cannot hold.
-void StoreText(ImportContext& context, DbfTable& table, std::size_t field, std::string_view text, const Entry& entry,
-               std::initializer_list<std::string_view> keys, Cut cut = Cut::Text);
+// characters that Windows-1252 cannot hold, saying what that costs.
+void StoreText(ImportContext& context, DbfTable& table, std::size_t field, std::string_view text,
+               const EntryLabel& label, Cut cut = Cut::Text);
 
-// Notes, once per section, that a single entry was left out for that reason.
-void NoteSingleEntry(ImportContext& context, std::string_view table, std::string_view element, std::size_t count);
+// A section with fewer than two entries gives an empty table (DASTENO's own export
+// never has a section of one entry; Orlavi's tables were always built this way).
+inline bool SectionIsWritten(std::size_t count) { return count >= 2; }
+
+// Notes, once per section, that a single entry was left out for that reason; `kind` names
+// the entry in the school's words ("profesor").
+void NoteSingleEntry(ImportContext& context, std::string_view table, std::string_view kind, std::size_t count);
 
 }  // namespace pasarela

@@ -4,9 +4,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "import/import_context.h"
+#include "import/table_changes.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"
 #include "os/error.h"
@@ -19,11 +21,29 @@ namespace pasarela {
 
 namespace {
 
+// The sections of a DASTENO file that the tables are built from.
+constexpr std::string_view kSchoolSections[] = {"materias", "profesores", "aulas", "grupos", "franjashorarias",
+                                                 "asignaturas"};
+
+// A file without any of them has nothing to import: taken as it is, it would empty all six
+// tables. The export's own result (ResultadoOrlavis...) is such a file, and it sits beside
+// the school's in the same folder, so it is the likely mistake and is named.
+Error NoSchoolSectionsError(const std::filesystem::path& path, bool hasTimetable)
+{
+    std::string message = "El archivo '" + DisplayPath(path) +
+                          "' no tiene ninguna de las secciones con los datos del centro (materias, profesores, "
+                          "aulas, grupos, franjashorarias, asignaturas): no hay nada que importar.";
+    if (hasTimetable)
+        message += " Tiene un horario (solucion_horario): parece el resultado de una exportación "
+                   "(ResultadoOrlavis...), no el archivo exportado por DASTENO.";
+    return Error(message + " No se ha cambiado ninguna tabla");
+}
+
 // A step as the run drives it: the section and element names of its path, the entries
 // counted so far, and the first that waits for a second before the step gets either.
 struct StepSlot {
-    StepSlot(const std::filesystem::path& tableDir, char decimalSeparator)
-        : context{tableDir, report, decimalSeparator, {}, {}}
+    StepSlot(const std::filesystem::path& tableDir, char decimalSeparator, NamesInFile& names)
+        : context{tableDir, report, decimalSeparator, {}, {}, names}
     {
     }
 
@@ -57,6 +77,9 @@ public:
             return;
         if (depth == 2) {
             section_.assign(name);
+            for (std::string_view section : kSchoolSections)
+                sawSection_ = sawSection_ || name == section;
+            sawTimetable_ = sawTimetable_ || name == "solucion_horario";
             return;
         }
         for (std::size_t i = 0; i < slots_.size() && i < failedStep_; ++i) {
@@ -70,12 +93,16 @@ public:
 
     // The root's name when it is not `centro`.
     const std::optional<std::string>& WrongRoot() const { return wrongRoot_; }
+    // Whether the root holds any of the sections the tables are built from.
+    bool SawSchoolSection() const { return sawSection_; }
+    bool SawTimetable() const { return sawTimetable_; }
 
 private:
     void Deliver(std::size_t index, const Entry& entry)
     {
         StepSlot& slot = *slots_[index];
         try {
+            slot.step->Remember(entry);
             if (entry.Number() == 1) {
                 slot.first.emplace(entry);
                 return;
@@ -95,6 +122,8 @@ private:
     std::size_t failedStep_ = static_cast<std::size_t>(-1);
     std::optional<std::string> wrongRoot_;
     std::string section_;
+    bool sawSection_ = false;
+    bool sawTimetable_ = false;
 };
 
 // "/centro/profesores/profesor" gives "profesores" and "profesor".
@@ -124,9 +153,10 @@ RunReport RunImport(const ImportOptions& options)
         NoteFinishedPendingCommit(report, staging);
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
+    NamesInFile namesInFile;
     std::vector<std::unique_ptr<StepSlot>> slots;
     for (const ImportedTable& table : kImportedTables) {
-        auto slot = std::make_unique<StepSlot>(staging, options.decimalSeparator);
+        auto slot = std::make_unique<StepSlot>(staging, options.decimalSeparator, namesInFile);
         slot->step = table.step(slot->context, table);
         SplitEntryPath(slot->step->Path(), slot->section, slot->element);
         slots.push_back(std::move(slot));
@@ -138,6 +168,8 @@ RunReport RunImport(const ImportOptions& options)
     ReadXmlFile(options.xmlFile, dispatcher, {.progress = options.progress});
     if (dispatcher.WrongRoot())
         throw NotSchoolFileError(options.xmlFile, *dispatcher.WrongRoot());
+    if (!dispatcher.SawSchoolSection())
+        throw NoSchoolSectionsError(options.xmlFile, dispatcher.SawTimetable());
     for (std::size_t i = 0; i < slots.size(); ++i) {
         StepSlot& slot = *slots[i];
         if (slot.failure)
@@ -149,6 +181,10 @@ RunReport RunImport(const ImportOptions& options)
         const std::string name(kImportedTables[i].name);
         report.SetRows(name, slot.report.Rows(name));
     }
+
+    // Before the commit, while the earlier tables are still there (a check compares with
+    // the tables it leaves in place).
+    CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
         std::vector<std::string> names;

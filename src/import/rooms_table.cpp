@@ -21,6 +21,18 @@ std::string UniqueCode(const CodeList& codes, std::string_view code, std::string
     return result;
 }
 
+// Whether `text` is the whole number -2147483648: in Orlavi's integer fields its bytes are
+// all zero, which is how they mark no value, so it cannot be kept.
+bool IsLowestInteger(std::string_view text)
+{
+    if (!text.starts_with('-'))
+        return false;
+    text.remove_prefix(1);
+    while (text.size() > 1 && text.front() == '0')
+        text.remove_prefix(1);
+    return text == "2147483648";
+}
+
 // AULAT, a row per room in document order.
 class RoomsStep final : public SectionStep {
 public:
@@ -35,28 +47,35 @@ public:
     {
         const std::string_view code = entry.Read("codigo");
         const std::string_view name = entry.Read("nombre");
+        const std::string_view capacity = entry.Read("capacidad_alumnos");
+        const std::string_view id = entry.Read("idaula");
+        const auto label = [&] { return NoticeLabel("aula", entry.Number(), code, name, id); };
         const std::string finalCode = UniqueCode(codes_, code, name);
         codes_.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idaula")};
         if (finalCode != code)
             context_.report.Note(std::string(spec_.name), "código vacío, repetido o largo: se usa otro",
-                                 entry.Label(keys) + " -> '" + finalCode + "'");
+                                 label() + " -> '" + finalCode + "'");
 
         table_.Append();
-        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
-        StoreText(context_, table_, kNombre, name, entry, keys);
-        try {
-            table_.SetString(kMaxAlum, entry.Read("capacidad_alumnos"));
-        } catch (const Error& e) {
-            RethrowWithContext(entry.Label(keys), e);
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNombre, name, label);
+        if (IsLowestInteger(capacity)) {
+            context_.report.Note(std::string(spec_.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
+                                 label() + ": '" + std::string(capacity) + "'");
+        } else {
+            try {
+                table_.SetString(kMaxAlum, capacity);
+            } catch (const Error& e) {
+                RethrowWithContext(entry.Label({"codigo", "idaula"}), e);
+            }
         }
-        StoreText(context_, table_, kIdAula, entry.Read("idaula"), entry, keys, Cut::Identifier);
+        StoreText(context_, table_, kIdAula, id, label, Cut::Identifier);
         table_.Post();
     }
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "daula", count);
+        NoteSingleEntry(context_, spec_.name, "aula", count);
         context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
         table_.Close();
     }

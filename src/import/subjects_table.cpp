@@ -16,11 +16,12 @@ enum class Pass { Subjects, Activities };
 // The code rule and the row of one entry of the pass it belongs to.
 void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& table, const Entry& entry, Pass pass)
 {
+    const std::string_view kind = pass == Pass::Subjects ? "materia" : "actividad";
     const std::string_view code = entry.Read("codigo");
     const std::string_view name = entry.Read("nombre");
     const std::string_view activity = entry.Read("codigo_actividad");
-    if ((code == activity) != (pass == Pass::Activities))
-        return;
+    const std::string_view id = entry.Read("idmateria");
+    const auto label = [&] { return NoticeLabel(kind, entry.Number(), code, name, id); };
 
     std::string orlaviCode = Utf8Prefix(code, 10);
     const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
@@ -31,21 +32,31 @@ void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& tabl
         orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
     if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
         context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
-                            entry.Label({"codigo", "nombre", "idmateria"}) + " -> '" + orlaviCode + "'");
+                            label() + " -> '" + orlaviCode + "'");
         return;
     }
     context.usedCodes.Insert(StoredForm(orlaviCode), 0);
 
-    const std::string_view id = entry.Read("idmateria");
-    const auto keys = {std::string_view("codigo"), std::string_view("idmateria")};
     table.Append();
-    StoreText(context, table, kCod, orlaviCode, entry, keys);
-    StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), entry, keys);
-    StoreText(context, table, kNombre, name, entry, keys);
-    StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, entry, keys);
+    StoreText(context, table, kCod, orlaviCode, label);
+    StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), label);
+    StoreText(context, table, kNombre, name, label);
+    StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
     table.SetLogical(kEsTarea, pass == Pass::Activities);
-    StoreText(context, table, kIdAsig, id, entry, keys, Cut::Identifier);
+    StoreText(context, table, kIdAsig, id, label, Cut::Key);
     table.Post();
+}
+
+// Also for an entry that gets no row, so that its assignments' notices can say why.
+void RememberName(ImportContext& context, const Entry& entry)
+{
+    context.names.subjects.try_emplace(std::string(entry.Read("idmateria")),
+                                       NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+}
+
+bool IsActivity(const Entry& entry)
+{
+    return entry.Read("codigo") == entry.Read("codigo_actividad");
 }
 
 // ASIGNOMT: the subjects as they come, then the activities, kept aside until the last
@@ -62,22 +73,32 @@ public:
 
     std::string_view Path() const override { return kPath; }
 
-    void Add(const Entry& entry) override
+    void Remember(const Entry& entry) override
     {
-        if (entry.Read("codigo") == entry.Read("codigo_actividad"))
+        if (IsActivity(entry))
             activities_.Append(entry);
         else
+            RememberName(context_, entry);
+    }
+
+    void Add(const Entry& entry) override
+    {
+        if (!IsActivity(entry))
             WriteRow(context_, spec_.name, table_, entry, Pass::Subjects);
     }
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "dmateria", count);
+        NoteSingleEntry(context_, spec_.name, "materia", count);
         table_.Close();
         std::filesystem::path path = context_.tableDir / (std::string(spec_.name) + ".DBF");
         table_ = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
                                        .decimalSeparator = context_.decimalSeparator});
-        activities_.Replay([this](const Entry& entry) { WriteRow(context_, spec_.name, table_, entry, Pass::Activities); });
+        activities_.Replay([&](const Entry& entry) {
+            RememberName(context_, entry);
+            if (SectionIsWritten(count))
+                WriteRow(context_, spec_.name, table_, entry, Pass::Activities);
+        });
         context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
         table_.Close();
     }

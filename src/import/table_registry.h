@@ -18,11 +18,14 @@ class SectionStep;
 using TableStep = std::unique_ptr<SectionStep> (*)(ImportContext& context, const ImportedTable& table);
 
 // One table an import rebuilds: its name as Orlavi spells it, its fields in the order the
-// file holds them, and the step that builds it from the DASTENO file.
+// file holds them, the step that builds it from the DASTENO file, and its code: the fields
+// that tell one row from another for the user, by which the report compares the table built
+// with the one it replaces.
 struct ImportedTable {
     std::string_view name;
     std::vector<FieldSpec> fields;
     TableStep step;
+    std::vector<std::string_view> codeFields;
 };
 
 // The tables an import rebuilds, in the order it builds them: the assignments step looks

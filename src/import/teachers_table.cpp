@@ -23,6 +23,16 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
     return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), {}, 10);
 }
 
+// "Ana Ruiz Gil", as a person reads a teacher's name (NOMBRE keeps Orlavi's "Ana, Ruiz Gil").
+std::string FullName(std::string_view given, std::string_view surname1, std::string_view surname2)
+{
+    std::string name;
+    for (std::string_view part : {given, surname1, surname2})
+        if (!part.empty())
+            name.append(name.empty() ? "" : " ").append(part);
+    return name;
+}
+
 // PROFT, a row per teacher in document order.
 class TeachersStep final : public SectionStep {
 public:
@@ -33,27 +43,39 @@ public:
 
     std::string_view Path() const override { return kPath; }
 
+    // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
+    void Remember(const Entry& entry) override
+    {
+        context_.names.teachers.try_emplace(
+            std::string(entry.Read("idprofesor")),
+            NamedInFile{std::string(entry.Read("codigo")),
+                        FullName(entry.Read("nombre"), entry.Read("apellido1"), entry.Read("apellido2"))});
+    }
+
     void Add(const Entry& entry) override
     {
         const std::string_view code = entry.Read("codigo");
-        const std::string name =
-            std::string(entry.Read("nombre")) + ", " + std::string(entry.Read("apellido1")) + " " +
-            std::string(entry.Read("apellido2"));
+        const std::string_view given = entry.Read("nombre");
+        const std::string_view surname1 = entry.Read("apellido1");
+        const std::string_view surname2 = entry.Read("apellido2");
         const std::string_view document = entry.Read("documento");
         const std::string_view id = entry.Read("idprofesor");
+        const std::string name = std::string(given) + ", " + std::string(surname1) + " " + std::string(surname2);
+        const auto label = [&] {
+            return NoticeLabel("profesor", entry.Number(), code, FullName(given, surname1, surname2), id);
+        };
 
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
-        const auto keys = {std::string_view("codigo"), std::string_view("idprofesor")};
         if (finalCode != code)
             context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
-                                 entry.Label(keys) + " -> '" + finalCode + "'");
+                                 label() + " -> '" + finalCode + "'");
 
         table_.Append();
-        StoreText(context_, table_, kAbrev, finalCode, entry, keys);
-        StoreText(context_, table_, kNombre, name, entry, keys);
-        StoreText(context_, table_, kDni, document, entry, keys);
-        StoreText(context_, table_, kIdProf, id, entry, keys, Cut::Identifier);
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNombre, name, label);
+        StoreText(context_, table_, kDni, document, label);
+        StoreText(context_, table_, kIdProf, id, label, Cut::Key);
         table_.Post();
     }
 

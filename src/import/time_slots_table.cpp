@@ -66,16 +66,21 @@ public:
             const std::int32_t startMinutes = MinutesOf(start);
             const std::int32_t minutes = MinutesOf(end) - startMinutes;
             const std::string positionText = std::to_string(position);
+            const auto label = [&] {
+                return "franja horaria nº " + std::to_string(entry.Number()) + ": día " + std::to_string(day) +
+                       ", posición " + positionText;
+            };
 
             table_.Append();
-            StoreText(context_, table_, kDiho, std::to_string(day) + positionText, entry, keys);
-            StoreText(context_, table_, kDia, std::to_string(day), entry, keys);
+            StoreText(context_, table_, kDiho, std::to_string(day) + positionText, label);
+            StoreText(context_, table_, kDia, std::to_string(day), label);
             table_.SetString(kTextoDia, DayName(day));
-            StoreText(context_, table_, kHora, positionText, entry, keys);
-            StoreText(context_, table_, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end), entry, keys);
-            StoreText(context_, table_, kHoraDesde, start, entry, keys);
-            StoreText(context_, table_, kHoraHasta, end, entry, keys);
-            StoreText(context_, table_, kMinutos, std::to_string(minutes), entry, keys);
+            StoreText(context_, table_, kHora, positionText, label);
+            StoreText(context_, table_, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
+                      label);
+            StoreText(context_, table_, kHoraDesde, start, label);
+            StoreText(context_, table_, kHoraHasta, end, label);
+            StoreText(context_, table_, kMinutos, std::to_string(minutes), label);
             table_.SetString(kMarco, "0");
             table_.SetInteger(kSesionOrden, position);
             table_.SetString(kPlantilla, "");
@@ -87,7 +92,7 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "franjahoraria", count);
+        NoteSingleEntry(context_, spec_.name, "franja horaria", count);
         context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
         table_.Close();
     }

@@ -23,6 +23,11 @@ void RunReport::SetRows(const std::string& table, std::size_t rows)
     rows_.emplace_back(table, rows);
 }
 
+void RunReport::SetComparison(const std::string& table, Comparison comparison)
+{
+    comparisons_[table] = std::move(comparison);
+}
+
 void RunReport::Note(std::string table, std::string reason, std::string entry)
 {
     auto key = std::make_pair(table, reason);
@@ -39,23 +44,62 @@ std::size_t RunReport::Rows(const std::string& table) const
     return 0;
 }
 
+const RunReport::Comparison* RunReport::ComparisonOf(const std::string& table) const
+{
+    auto found = comparisons_.find(table);
+    return found == comparisons_.end() ? nullptr : &found->second;
+}
+
 std::size_t RunReport::Count(const std::string& table, const std::string& reason) const
 {
     auto found = counts_.find({table, reason});
     return found == counts_.end() ? 0 : found->second;
 }
 
+namespace {
+
+std::string Counted(std::size_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// " (frente a la tabla que había: 3 nuevas, 1 que falta)": a file that is wrong, or cut
+// short, shows as many rows gone. Worded for a check too, which replaces nothing.
+std::string ComparisonText(const RunReport::Comparison& comparison)
+{
+    switch (comparison.earlier) {
+    case RunReport::Comparison::Earlier::Missing:
+        return " (no había tabla antes)";
+    case RunReport::Comparison::Earlier::Unreadable:
+        return " (no se pudo comparar con la tabla que había: " + comparison.problem + ")";
+    case RunReport::Comparison::Earlier::Compared:
+        break;
+    }
+    return " (frente a la tabla que había: " + Counted(comparison.added, "nueva", "nuevas") + ", " +
+           Counted(comparison.gone, "que falta", "que faltan") + ")";
+}
+
+}  // namespace
+
 std::string RunReport::Summary() const
 {
     std::string text;
     std::vector<std::string> tables;
-    for (const auto& [name, count] : rows_)
-        tables.push_back(name);
-    for (const auto& [table, reason] : reasonOrder_)
+    const auto list = [&tables](const std::string& table) {
         if (std::find(tables.begin(), tables.end(), table) == tables.end())
             tables.push_back(table);
+    };
+    for (const auto& [name, count] : rows_)
+        list(name);
+    for (const auto& [name, comparison] : comparisons_)
+        list(name);
+    for (const auto& [table, reason] : reasonOrder_)
+        list(table);
     for (const std::string& table : tables) {
-        text += table + ": " + std::to_string(Rows(table)) + (Rows(table) == 1 ? " fila" : " filas") + "\n";
+        text += table + ": " + Counted(Rows(table), "fila", "filas");
+        if (const Comparison* comparison = ComparisonOf(table))
+            text += ComparisonText(*comparison);
+        text += "\n";
         for (const auto& key : reasonOrder_)
             if (key.first == table)
                 text += "  " + key.second + ": " + std::to_string(counts_.at(key)) + "\n";
@@ -74,10 +118,24 @@ std::string RunReport::FullText() const
     return text;
 }
 
-void SaveReport(const std::filesystem::path& path, const RunReport& report)
+std::string ReportText(const ReportHeading& heading, const RunReport* report)
+{
+    std::string text = "Informe de Pasarela\n"
+                       "Fecha y hora: " + heading.dateTime + "\n"
+                       "Programa: " + heading.program + "\n"
+                       "Trabajo: " + heading.job + "\n"
+                       "Archivo: " + DisplayPath(heading.file) + "\n"
+                       "Carpeta de trabajo: " + DisplayPath(heading.workingDir) + "\n"
+                       "Resultado: " + heading.outcome + "\n";
+    if (report != nullptr)
+        text += "\n" + report->FullText();
+    return text;
+}
+
+void SaveReport(const std::filesystem::path& path, std::string_view text)
 {
     AtomicFile out(path);
-    out.Write(report.FullText());
+    out.Write(text);
     out.Commit();
 }
 
@@ -126,11 +184,11 @@ bool IsKeptName(std::u8string_view name, std::u8string_view stem, std::u8string_
 
 }  // namespace
 
-void SaveReportKeepingEarlier(const std::filesystem::path& path, const RunReport& report, std::size_t kept)
+void SaveReportKeepingEarlier(const std::filesystem::path& path, std::string_view text, std::size_t kept)
 {
     // Written aside first: should the rest fail, the latest report is still the earlier one.
     AtomicFile out(path);
-    out.Write(NotepadText(report.FullText()));
+    out.Write(NotepadText(text));
 
     const std::filesystem::path folder = path.parent_path();
     const std::u8string stem = path.stem().u8string();

@@ -225,7 +225,7 @@ TEST_F(CliEndToEndTest, CheckChangesNoTable)
     const test::CliResult good = RunCli({"import", SpoiledExample("idprofesor=\"4401\"", "idprofesor=\"4499\"").string(),
                                  "--vtemp", workDir_.string(), "--check"});
     EXPECT_EQ(good.status, 0) << good.errors;
-    EXPECT_THAT(good.output, HasSubstr("PROFT: 23 filas\n"));
+    EXPECT_THAT(good.output, HasSubstr("PROFT: 23 filas (frente a la tabla que había: 0 nuevas, 0 que faltan)\n"));
     EXPECT_EQ(TableBytes(), before);
 
     const test::CliResult bad = RunCli({"import", SpoiledExample("nhoras=\"4\"", "nhoras=\"cuatro\"").string(), "--vtemp",

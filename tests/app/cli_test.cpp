@@ -246,11 +246,18 @@ TEST_F(CliFilesTest, ImportPrintsTheSummaryAndWritesTheFullReport)
                                   Utf8(Path("informe.txt"))});
     ASSERT_EQ(result.status, kCliOk) << result.err;
     EXPECT_THAT(result.err, IsEmpty());
-    ASSERT_THAT(result.out, AllOf(HasSubstr("AULAT: 2 filas\n"), EndsWith("\nProceso finalizado\n")));
+    ASSERT_THAT(result.out,
+                AllOf(HasSubstr("AULAT: 2 filas (no había tabla antes)\n"), EndsWith("\nProceso finalizado\n")));
     const std::string summary = result.out.substr(0, result.out.size() - std::string("Proceso finalizado\n").size());
     // The report repeats the summary that was printed, then lists each notice.
-    EXPECT_THAT(test::ReadFileBytes(Path("informe.txt")),
-                AllOf(StartsWith("Resumen\n" + summary + "\nDetalle\n"), HasSubstr("AULAT | ")));
+    const std::string report = test::ReadFileBytes(Path("informe.txt"));
+    EXPECT_THAT(report, AllOf(HasSubstr("\n\nResumen\n" + summary + "\nDetalle\n"), HasSubstr("AULAT | ")));
+    EXPECT_THAT(report, StartsWith("Informe de Pasarela\nFecha y hora: "));
+    EXPECT_THAT(report, HasSubstr("\nPrograma: pasarela-cli " PASARELA_VERSION "\n"
+                                  "Trabajo: importación (de DASTENO a Orlavi)\n"
+                                  "Archivo: " + Utf8(Path("centro.xml")) + "\n"
+                                  "Carpeta de trabajo: " + Utf8(Path("VTEMP")) + "\n"
+                                  "Resultado: Proceso finalizado\n\n"));
     EXPECT_TRUE(fs::exists(Path("VTEMP") / "AULAT.DBF"));
 }
 
@@ -260,7 +267,7 @@ TEST_F(CliFilesTest, CheckOnlyChangesNoTable)
     fs::create_directory(Path("VTEMP"));
     const CliOutput result = RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")), "--check"});
     EXPECT_EQ(result.status, kCliOk) << result.err;
-    EXPECT_THAT(result.out, AllOf(HasSubstr("AULAT: 2 filas\n"),
+    EXPECT_THAT(result.out, AllOf(HasSubstr("AULAT: 2 filas (no había tabla antes)\n"),
                                   EndsWith("\nComprobación terminada: no se ha cambiado ninguna tabla\n")));
     for (const auto& item : fs::directory_iterator(Path("VTEMP")))
         EXPECT_NE(item.path().extension(), ".DBF") << item.path();
@@ -294,6 +301,44 @@ TEST_F(CliFilesTest, ReportDestinationThatCannotExistIsAUsageErrorBeforeAnything
         EXPECT_THAT(result.out, IsEmpty());
         EXPECT_TRUE(fs::is_empty(Path("VTEMP")));
         EXPECT_FALSE(fs::exists(Path("falta")));
+    }
+}
+
+TEST_F(CliFilesTest, EveryRunWritesTheReportFailedOnesToo)
+{
+    fs::create_directory(Path("VTEMP"));
+    struct Case {
+        const char* name;
+        std::string command;
+        std::vector<std::string> options;
+        std::string xml;  // empty: no file at all
+        int status;
+        std::string part;  // what the report says
+    };
+    const Case cases[] = {
+        {"a check", "import", {"--check"}, kSmallSchool, kCliOk,
+         "Trabajo: comprobación del archivo de DASTENO (no cambia ninguna tabla)\n"},
+        {"an import that fails", "import", {}, "<centro><aulas>", kCliError,
+         "Resultado: Error: El archivo '" + Utf8(Path("centro.xml")) + "' no es un XML válido"},
+        {"a missing file", "import", {}, "", kCliMissingInput, "Resultado: No existe archivo\n"},
+        {"an export without SOLUC", "export", {}, kSmallSchool, kCliMissingInput,
+         "Trabajo: exportación (de Orlavi a DASTENO)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(Path("centro.xml"));
+        if (!c.xml.empty())
+            test::WriteFileBytes(Path("centro.xml"), c.xml);
+        test::WriteFileBytes(Path("informe.txt"), "informe de otra ejecución");
+        std::vector<std::string> args = {c.command, Utf8(Path("centro.xml")), "--vtemp", Utf8(Path("VTEMP")),
+                                         "--report", Utf8(Path("informe.txt"))};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+
+        const CliOutput result = RunCommand(args);
+
+        EXPECT_EQ(result.status, c.status) << result.err;
+        const std::string report = test::ReadFileBytes(Path("informe.txt"));
+        EXPECT_THAT(report, AllOf(StartsWith("Informe de Pasarela\n"), HasSubstr(c.part)));
     }
 }
 

@@ -6,16 +6,19 @@
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "app/version.h"
 #include "dbf/dbf_table.h"
 #include "dbf/dbf_test_support.h"
 #include "import/import_run.h"
 #include "import/import_test_support.h"
+#include "os/date_stamp.h"
 #include "os/file.h"
 #include "test_support.h"
 
@@ -75,9 +78,13 @@ public:
     // The calls made since the last time they were taken.
     std::vector<std::string> TakeCalls() { return std::exchange(calls_, {}); }
 
-    std::optional<std::filesystem::path> PickXmlFile() override
+    // The initial selection each dialog offered, in order.
+    std::vector<std::filesystem::path> TakeOffered() { return std::exchange(offered_, {}); }
+
+    std::optional<std::filesystem::path> PickXmlFile(const std::filesystem::path& initialSelection) override
     {
         calls_.push_back("dialog");
+        offered_.push_back(initialSelection);
         if (answers_.empty()) {
             ADD_FAILURE() << "file dialog shown without an answer queued";
             return std::nullopt;
@@ -93,6 +100,7 @@ public:
 private:
     std::deque<std::optional<std::filesystem::path>> answers_;
     std::vector<std::string> calls_;
+    std::vector<std::filesystem::path> offered_;
 };
 
 const std::optional<std::filesystem::path> kCancelled;
@@ -208,7 +216,7 @@ TEST_F(ShellTest, BatchImportCancelledAtOnceClosesTheWindowAndLeavesMinus1)
     EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=-1\r\n");
 }
 
-TEST_F(ShellTest, InteractiveImportCancelledOnlyTellsTheUser)
+TEST_F(ShellTest, InteractiveCancelDoesNothing)
 {
     Shell shell = Start(kInteractive);
     shell.OnShow();
@@ -216,8 +224,13 @@ TEST_F(ShellTest, InteractiveImportCancelledOnlyTellsTheUser)
 
     ui_.WillPick(kCancelled);
     shell.RunImport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog"));
 
-    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "message: No existe archivo"));
+    ui_.WillPick(kCancelled);
+    shell.RunExport();
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre(kExportFirstMessage, "dialog"));
+
+    EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), std::filesystem::path()));
     EXPECT_EQ(shell.TransformResult(), 0);
     EXPECT_EQ(shell.ExitStatus(), 1);
     EXPECT_TRUE(std::filesystem::is_empty(workDir_));
@@ -237,7 +250,42 @@ TEST_F(ShellTest, InteractiveModeKeepsTheWindowOpenAndWritesNoSettingsFile)
     EXPECT_EQ(SettingsText(), "<no settings file>");
 }
 
-TEST_F(ShellTest, CancelledDialogReusesTheFileChosenBefore)
+TEST_F(ShellTest, CancelAfterARunNeverRunsItAgain)
+{
+    // Orlavi's user changes a table after the import; a Cancel must not undo that.
+    const auto school = WriteSchool();
+    struct Case {
+        const char* name;
+        std::vector<std::string> parameters;
+        std::vector<std::string> calls;
+        int transformResult;
+    };
+    const Case cases[] = {
+        {"interactive: nothing happens", kInteractive, {"dialog"}, 1},
+        {"batch mode: the run ends as when no file is chosen", {"ayuda", "1"},
+         {"dialog", "message: No existe archivo", "close"}, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Shell shell = Start(c.parameters);
+        ui_.WillPick(school);
+        shell.RunImport();
+        ui_.TakeCalls();
+        test::WriteFileBytes(workDir_ / "PROFT.DBF", "cambiado en Orlavi");
+
+        ui_.WillPick(kCancelled);
+        shell.RunImport();
+
+        EXPECT_THAT(ui_.TakeCalls(), ElementsAreArray(c.calls));
+        EXPECT_EQ(test::ReadFileBytes(workDir_ / "PROFT.DBF"), "cambiado en Orlavi");
+        EXPECT_EQ(shell.TransformResult(), c.transformResult);
+        // The file chosen before is offered, so running the job again is one Enter away.
+        EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
+        EXPECT_EQ(shell.ChosenFile(), school);
+    }
+}
+
+TEST_F(ShellTest, OfferedFileTakenAgainIsReadAgain)
 {
     const auto school = WriteSchool();
     Shell shell = Start(kInteractive);
@@ -247,21 +295,21 @@ TEST_F(ShellTest, CancelledDialogReusesTheFileChosenBefore)
 
     // The file changes on disk; the next run must read it again, not remember the tables.
     WriteSchool({.teacher = "NEW"});
-    ui_.WillPick(kCancelled);
+    ui_.WillPick(school);  // Enter on the name offered
     shell.RunImport();
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
+    EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
-    EXPECT_EQ(shell.ChosenFile(), school);
 
     std::filesystem::remove(school);
-    ui_.WillPick(kCancelled);
+    ui_.WillPick(school);
     shell.RunImport();
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "message: No existe archivo"));
     EXPECT_EQ(shell.TransformResult(), 1);  // a missing file outside batch mode changes no outcome
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
 }
 
-TEST_F(ShellTest, FileChosenByAnExportIsUsedByAnImport)
+TEST_F(ShellTest, FileChosenByAnExportIsOfferedToAnImport)
 {
     const auto school = WriteSchool();
     Shell shell = Start(kInteractive);
@@ -271,10 +319,10 @@ TEST_F(ShellTest, FileChosenByAnExportIsUsedByAnImport)
                 ElementsAre(kExportFirstMessage, "dialog", "message: No existe archivo XML o Solución."));
     EXPECT_EQ(shell.TransformResult(), 0);
 
-    ui_.WillPick(kCancelled);
+    ui_.WillPick(school);
     shell.RunImport();
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre("dialog", "busy on", "busy off", "message: Proceso finalizado"));
-    EXPECT_EQ(shell.ChosenFile(), school);
+    EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
 }
 
@@ -316,7 +364,9 @@ TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
     shell.OnShow();
 
     EXPECT_THAT(ui_.TakeCalls(), ElementsAre(kExportFirstMessage, "dialog", "busy on", "busy off",
-                                             "message: Proceso finalizado", "close"));
+                                             "message: Proceso finalizado\r\n\r\nGuardado en:\r\n" +
+                                                 DisplayPath(folder_ / "ResultadoOrlaviscentro.xml"),
+                                             "close"));
     EXPECT_EQ(shell.TransformResult(), 1);
     EXPECT_EQ(shell.ExitStatus(), 0);
     EXPECT_THAT(test::ReadFileBytes(folder_ / "ResultadoOrlaviscentro.xml"),
@@ -373,13 +423,75 @@ TEST_F(ShellTest, ReportIsForNotepadAndTheOneBeforeItIsKept)
     shell.RunImport();
 
     // Notepad reads UTF-8 reliably only after a byte order mark, and wants CR LF lines.
-    EXPECT_THAT(test::ReadFileBytes(report), StartsWith("\xEF\xBB\xBFResumen\r\n"));
+    EXPECT_THAT(test::ReadFileBytes(report), StartsWith("\xEF\xBB\xBFInforme de Pasarela\r\n"));
     std::vector<std::string> kept;
     for (const auto& item : std::filesystem::directory_iterator(workDir_))
         if (item.path().filename().string().starts_with("PASARELA-INFORME-"))
             kept.push_back(item.path().filename().string());
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(test::ReadFileBytes(workDir_ / kept[0]).substr(0, 3), "\xEF\xBB\xBF");
+}
+
+TEST_F(ShellTest, EveryRunReplacesTheReportWithOneHeadedByItsDateProgramFileAndOutcome)
+{
+    using namespace std::chrono;
+    const auto moment = sys_days{2013y / March / 15} + 9h + 5min + 7s;
+    settings_.now = [moment] { return moment; };
+    const auto school = folder_ / "centro.xml";
+    const auto report = workDir_ / "PASARELA-INFORME.TXT";
+    const std::string shown = "<the message shown>";
+    struct Case {
+        const char* name;
+        std::function<void()> prepare;
+        bool exportJob;
+        std::string job;
+        std::string outcome;  // `shown` for the message the window showed
+        std::string body;     // what follows the heading
+    };
+    // One window, run after run: each report is the last run's, finished or failed.
+    const Case cases[] = {
+        {"first import", [&] { WriteSchool(); }, false, "importación (de DASTENO a Orlavi)", "Proceso finalizado",
+         "\r\nPROFT: 2 filas (no había tabla antes)\r\n"},
+        {"import of a file with another teacher", [&] { WriteSchool({.teacher = "NEW"}); }, false,
+         "importación (de DASTENO a Orlavi)", "Proceso finalizado",
+         "\r\nPROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta)\r\n"},
+        {"export", [&] { WriteSolution(); }, true, "exportación (de Orlavi a DASTENO)",
+         "Proceso finalizado. Guardado en " + DisplayPath(folder_ / "ResultadoOrlaviscentro.xml"),
+         "\r\ndsolucion: 1 fila\r\n"},
+        {"import that fails", [&] { WriteSchool({.capacity = "12.5"}); }, false,
+         "importación (de DASTENO a Orlavi)", "Error: " + shown, ""},
+    };
+    Shell shell = Start(kInteractive);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.prepare();
+        ui_.WillPick(school);
+        if (c.exportJob)
+            shell.RunExport();
+        else
+            shell.RunImport();
+        const std::string message = ui_.TakeCalls().back().substr(std::string("message: ").size());
+
+        std::string outcome = c.outcome;
+        if (const auto at = outcome.find(shown); at != std::string::npos)
+            outcome.replace(at, shown.size(), message);
+        const std::string text = test::ReadFileBytes(report);
+        EXPECT_THAT(text, StartsWith("\xEF\xBB\xBFInforme de Pasarela\r\n"
+                                     "Fecha y hora: " + UserDateTimeText(moment) + "\r\n"
+                                     "Programa: Pasarela " PASARELA_VERSION "\r\n"
+                                     "Trabajo: " + c.job + "\r\n"
+                                     "Archivo: " + DisplayPath(school) + "\r\n"
+                                     "Carpeta de trabajo: " + DisplayPath(workDir_) + "\r\n"
+                                     "Resultado: " + outcome + "\r\n"));
+        if (c.body.empty())
+            EXPECT_THAT(text, EndsWith("Resultado: " + outcome + "\r\n"));
+        else
+            EXPECT_THAT(text, HasSubstr("\r\n\r\nResumen\r\n"));
+        EXPECT_THAT(text, HasSubstr(c.body));
+    }
+    // The export's date is the report's.
+    EXPECT_THAT(test::ReadFileBytes(folder_ / "ResultadoOrlaviscentro.xml"),
+                HasSubstr("fecha_exportacion=\"" + UserDateTimeText(moment) + "\""));
 }
 
 TEST_F(ShellTest, ReportThatCannotBeWrittenIsAWarningBesideTheCompletion)

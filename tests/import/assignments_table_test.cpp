@@ -11,10 +11,10 @@
 namespace pasarela {
 namespace {
 
-// What the report says of an assignment whose subject, group or teacher is not found.
-constexpr char kSubjectNotFound[] = "materia sin fila en ASIGNOMT: entrada sin fila";
-constexpr char kGroupNotFound[] = "grupo no encontrado en GRUPOST: CGRUP vacío";
-constexpr char kTeacherNotFound[] = "profesor no encontrado en PROFT: CPROF vacío";
+// What the report says of an assignment whose subject, group or teacher the file does not have.
+constexpr char kSubjectNotInFile[] = "materia que el archivo no tiene: asignación omitida";
+constexpr char kGroupNotInFile[] = "grupo que el archivo no tiene: asignación sin grupo (CGRUP vacío)";
+constexpr char kTeacherNotInFile[] = "profesor que el archivo no tiene: asignación sin profesor (CPROF vacío)";
 
 // The records the worked example looks up (group 7001, subject 901, teacher 501), each
 // beside a second entry so that its section is written.
@@ -70,9 +70,17 @@ TEST_F(AssignmentsTableTest, WorkedExampleTranslatesIdentifiersIntoCodes)
         {"MAT", "", "", "", "", "", "", "", "15", "2" + std::string(13, '1'), "M1", "", "", "7999", "901", "599"},
     };
     ExpectRows(report, "ASIGT", expected);
-    EXPECT_EQ(report.Count("ASIGT", kSubjectNotFound), 1u);
-    EXPECT_EQ(report.Count("ASIGT", kGroupNotFound), 1u);
-    EXPECT_EQ(report.Count("ASIGT", kTeacherNotFound), 1u);
+    // Each line names the assignment's group, subject and teacher as the file calls them.
+    const std::string second = "asignación nº 2: grupo 1ESOA (identificador 7001), materia con identificador 902 "
+                               "(no está en el archivo), profesor ARG «Ana Ruiz Gil» (identificador 501)";
+    const std::string third = "asignación nº 3: grupo con identificador 7999 (no está en el archivo), materia MAT "
+                              "«Matemáticas» (identificador 901), profesor con identificador 599 (no está en el "
+                              "archivo)";
+    EXPECT_EQ(NoticeLines(report, "ASIGT"), (std::vector<std::string>{
+                                                 std::string(kSubjectNotInFile) + " | " + second,
+                                                 std::string(kGroupNotInFile) + " | " + third,
+                                                 std::string(kTeacherNotInFile) + " | " + third,
+                                             }));
 }
 
 TEST_F(AssignmentsTableTest, HoursGiveOneSessionPerHourAndAHalfMark)
@@ -81,26 +89,45 @@ TEST_F(AssignmentsTableTest, HoursGiveOneSessionPerHourAndAHalfMark)
         const char* nhoras;
         const char* horas;
         std::string sesiones;
+        std::string notice;  // what the report says of the assignment, if anything
     };
+    // SESIONES spells out the hours beyond thirteen in digits: from 10,000,013 hours on it
+    // needs more than its 20 characters and is cut to them when stored, like any text.
+    const auto cut = [](int number, const std::string& sessions) {
+        return "texto recortado al ancho del campo SESIONES | asignación nº " + std::to_string(number) +
+               ": grupo 1ESOA (identificador 7001), materia MAT «Matemáticas» (identificador 901), profesor ARG "
+               "«Ana Ruiz Gil» (identificador 501): '" + sessions + "'";
+    };
+    const std::string thirteen(13, '1');
     const Case cases[] = {
-        {"3", "3", "111"},
-        {" 4 ", "4", "1111"},
-        {"13", "13", std::string(13, '1')},
-        {"14", "14", std::string(14, '1')},
-        {"15", "15", "2" + std::string(13, '1')},
-        {"30", "30", "17" + std::string(13, '1')},
-        {"0", "1", "1"},
-        {"2.5", "2.5", "11½"},
-        {"2,5", "2.5", "11½"},
-        {"0,5", "0.5", "½"},
-        {"13.5", "13.5", std::string(13, '1') + "½"},
-        {"15.5", "15.5", "2" + std::string(13, '1') + "½"},
-        {"-2", "-2", ""},
+        {"3", "3", "111", ""},
+        {" 4 ", "4", "1111", ""},
+        {"13", "13", thirteen, ""},
+        {"14", "14", std::string(14, '1'), ""},
+        {"15", "15", "2" + thirteen, ""},
+        {"30", "30", "17" + thirteen, ""},
+        {"0", "1", "1", ""},
+        {"2.5", "2.5", "11½", ""},
+        {"2,5", "2.5", "11½", ""},
+        {"0,5", "0.5", "½", ""},
+        {".5", "0.5", "½", ""},
+        {"13.5", "13.5", thirteen + "½", ""},
+        {"15.5", "15.5", "2" + thirteen + "½", ""},
+        {"-2", "-2", "", ""},
+        {"-2147483648", "-2147483648", "", ""},
+        {"10000012", "10000012", "9999999" + thirteen, ""},
+        {"10000013", "10000013", "10000000" + std::string(12, '1'), cut(17, "10000000" + thirteen)},
+        {"2147483647", "2147483647", "2147483634" + std::string(10, '1'), cut(18, "2147483634" + thirteen)},
+        {"10000013,5", "10000013.5", "10000000" + std::string(12, '1'), cut(19, "10000000" + thirteen + "½")},
     };
     std::vector<Assignment> assignments;
-    for (const Case& c : cases)
+    std::vector<std::string> notices;
+    for (const Case& c : cases) {
         assignments.push_back({"7001", "901", "501", "", c.nhoras});
-    Import(AssignmentsXml(assignments, kWorkedExampleLookups));
+        if (!c.notice.empty())
+            notices.push_back(c.notice);
+    }
+    const RunReport report = Import(AssignmentsXml(assignments, kWorkedExampleLookups));
 
     const Rows rows = ReadColumns("ASIGT", {"HORAS", "SESIONES"});
     ASSERT_EQ(rows.size(), std::size(cases));
@@ -108,6 +135,7 @@ TEST_F(AssignmentsTableTest, HoursGiveOneSessionPerHourAndAHalfMark)
         SCOPED_TRACE(std::string("nhoras='") + cases[i].nhoras + "'");
         EXPECT_EQ(rows[i], (Row{cases[i].horas, cases[i].sesiones}));
     }
+    EXPECT_EQ(NoticeLines(report, "ASIGT"), notices);
 }
 
 TEST_F(AssignmentsTableTest, LookupsFillWhatTheyFindAndKeepTheIdentifiers)
@@ -162,12 +190,12 @@ TEST_F(AssignmentsTableTest, LookupsFillWhatTheyFindAndKeepTheIdentifiers)
         SCOPED_TRACE(cases[i].name);
         EXPECT_EQ(rows[i], cases[i].expected);
     }
-    EXPECT_EQ(report.Count("ASIGT", kGroupNotFound), 2u);
-    EXPECT_EQ(report.Count("ASIGT", kTeacherNotFound), 2u);
+    EXPECT_EQ(report.Count("ASIGT", kGroupNotInFile), 2u);
+    EXPECT_EQ(report.Count("ASIGT", kTeacherNotInFile), 2u);
     EXPECT_EQ(report.Count("ASIGT", "texto recortado al ancho del campo NCONEX"), 1u);
 }
 
-TEST_F(AssignmentsTableTest, SubjectWithoutRowGivesNoRecord)
+TEST_F(AssignmentsTableTest, SubjectWithoutRowGivesNoRecordAndTheReportSaysWhy)
 {
     constexpr char kLookups[] = R"(
 <materias>
@@ -175,21 +203,55 @@ TEST_F(AssignmentsTableTest, SubjectWithoutRowGivesNoRecord)
   <dmateria codigo="MAT" nombre="Matemáticas II" codigo_actividad="M1" idmateria="902"/>
   <dmateria codigo="QUI" nombre="Química" codigo_actividad="M1" idmateria="A905"/>
   <dmateria codigo="LAT" nombre="Latín" codigo_actividad="M1" idmateria="90100000001"/>
+  <dmateria codigo="GRI" nombre="Griego" codigo_actividad="M1" idmateria="Ж1"/>
+  <dmateria codigo="" nombre="Sin código" codigo_actividad="" idmateria="960"/>
 </materias>
+<profesores>
+  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" idprofesor="501"/>
+  <profesor codigo="LMM" nombre="Luis" apellido1="Mora" apellido2="Mas" idprofesor="502"/>
+</profesores>
 )";
-    // 902's code was taken, A905 is asked for in small letters and 90100000001 is stored
-    // cut to 10 characters, so none of them finds a row; 903 is not in the file at all.
-    const RunReport report = Import(AssignmentsXml({{"7001", "901", "501", "", "1"},
-                                                    {"7001", "902", "501", "", "1"},
-                                                    {"7001", "a905", "501", "", "1"},
-                                                    {"7001", "90100000001", "501", "", "1"},
-                                                    {"7001", "903", "501", "", "1"},
-                                                    {"7001", "A905", "501", "", "1"}},
-                                                   kLookups));
+    struct Case {
+        const char* name;
+        const char* casig;
+        const char* reason;  // empty: the assignment gets its row
+        const char* subject; // how the report names the subject
+    };
+    const Case cases[] = {
+        {"a subject with its row", "901", "", ""},
+        {"a subject whose code was taken", "902", "materia sin fila en ASIGNOMT: asignación omitida",
+         "materia MAT «Matemáticas II» (identificador 902)"},
+        {"an identifier in other letter case", "a905", "materia que el archivo no tiene: asignación omitida",
+         "materia con identificador a905 (no está en el archivo)"},
+        {"an identifier stored cut to 10 characters", "90100000001",
+         "identificador de materia más largo que el campo IDASIG: asignación omitida",
+         "materia LAT «Latín» (identificador 90100000001)"},
+        {"an identifier that Windows-1252 cannot hold", "Ж1",
+         "identificador de materia con caracteres que Windows-1252 no admite (ASIGNOMT no puede guardarlo): "
+         "asignación omitida",
+         "materia GRI «Griego» (identificador Ж1)"},
+        {"an activity with an empty code", "960", "materia con código vacío en ASIGNOMT: asignación omitida",
+         "materia «Sin código» (identificador 960)"},
+        {"an identifier the file does not have", "903", "materia que el archivo no tiene: asignación omitida",
+         "materia con identificador 903 (no está en el archivo)"},
+        {"no subject", "", "asignación sin materia: omitida", "sin materia"},
+        {"the right letter case", "A905", "", ""},
+    };
+    std::vector<Assignment> assignments;
+    std::vector<std::string> expectedIds;
+    std::vector<std::string> expectedLines;
+    for (const Case& c : cases) {
+        assignments.push_back({"", c.casig, "501", "", "1"});
+        if (*c.reason == '\0')
+            expectedIds.push_back(c.casig);
+        else
+            expectedLines.push_back(std::string(c.reason) + " | asignación nº " + std::to_string(assignments.size()) +
+                                    ": sin grupo, " + c.subject + ", profesor ARG «Ana Ruiz Gil» (identificador 501)");
+    }
+    const RunReport report = Import(AssignmentsXml(assignments, kLookups));
 
-    EXPECT_EQ(ReadColumn("ASIGT", "IDASIG"), (std::vector<std::string>{"901", "A905"}));
-    EXPECT_EQ(report.Count("ASIGT", kSubjectNotFound), 4u);
-    EXPECT_EQ(report.Count("ASIGNOMT", "identificador más largo que el campo IDASIG: no se encontrará"), 1u);
+    EXPECT_EQ(ReadColumn("ASIGT", "IDASIG"), expectedIds);
+    EXPECT_EQ(NoticeLines(report, "ASIGT"), expectedLines);
 }
 
 TEST_F(AssignmentsTableTest, HoursThatAreNotANumberStopTheImportNamingTheAssignment)
@@ -205,8 +267,17 @@ TEST_F(AssignmentsTableTest, HoursThatAreNotANumberStopTheImportNamingTheAssignm
         {"2;5", "901", "'2;5' is not a valid floating point value"},
         // The hours are read before the subject is looked up.
         {"tres", "999", "'tres' is not a valid floating point value"},
-        // SESIONES would need the number 1e300 - 13 written out.
-        {"1e300", "901", "'1e300' horas no caben en el campo SESIONES"},
+        // A number, but not one that the reading as a whole number takes: an exponent, or
+        // a whole part beyond 32 bits.
+        {"1e1", "901", "'1e1' is not a valid integer value"},
+        {"2E0", "901", "'2E0' is not a valid integer value"},
+        {"1E-1", "901", "'1E-1' is not a valid integer value"},
+        {"1,5e1", "901", "'1,5e1' is not a valid integer value"},
+        {"1e300", "901", "'1e300' is not a valid integer value"},
+        {"1e1", "999", "'1e1' is not a valid integer value"},
+        {"2147483648", "901", "'2147483648' is not a valid integer value"},
+        {"2147483648,5", "901", "'2147483648,5' is not a valid integer value"},
+        {"-2147483649", "901", "'-2147483649' is not a valid integer value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("nhoras='") + c.nhoras + "'");
@@ -219,6 +290,72 @@ TEST_F(AssignmentsTableTest, HoursThatAreNotANumberStopTheImportNamingTheAssignm
                                   "', cprofe='501'): "),
                         HasSubstr(c.message))));
     }
+}
+
+TEST_F(AssignmentsTableTest, IdentifierTheTablesCannotHoldIsNotedWhereStoredAndWhereLinked)
+{
+    // Each identifier is stored with '?' for the letter Windows-1252 lacks, so the search,
+    // which compares the stored field with the file's text, finds nothing: the notices
+    // say so where the identifier is stored and where an assignment links it.
+    const std::string xml = SchoolXml(R"(
+<materias>
+  <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="M1" idmateria="Ж1"/>
+  <dmateria codigo="M1" nombre="Lectiva" codigo_actividad="M1" idmateria="950"/>
+</materias>
+<profesores>
+  <profesor codigo="ARG" nombre="Ana" apellido1="Ruiz" apellido2="Gil" idprofesor="Ж5"/>
+  <profesor codigo="LMM" nombre="Luis" apellido1="Mora" apellido2="Mas" idprofesor="502"/>
+</profesores>
+<grupos>
+  <dgrupo codigo="1A" nombre="1 ESO A" codigo_nivel="ESO" curso="1" cgrupo="A" idgrupo="Ж7" idcurso="300"/>
+  <dgrupo codigo="1B" nombre="1 ESO B" codigo_nivel="ESO" curso="1" cgrupo="B" idgrupo="7002" idcurso="300"/>
+</grupos>
+<asignaturas>
+  <dasignatura cgrupo="Ж7" casig="950" cprofe="Ж5" conexion="" nhoras="2"/>
+  <dasignatura cgrupo="7002" casig="Ж1" cprofe="502" conexion="" nhoras="2"/>
+</asignaturas>
+)");
+    const RunReport report = Import(xml);
+
+    struct Case {
+        const char* table;
+        const char* field;
+        Row stored;                      // the identifier as its table holds it
+        std::vector<std::string> lines;  // what the report says of the table
+    };
+    const std::string first = "asignación nº 1: grupo 1A «1 ESO A» (identificador Ж7), materia M1 «Lectiva» "
+                              "(identificador 950), profesor ARG «Ana Ruiz Gil» (identificador Ж5)";
+    const Case cases[] = {
+        {"ASIGNOMT", "IDASIG",
+         {"?1", "950"},
+         {"identificador con caracteres que Windows-1252 no admite: IDASIG no puede guardarlo y sus asignaciones no "
+          "se podrán enlazar | materia nº 1: MAT «Matemáticas» (identificador Ж1): 'Ж1'"}},
+        {"PROFT", "IDPROF",
+         {"?5", "502"},
+         {"identificador con caracteres que Windows-1252 no admite: IDPROF no puede guardarlo y sus asignaciones no "
+          "se podrán enlazar | profesor nº 1: ARG «Ana Ruiz Gil» (identificador Ж5): 'Ж5'"}},
+        {"GRUPOST", "IDGRUPO",
+         {"?7", "7002"},
+         {"identificador con caracteres que Windows-1252 no admite: IDGRUPO no puede guardarlo y sus asignaciones no "
+          "se podrán enlazar | grupo nº 1: 1A «1 ESO A» (identificador Ж7): 'Ж7'"}},
+        {"ASIGT", "IDGRUP",
+         {"?7"},
+         {"identificador de grupo con caracteres que Windows-1252 no admite (GRUPOST no puede guardarlo): asignación "
+          "sin grupo (CGRUP vacío) | " + first,
+          "identificador de profesor con caracteres que Windows-1252 no admite (PROFT no puede guardarlo): "
+          "asignación sin profesor (CPROF vacío) | " + first,
+          "caracteres que Windows-1252 no admite guardados como '?' en IDGRUP | " + first + ": 'Ж7'",
+          "caracteres que Windows-1252 no admite guardados como '?' en IDPROF | " + first + ": 'Ж5'",
+          "identificador de materia con caracteres que Windows-1252 no admite (ASIGNOMT no puede guardarlo): "
+          "asignación omitida | asignación nº 2: grupo 1B «1 ESO B» (identificador 7002), materia MAT «Matemáticas» "
+          "(identificador Ж1), profesor LMM «Luis Mora Mas» (identificador 502)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        EXPECT_EQ(ReadColumn(c.table, c.field), c.stored);
+        EXPECT_EQ(NoticeLines(report, c.table), c.lines);
+    }
+    EXPECT_EQ(ReadColumns("ASIGT", {"CASIG", "CPROF", "CGRUP"}), (Rows{{"M1", "", ""}}));
 }
 
 }  // namespace

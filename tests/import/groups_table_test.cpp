@@ -38,7 +38,14 @@ TEST_F(GroupsTableTest, WorkedExampleKeepsTheGroupLetterOfLongCodes)
         {"2BACH-CI-B", "", "BACH", "2", "B", "0", "7004", "302", "2 Bachillerato Ciencias B", ""},
     };
     ExpectRows(report, "GRUPOST", expected);
-    EXPECT_EQ(report.Count("GRUPOST", "código repetido o largo: se usa otro"), 3u);
+    EXPECT_EQ(NoticeLines(report, "GRUPOST"),
+              (std::vector<std::string>{
+                  "código repetido o largo: se usa otro | grupo nº 2: 1a «1 ESO A tarde» (identificador 7002) -> '1a1'",
+                  "código repetido o largo: se usa otro | grupo nº 3: 2BACH-CIEN-A «2 Bachillerato Ciencias A» "
+                  "(identificador 7003) -> '2BACH-CI-A'",
+                  "código repetido o largo: se usa otro | grupo nº 4: 2BACH-CIEN-B «2 Bachillerato Ciencias B» "
+                  "(identificador 7004) -> '2BACH-CI-B'",
+              }));
 }
 
 TEST_F(GroupsTableTest, EveryGroupGetsACodeOfItsOwnEndingInItsLetter)
@@ -84,9 +91,14 @@ TEST_F(GroupsTableTest, NarrowFieldsKeepTheirFirstCharactersAndAreNoted)
 )"));
     const Rows expected = {{"BACHI", "AB", "7001000000"}, {"ESO", "B", "7002"}};
     EXPECT_EQ(ReadColumns("GRUPOST", {"NIVEL", "GRUPO", "IDGRUPO"}), expected);
-    EXPECT_EQ(report.Count("GRUPOST", "texto recortado al ancho del campo NIVEL"), 1u);
-    EXPECT_EQ(report.Count("GRUPOST", "texto recortado al ancho del campo GRUPO"), 1u);
-    EXPECT_EQ(report.Count("GRUPOST", "identificador más largo que el campo IDGRUPO: no se encontrará"), 1u);
+    const std::string group = "grupo nº 1: 1A (identificador 70010000001)";
+    EXPECT_EQ(NoticeLines(report, "GRUPOST"),
+              (std::vector<std::string>{
+                  "texto recortado al ancho del campo NIVEL | " + group + ": 'BACHIL'",
+                  "texto recortado al ancho del campo GRUPO | " + group + ": 'ABC'",
+                  "identificador más largo que el campo IDGRUPO: sus asignaciones no se podrán enlazar | " + group +
+                      ": '70010000001'",
+              }));
 }
 
 }  // namespace

@@ -77,6 +77,44 @@ TEST_F(ImportRunTest, FileThatIsNotASchoolFileLeavesTheTablesUntouched)
     }
 }
 
+TEST_F(ImportRunTest, FileWithoutAnySectionHasNothingToImportAndLeavesTheTablesUntouched)
+{
+    struct Case {
+        const char* name;
+        std::string xml;
+        std::string after;  // what the message says after naming the six sections
+    };
+    const std::string nothing = ": no hay nada que importar.";
+    const std::string untouched = " No se ha cambiado ninguna tabla";
+    const Case cases[] = {
+        {"the export's own result",
+         R"(<?xml version="1.0" encoding="UTF-8"?>
+<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
+<solucion_horario><dsolucion casig="901" cgrupo="7001" cprofe="501" caula="" cactiv="950" dia="1" hora="1" sesiones="1" idcurso="301"/></solucion_horario>
+</centro>
+)",
+         nothing + " Tiene un horario (solucion_horario): parece el resultado de una exportación "
+                   "(ResultadoOrlavis...), no el archivo exportado por DASTENO." + untouched},
+        {"a root alone", "<centro/>", nothing + untouched},
+        {"other elements only", SchoolXml("<departamentos><departamento codigo=\"MAT\"/></departamentos>\n"),
+         nothing + untouched},
+        {"sections below another element", SchoolXml("<datos><aulas><daula codigo=\"A1\"/></aulas></datos>\n"),
+         nothing + untouched},
+    };
+    const auto before = ImportSchoolWithIndexes();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto options = OptionsFor(c.xml);
+        EXPECT_THAT([&] { RunImport(options); },
+                    ThrowsMessage<Error>(StrEq("El archivo '" + DisplayPath(options.xmlFile) +
+                                               "' no tiene ninguna de las secciones con los datos del centro "
+                                               "(materias, profesores, aulas, grupos, franjashorarias, asignaturas)" +
+                                               c.after)));
+        EXPECT_EQ(Snapshot(), before);
+        EXPECT_FALSE(std::filesystem::exists(workDir_ / ".pasarela-import"));
+    }
+}
+
 TEST_F(ImportRunTest, FailingStepLeavesAllSixTablesByteIdentical)
 {
     struct Case {
@@ -198,6 +236,64 @@ TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
     }
 }
 
+TEST_F(ImportRunTest, RootWithADefaultNamespaceIsReadByElementName)
+{
+    // DASTENO files are read by element name: a default namespace changes no name.
+    Import(test::SmallSchool());
+    std::map<std::string, Rows> plain;
+    for (const std::string& table : ImportedTableNames())
+        plain[table] = ReadTable(table);
+
+    std::string withNamespace = test::SmallSchool();
+    const std::string root = "<centro ";
+    withNamespace.replace(withNamespace.find(root), root.size(), "<centro xmlns=\"urn:dasteno:centro\" ");
+    Import(withNamespace);
+    for (const std::string& table : ImportedTableNames()) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(ReadTable(table), plain[table]);
+    }
+
+    // A prefix is part of the element's name, which is then not centro.
+    const auto options = OptionsFor("<d:centro xmlns:d=\"urn:dasteno:centro\"><d:aulas/></d:centro>");
+    EXPECT_THAT([&] { RunImport(options); },
+                ThrowsMessage<Error>(HasSubstr("su elemento raíz es 'd:centro' y debería ser 'centro'")));
+}
+
+TEST_F(ImportRunTest, CodesAreMadeUniqueOnTheirStoredForm)
+{
+    // Ω and Ψ are both stored as '?' in Windows-1252: as codes they are the same code.
+    struct Case {
+        const char* table;
+        const char* field;
+        std::string xml;
+        std::vector<std::string> stored;
+        std::string notice;  // the line the report gives for the second entry
+    };
+    const Case cases[] = {
+        {"ASIGNOMT", "COD",
+         SchoolXml("<materias>\n" +
+                   EntryXml("dmateria", {{"codigo", "Ω"}, {"nombre", "Omega"}, {"codigo_actividad", "L"},
+                                         {"idmateria", "1"}}) +
+                   EntryXml("dmateria", {{"codigo", "Ψ"}, {"nombre", "Psi"}, {"codigo_actividad", "L"},
+                                         {"idmateria", "2"}}) +
+                   "</materias>\n"),
+         {"?"},
+         "código ya usado por otra materia: entrada sin fila | materia nº 2: Ψ «Psi» (identificador 2) -> 'Ψ'"},
+        {"PROFT", "ABREV", test::SectionWithCodes("profesores", "profesor", "idprofesor", {"Ω", "Ψ"}),
+         {"?", "?1"}, "código repetido o largo: se usa otro | profesor nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+        {"AULAT", "ABREV", test::SectionWithCodes("aulas", "daula", "idaula", {"Ω", "Ψ"}), {"?", "?1"},
+         "código vacío, repetido o largo: se usa otro | aula nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+        {"GRUPOST", "ABREV", test::SectionWithCodes("grupos", "dgrupo", "idgrupo", {"Ω", "Ψ"}), {"?", "?1"},
+         "código repetido o largo: se usa otro | grupo nº 2: Ψ (identificador 2) -> 'Ψ1'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.table);
+        const RunReport report = Import(c.xml);
+        EXPECT_EQ(ReadColumn(c.table, c.field), c.stored);
+        EXPECT_THAT(NoticeLines(report, c.table), ::testing::Contains(c.notice));
+    }
+}
+
 // Each table with its fields as Orlavi reads them: name, type letter and length.
 struct TableLayout {
     const char* table;
@@ -235,7 +331,8 @@ TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFie
     };
     const Case cases[] = {
         {"one entry in every section", oneEach, 1},
-        {"no section at all", SchoolXml(""), 0},
+        // A file that lacks the other sections still imports: only one with none is refused.
+        {"one empty section, the others missing", SchoolXml("<aulas/>\n"), 0},
     };
     Import(test::SmallSchool());
     for (const Case& c : cases) {

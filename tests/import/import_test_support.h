@@ -133,6 +133,16 @@ inline Rows ReadRows(const std::filesystem::path& path)
     return rows;
 }
 
+// The report's lines about `table`, "reason | entry" as the report file gives them, in order.
+inline std::vector<std::string> NoticeLines(const RunReport& report, std::string_view table)
+{
+    std::vector<std::string> lines;
+    for (const RunReport::Notice& notice : report.Notices())
+        if (notice.table == table)
+            lines.push_back(notice.reason + " | " + notice.entry);
+    return lines;
+}
+
 // A test with an Orlavi working folder of its own (VTEMP in the test's folder), removed
 // afterwards even on failure.
 class ImportTest : public TempFolderTest {
@@ -238,6 +248,7 @@ protected:
 namespace pasarela {
 
 using test::EntryXml;
+using test::NoticeLines;
 using test::Row;
 using test::Rows;
 using test::SchoolXml;

@@ -34,7 +34,13 @@ TEST_F(SubjectsTableTest, WorkedExampleGivesSubjectsThenActivities)
     };
     ExpectRows(report, "ASIGNOMT", expected);
     // Entries 3 and 5: MAT is taken, and HISTORIA24 belongs to entry 4.
-    EXPECT_EQ(report.Count("ASIGNOMT", "código ya usado por otra materia: entrada sin fila"), 2u);
+    EXPECT_EQ(NoticeLines(report, "ASIGNOMT"),
+              (std::vector<std::string>{
+                  "código ya usado por otra materia: entrada sin fila | materia nº 3: MAT «Matemáticas II» "
+                  "(identificador 102) -> 'MAT'",
+                  "código ya usado por otra materia: entrada sin fila | materia nº 5: HISTORIA1924 «Historia del "
+                  "arte» (identificador 104) -> 'HISTORIA24'",
+              }));
 }
 
 struct SubjectEntry {
@@ -105,16 +111,22 @@ TEST_F(SubjectsTableTest, ValuesThatDoNotFitAreStoredAsTheyFitAndNoted)
         std::string idmateria;
         std::string field;
         std::string stored;
-        std::string reason;
+        std::string notice;  // a line of the report, "reason | entry"
     };
     const Case cases[] = {
         {"a name longer than 80 characters", longName, "1", "NOMBRE", std::string(80, 'x'),
-         "texto recortado al ancho del campo NOMBRE"},
+         "texto recortado al ancho del campo NOMBRE | materia nº 1: X «" + longName + "» (identificador 1): '" +
+             longName + "'"},
         {"CODLARGO holds the first 10 characters of the name", longName, "1", "CODLARGO", std::string(10, 'x'), ""},
         {"an identifier longer than its field", "Música", "12345678901", "IDASIG", "1234567890",
-         "identificador más largo que el campo IDASIG: no se encontrará"},
+         "identificador más largo que el campo IDASIG: sus asignaciones no se podrán enlazar | materia nº 1: X "
+         "«Música» (identificador 12345678901): '12345678901'"},
+        {"an identifier Windows-1252 cannot hold", "Música", "Ω1", "IDASIG", "?1",
+         "identificador con caracteres que Windows-1252 no admite: IDASIG no puede guardarlo y sus asignaciones no "
+         "se podrán enlazar | materia nº 1: X «Música» (identificador Ω1): 'Ω1'"},
         {"characters Windows-1252 cannot hold", "Ελληνικά", "1", "NOMBRE", "????????",
-         "caracteres que Windows-1252 no admite guardados como '?' en NOMBRE"},
+         "caracteres que Windows-1252 no admite guardados como '?' en NOMBRE | materia nº 1: X «Ελληνικά» "
+         "(identificador 1): 'Ελληνικά'"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -129,8 +141,8 @@ TEST_F(SubjectsTableTest, ValuesThatDoNotFitAreStoredAsTheyFitAndNoted)
                                                                         {"idmateria", "2"}}) +
                                                   "</materias>\n"));
         EXPECT_EQ(ReadColumn("ASIGNOMT", c.field).at(0), c.stored);
-        if (!c.reason.empty()) {
-            EXPECT_EQ(report.Count("ASIGNOMT", c.reason), 1u);
+        if (!c.notice.empty()) {
+            EXPECT_THAT(NoticeLines(report, "ASIGNOMT"), ::testing::Contains(c.notice));
         }
     }
 }

@@ -36,7 +36,12 @@ TEST_F(TeachersTableTest, WorkedExampleNumbersCodesThatDifferOnlyInCase)
         {"MAT2", "Eva, Sanz Pons", "", "", "X3", "503"},
     };
     ExpectRows(report, "PROFT", expected);
-    EXPECT_EQ(report.Count("PROFT", "código repetido o largo: se usa otro"), 2u);
+    EXPECT_EQ(NoticeLines(report, "PROFT"),
+              (std::vector<std::string>{
+                  "código repetido o largo: se usa otro | profesor nº 2: mat «Luis Mora» (identificador 502) -> 'mat1'",
+                  "código repetido o largo: se usa otro | profesor nº 3: MAT «Eva Sanz Pons» (identificador 503) -> "
+                  "'MAT2'",
+              }));
 }
 
 TEST_F(TeachersTableTest, EveryTeacherGetsACodeOfItsOwnWithinTenCharacters)

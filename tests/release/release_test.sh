@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # What scripts/release made, checked as a school receives it:
 #   the zip: its four files, 32-bit programs, one version in the file names, --version,
-#     the version resource and the window's version line, LEEME.txt for Notepad with
-#     the licences of expat and winpthreads;
+#     both programs' version resources, the window's manifest (version and architecture)
+#     and its version line, Pasarela-LEEME.txt for Notepad with every licence notice whole:
+#     each one the build lists (build/release/pasarela-notices.tsv) compared with the
+#     licence file or Debian copyright paragraph it names;
 #   the help file: a CHM that holds every page of docs/help and maps context number 3 to
 #     the main window's page;
 #   the help calls, under Wine on a private X server: the "F1 Ayuda" button asks the
@@ -10,10 +12,13 @@
 #     ventana.html (read from Wine's htmlhelp trace);
 #   started as Orlavi starts it, the file dialog and the message each have a task-bar
 #     button (no _NET_WM_STATE_SKIP_TASKBAR under Wine);
-#   the installer: what it holds (7z), and, where this host runs 32-bit programs (NSIS
-#     installers are 32-bit), a silent install into a folder that already has an
-#     Orlavi.ini, then a silent uninstall, with the Start menu, the "Programs and
-#     Features" entry and Orlavi.ini checked at each step.
+#   the installer: what it holds (7z), and,
+#     where this host runs 32-bit programs (NSIS installers are 32-bit), a silent install
+#     into a folder that already has Orlavi's Orlavi.ini and LEEME.txt, then a silent
+#     uninstall, with the Start menu, the "Programs and Features" entry (and its size)
+#     and Orlavi's files checked at each step; then, through its pages, the warning on a
+#     folder that holds neither Orlavi.exe nor Orlavi.ini (answered No: nothing
+#     installed), and none on the folder it offers, C:\Orlavi, which holds Orlavi.ini.
 #
 #   release_test.sh SOURCE_DIR dist/Pasarela-<version>-win32.zip dist/Pasarela-<version>-setup.exe [WINDOWS64_DIR]
 #
@@ -63,8 +68,8 @@ app=$work/app
 mkdir -p "$app"
 unzip -q "$zip_file" -d "$app"
 listed=$(cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-[[ $listed == "DASTENO.chm LEEME.txt Pasarela.exe pasarela-cli.exe " ]] ||
-    fail "the zip holds '$listed', expected DASTENO.chm LEEME.txt Pasarela.exe pasarela-cli.exe"
+[[ $listed == "DASTENO.chm Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe " ]] ||
+    fail "the zip holds '$listed', expected DASTENO.chm Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe"
 [[ $(file -b "$app/Pasarela.exe") == "PE32 executable (GUI) Intel 80386"* ]] ||
     fail "Pasarela.exe is $(file -b "$app/Pasarela.exe")"
 [[ $(file -b "$app/pasarela-cli.exe") == "PE32 executable (console) Intel 80386"* ]] ||
@@ -72,23 +77,92 @@ listed=$(cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' 
 
 # The version resource's texts and the window's version line, as Windows reads them (UTF-16).
 resource_value() { strings -el "$1" | grep -x -A1 "$2" | sed -n 2p; }
-[[ $(resource_value "$app/Pasarela.exe" ProductVersion) == "$version" ]] ||
-    fail "Pasarela.exe's ProductVersion is '$(resource_value "$app/Pasarela.exe" ProductVersion)', expected $version"
-[[ $(resource_value "$app/Pasarela.exe" FileVersion) == "$version.0" ]] ||
-    fail "Pasarela.exe's FileVersion is '$(resource_value "$app/Pasarela.exe" FileVersion)', expected $version.0"
+for program in Pasarela.exe pasarela-cli.exe; do
+    for item in "ProductVersion $version" "FileVersion $version.0" "OriginalFilename $program"; do
+        read -r key expected <<<"$item"
+        [[ $(resource_value "$app/$program" "$key") == "$expected" ]] ||
+            fail "$program's $key is '$(resource_value "$app/$program" "$key")', expected $expected"
+    done
+done
+identity=$(grep -ao '<assemblyIdentity type="win32" name="Pasarela"[^>]*>' "$app/Pasarela.exe" || true)
+[[ $identity == *" version=\"$version.0\" "* && $identity == *' processorArchitecture="x86"'* ]] ||
+    fail "Pasarela.exe's manifest names '${identity:-nothing}', expected version $version.0 for x86"
 [[ $(resource_value "$setup_file" ProductVersion) == "$version" ]] ||
     fail "the installer's ProductVersion is '$(resource_value "$setup_file" ProductVersion)', expected $version"
 strings -el "$app/Pasarela.exe" | grep -qx "Pasarela $version para OV18 V-1.0" ||
     fail "Pasarela.exe lacks the version line 'Pasarela $version para OV18 V-1.0'"
 
-leeme=$app/LEEME.txt
-[[ $(head -c 3 "$leeme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "LEEME.txt does not start with a UTF-8 byte order mark"
-[[ $(grep -c $'\r$' "$leeme") == $(wc -l <"$leeme") ]] || fail "LEEME.txt has lines without CR LF"
-grep -q "Pasarela $version"$'\r$' "$leeme" || fail "LEEME.txt does not name Pasarela $version"
-grep -q "Thai Open Source Software Center" "$leeme" && grep -q "Permission is hereby granted" "$leeme" ||
-    fail "LEEME.txt lacks expat's MIT notice"
-grep -q "mingw-w64 project" "$leeme" && grep -q "Lockless Inc." "$leeme" || fail "LEEME.txt lacks winpthreads' notices"
+leeme=$app/Pasarela-LEEME.txt
+[[ $(head -c 3 "$leeme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "Pasarela-LEEME.txt does not start with a UTF-8 byte order mark"
+[[ $(grep -c $'\r$' "$leeme") == $(wc -l <"$leeme") ]] || fail "Pasarela-LEEME.txt has lines without CR LF"
+grep -q "Pasarela $version"$'\r$' "$leeme" || fail "Pasarela-LEEME.txt does not name Pasarela $version"
 echo "zip: checked ($version)"
+
+# --- The licence notices ----------------------------------------------------------------
+# Each notice must be there whole: its words, in order and unbroken, as the licence file
+# (or the paragraph of the Debian copyright file) that the build named holds them.
+section=licences
+notices=$source_dir/build/release/pasarela-notices.tsv
+[[ -s $notices ]] || die "the build that made the release listed no licence notices ($notices)"
+words() { sed '1s/^\xef\xbb\xbf//' | tr -d '\r' | tr -s ' \t\n' '\n' | grep -v '^$' | tr '\n' ' ' | sed 's/ $//'; }
+# The words of the copyright statements and licence text of one paragraph of a Debian
+# copyright file: "Files: PATTERN ..." up to the next blank line; a licence named there
+# without its text has it in a paragraph of its own, "License: NAME".
+debian_paragraph() {  # debian_paragraph FILE PATTERN
+    awk -v want="$2" 'BEGIN { RS = "" } { split($0, f, /[ \t\n]+/) } f[1] == "Files:" && f[2] == want { print; exit }' "$1"
+}
+debian_licence_text() {  # debian_licence_text FILE NAME
+    awk -v want="$2" 'BEGIN { RS = "" } $1 == "License:" && index(substr($0, 10), want "\n") == 1 { print; exit }' "$1" |
+        tail -n +2
+}
+# The words of the notices under the heading NAME (a line underlined with "="), up to the
+# next heading: each library's notice must be whole in its own part, not merely somewhere
+# (expat and winpthreads share the MIT licence's words).
+notice_section() {
+    sed '1s/^\xef\xbb\xbf//; s/\r$//' "$leeme" | awk -v name="$1" '
+        { line[NR] = $0 }
+        END {
+            for (i = 1; i <= NR; i++) {
+                heading = i < NR && line[i + 1] ~ /^=+$/ && length(line[i + 1]) == length(line[i])
+                if (heading) inside = (line[i] == name)
+                else if (inside && line[i] !~ /^=+$/) print line[i]
+            }
+        }' | words
+}
+checked_names=()
+while IFS=$'\t' read -r name file paragraph; do
+    [[ -f $file ]] || { fail "the notice of $name, $file, does not exist"; continue; }
+    leeme_words=" $(notice_section "$name") "
+    [[ -n ${leeme_words// /} ]] || { fail "Pasarela-LEEME.txt has no part headed '$name'"; continue; }
+    if [[ -z $paragraph ]]; then
+        expected=$(words <"$file")
+        [[ $leeme_words == *" $expected "* ]] || fail "Pasarela-LEEME.txt lacks $name's notice, whole, as $file has it, under '$name'"
+    else
+        text=$(debian_paragraph "$file" "$paragraph")
+        [[ -n $text ]] || { fail "$file has no paragraph 'Files: $paragraph' for $name"; continue; }
+        statements=$(sed -n '/^Copyright:/,/^[A-Za-z-]*:/p' <<<"$text" | sed '$d; s/^Copyright://')
+        licence=$(sed -n '/^License:/,$p' <<<"$text")
+        if [[ $(wc -l <<<"$licence") == 1 ]]; then
+            licence=$(debian_licence_text "$file" "$(sed 's/^License: *//' <<<"$licence")")
+        else
+            licence=$(tail -n +2 <<<"$licence")
+        fi
+        [[ -n $licence ]] || { fail "$file gives no licence text for 'Files: $paragraph' ($name)"; continue; }
+        while IFS= read -r statement; do
+            [[ -z ${statement// /} ]] && continue
+            [[ $leeme_words == *" $(words <<<"$statement") "* ]] ||
+                fail "Pasarela-LEEME.txt lacks $name's copyright '$(words <<<"$statement")' ($file, Files: $paragraph)"
+        done <<<"$statements"
+        expected=$(grep -v '^ *\.$' <<<"$licence" | words)
+        [[ $leeme_words == *" $expected "* ]] ||
+            fail "Pasarela-LEEME.txt lacks $name's licence, whole, under '$name', as $file has it for 'Files: $paragraph'"
+    fi
+    checked_names+=("$name")
+done <"$notices"
+# What the programs show of themselves must be among what the notices cover.
+grep -aq 'expat_[0-9]' "$app/Pasarela.exe" && [[ " ${checked_names[*]} " != *" expat "* ]] &&
+    fail "Pasarela.exe holds expat, but no notice of expat is listed"
+echo "licences: checked ($(printf '%s\n' "${checked_names[@]}" | uniq | tr '\n' ' '))"
 
 # --- The help file --------------------------------------------------------------------
 section=chm
@@ -125,11 +199,10 @@ echo "chm: checked (context 3 -> $context_page)"
 # --- The installer's contents ----------------------------------------------------------
 section=installer_contents
 7z l -slt "$setup_file" >"$work/7z.log" 2>&1 || die "7z cannot read the installer: $(tail -n 3 "$work/7z.log")"
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt "Desinstalar Pasarela.exe"; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
     grep -qx "Path = $name" "$work/7z.log" || fail "the installer lacks $name"
 done
-grep -qi "^Path = .*Orlavi.ini" "$work/7z.log" && fail "the installer holds an Orlavi.ini"
-grep -aq 'level="asInvoker"' "$setup_file" || fail "the installer asks for more than the invoking user's rights"
+grep -qx "Path = LEEME.txt" "$work/7z.log" && fail "the installer holds a LEEME.txt, which would replace Orlavi's"
 echo "installer contents: checked"
 
 bits=$(bash "$source_dir/cmake/wine-host.sh") || die "Wine runs nothing on this host"
@@ -247,6 +320,8 @@ folder=$WINEPREFIX/drive_c/Orlavi
 mkdir -p "$folder"
 printf '[General]\r\nIdioma=es\r\n[Transformadores]\r\nTransformado=-1\r\n' >"$folder/Orlavi.ini"
 cp "$folder/Orlavi.ini" "$work/Orlavi.ini.before"
+printf 'Orlavi: léame\r\n' >"$folder/LEEME.txt"  # Orlavi's own, which must survive
+cp "$folder/LEEME.txt" "$work/LEEME.txt.before"
 uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Pasarela'
 registry_value() { timeout 60 "${wine[@]}" reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' | awk -v name="$1" '$1 == name { $1 = $2 = ""; sub(/^ +/, ""); print }'; }
 menu_entry() { find "$WINEPREFIX/drive_c/users" -path '*/Start Menu/Programs/Pasarela/*.lnk' -printf '%f\n' 2>/dev/null | LC_ALL=C sort | tr '\n' ' '; }
@@ -254,11 +329,21 @@ menu_entry() { find "$WINEPREFIX/drive_c/users" -path '*/Start Menu/Programs/Pas
 status=0
 timeout 300 "${wine[@]}" "$setup_file" /S "/D=$folder_windows" >"$work/setup.log" 2>&1 || status=$?
 [[ $status == 0 ]] || fail "the silent install ended with status $status: $(tail -n 5 "$work/setup.log")"
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt; do
     cmp -s "$app/$name" "$folder/$name" || fail "the install did not put the zip's $name in $folder_windows"
 done
 [[ -f "$folder/Desinstalar Pasarela.exe" ]] || fail "the install wrote no uninstaller"
 cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the install changed Orlavi.ini: $(od -c "$folder/Orlavi.ini" | head)"
+cmp -s "$work/LEEME.txt.before" "$folder/LEEME.txt" || fail "the install changed Orlavi's LEEME.txt"
+# Programs and Features shows the size of Pasarela's own files (KiB), not of the folder's.
+shipped_kib=$(( ($(cat "$app/Pasarela.exe" "$app/pasarela-cli.exe" "$app/DASTENO.chm" "$app/Pasarela-LEEME.txt" | wc -c) + 1023) / 1024 ))
+estimated=$(registry_value EstimatedSize)
+if [[ $estimated =~ ^0x[0-9a-fA-F]+$ ]]; then
+    (( estimated >= shipped_kib - 1 && estimated <= shipped_kib + 8 )) ||
+        fail "Programs and Features gives a size of $((estimated)) KiB, the files take $shipped_kib KiB"
+else
+    fail "Programs and Features gives no size (EstimatedSize is '$estimated')"
+fi
 [[ $(registry_value DisplayName) == Pasarela ]] || fail "Programs and Features shows '$(registry_value DisplayName)'"
 [[ $(registry_value DisplayVersion) == "$version" ]] || fail "Programs and Features gives version '$(registry_value DisplayVersion)'"
 [[ $(registry_value UninstallString) == "\"$folder_windows\\Desinstalar Pasarela.exe\"" ]] ||
@@ -280,13 +365,67 @@ for _ in $(seq 60); do
     sleep 1
 done
 sleep 2
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm LEEME.txt "Desinstalar Pasarela.exe"; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
     [[ ! -e $folder/$name ]] || fail "the uninstall left $name"
 done
 cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the uninstall removed or changed Orlavi.ini"
+cmp -s "$work/LEEME.txt.before" "$folder/LEEME.txt" || fail "the uninstall removed or changed Orlavi's LEEME.txt"
 [[ -z $(menu_entry) ]] || fail "the uninstall left the Start menu entries $(menu_entry)"
 [[ -z $(registry_value DisplayName) ]] || fail "the uninstall left the Programs and Features entry"
 echo "silent uninstall: checked"
+
+# --- The folder page: a warning where Orlavi is not -------------------------------------
+# The installer is started at its folder page (/D= names the folder it offers) and the
+# page's default button pressed. The warning is read from Wine's message-box trace.
+section=installer_folder
+folder_page() {  # folder_page LOG [/D=FOLDER]: starts the installer, presses Instalar
+    local log=$1
+    shift
+    WINEDEBUG=-all,+msgbox timeout --kill-after=10 180 "${wine[@]}" "$setup_file" "$@" >"$log" 2>&1 &
+    program_pid=$!
+    setup_window=$(wait_window "Pasarela $version") || die "the installer's window did not appear"
+    press "$setup_window" Return
+}
+end_installer() {
+    kill "$program_pid" 2>/dev/null || true
+    wait "$program_pid" 2>/dev/null || true
+    program_pid=
+    timeout 30 wineserver -k 2>/dev/null || true
+}
+warning='Orlavi.exe ni Orlavi.ini'  # the trace writes accented letters as escapes
+
+other=$WINEPREFIX/drive_c/Otra
+folder_page "$work/folder-other.log" '/D=C:\Otra'
+for _ in $(seq 30); do
+    grep -aq "$warning" "$work/folder-other.log" && break
+    sleep 1
+done
+if grep -aq "$warning" "$work/folder-other.log"; then
+    grep -aq 'Orlavi inicia Pasarela desde su propia carpeta' "$work/folder-other.log" ||
+        fail "the warning does not say why the folder matters: $(grep -a MSGBOX_OnInit "$work/folder-other.log")"
+    sleep 1
+    # No, the default button: back to the folder page, nothing installed.
+    xdotool key --delay 50 Return
+    sleep 3
+    [[ -n $(windows_named "Pasarela $version") ]] || fail "answering No to the warning closed the installer"
+    [[ ! -e $other/Pasarela.exe ]] || fail "answering No to the warning installed Pasarela all the same"
+else
+    fail "no warning for a folder without Orlavi.exe or Orlavi.ini: $(grep -a MSGBOX_OnInit "$work/folder-other.log")"
+fi
+end_installer
+
+# The folder it offers is Orlavi's, C:\Orlavi (which holds Orlavi.ini, here): it installs
+# there without a word.
+folder_page "$work/folder-orlavi.log"
+for _ in $(seq 60); do
+    [[ -f $folder/Pasarela.exe && -f "$folder/Desinstalar Pasarela.exe" ]] && break
+    sleep 1
+done
+[[ -f $folder/Pasarela.exe ]] || fail "the installer did not offer C:\\Orlavi, or did not install there"
+grep -aq "$warning" "$work/folder-orlavi.log" && fail "the installer warned on Orlavi's folder: $(grep -a MSGBOX_OnInit "$work/folder-orlavi.log")"
+cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "installing through the pages changed Orlavi.ini"
+end_installer
+echo "folder page: checked"
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2

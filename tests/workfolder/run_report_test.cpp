@@ -11,6 +11,7 @@
 
 #include "dbf/dbf_test_support.h"
 #include "os/date_stamp.h"
+#include "os/file.h"
 #include "test_support.h"
 
 namespace pasarela {
@@ -37,15 +38,65 @@ TEST(RunReportTest, NotepadTextHasAByteOrderMarkAndCrLfLines)
     }
 }
 
+TEST(RunReportTest, HeadingSaysWhatRanWhenOnWhatAndHowItEnded)
+{
+    const ReportHeading heading{"15/03/2013 09:05:07", "Pasarela 1.4.0", "importación (de DASTENO a Orlavi)",
+                                fs::path("Datos") / "centro.xml", fs::path("VTEMP"), "Proceso finalizado"};
+    const std::string head = "Informe de Pasarela\n"
+                             "Fecha y hora: 15/03/2013 09:05:07\n"
+                             "Programa: Pasarela 1.4.0\n"
+                             "Trabajo: importación (de DASTENO a Orlavi)\n"
+                             "Archivo: " + DisplayPath(fs::path("Datos") / "centro.xml") + "\n"
+                             "Carpeta de trabajo: VTEMP\n"
+                             "Resultado: Proceso finalizado\n";
+    RunReport report;
+    report.SetRows("PROFT", 2);
+
+    // A run that failed has no summary to give: the heading says why it stopped.
+    EXPECT_EQ(ReportText(heading, nullptr), head);
+    EXPECT_EQ(ReportText(heading, &report), head + "\n" + report.FullText());
+}
+
+TEST(RunReportTest, SummaryComparesEachTableWithTheOneBefore)
+{
+    using Earlier = RunReport::Comparison::Earlier;
+    struct Case {
+        const char* name;
+        RunReport::Comparison comparison;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"nothing changed", {Earlier::Compared, 0, 0, ""},
+         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 0 que faltan)\n"},
+        {"one of each", {Earlier::Compared, 1, 1, ""},
+         "PROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta)\n"},
+        {"a partial file", {Earlier::Compared, 0, 310, ""},
+         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 310 que faltan)\n"},
+        {"first import", {Earlier::Missing, 0, 0, ""}, "PROFT: 2 filas (no había tabla antes)\n"},
+        {"earlier table unreadable", {Earlier::Unreadable, 0, 0, "El archivo 'PROFT.DBF' no es una tabla dBase"},
+         "PROFT: 2 filas (no se pudo comparar con la tabla que había: El archivo 'PROFT.DBF' no es una tabla "
+         "dBase)\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunReport report;
+        report.SetRows("PROFT", 2);
+        report.SetComparison("PROFT", c.comparison);
+        report.Note("PROFT", "texto recortado al ancho del campo", "profesor nº 1");
+        // The notices' counts stay under their table's line.
+        EXPECT_EQ(report.Summary(), c.line + "  texto recortado al ancho del campo: 1\n");
+    }
+}
+
 class SavedReportsTest : public test::TempFolderTest {
 protected:
-    // A report whose one notice names `entry`, so each saved report can be told apart.
-    static RunReport ReportOf(const std::string& entry)
+    // The text of a report whose one notice names `entry`, so each saved report can be told apart.
+    static std::string ReportOf(const std::string& entry)
     {
         RunReport report;
         report.SetRows("PROFT", 2);
         report.Note("PROFT", "código repetido o largo: se usa otro", entry);
-        return report;
+        return report.FullText();
     }
 
     // The name a report written at `when` is kept under.

@@ -450,9 +450,12 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     return DefWindowProcW(window_, message, wParam, lParam);
 }
 
-std::optional<std::filesystem::path> MainWindow::PickXmlFile()
+std::optional<std::filesystem::path> MainWindow::PickXmlFile(const std::filesystem::path& initialSelection)
 {
+    // A name in the buffer opens the dialog in its folder with the name filled in.
     std::wstring name(32768, L'\0');
+    if (initialSelection.native().size() < name.size())
+        name.replace(0, initialSelection.native().size(), initialSelection.native());
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = DialogOwner();

@@ -24,7 +24,7 @@ public:
     // Runs a batch job while still hidden, shows the window if the job left it open; returns the exit status.
     int Run(int showCommand);
 
-    std::optional<std::filesystem::path> PickXmlFile() override;
+    std::optional<std::filesystem::path> PickXmlFile(const std::filesystem::path& initialSelection) override;
     void ShowMessage(const std::string& text) override;
     void SetBusy(bool busy) override;
     void CloseWindow() override;
