@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Measures the import and the export against their floor (see floor.cpp) on synthetic
-files of growing size, and prints the figures as a Markdown table.
+"""Measures the import and the export against their floors (see floor.cpp) on synthetic
+files of growing size, and prints the figures as Markdown tables: wall time, CPU time
+(user + system, which drifts much less than wall time on a shared machine) and peak
+memory, each the median of interleaved runs.
 
-Usage: bench/run_benchmark.py [--build build/linux] [--work DIR] [--quick]
+Usage: bench/run_benchmark.py [--build build/linux] [--work DIR] [--runs N] [--quick]
 """
 
 import argparse
@@ -20,6 +22,7 @@ HERE = pathlib.Path(__file__).resolve().parent
 
 
 def measure_once(command):
+    """Wall seconds, CPU seconds (user + system), peak MiB and standard output of a run."""
     start = time.perf_counter()
     process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     out = process.stdout.read()
@@ -28,31 +31,30 @@ def measure_once(command):
     seconds = time.perf_counter() - start
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"failed: {' '.join(map(str, command))}\n{err.decode(errors='replace')}")
-    return seconds, usage.ru_maxrss / 1024.0, out.decode(errors="replace")
+    return seconds, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, out.decode(errors="replace")
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
+
+
+def measure_interleaved(commands, runs):
+    """Runs the commands in turn, `runs` rounds, so all meet the same conditions; returns
+    per command the medians of (wall s, CPU s, peak MiB). A floor's preparation (reading
+    what it will write, printed as "setup") is taken out of its wall time."""
+    results = [[] for _ in commands]
+    for _ in range(runs):
+        for index, command in enumerate(commands):
+            seconds, cpu, memory, out = measure_once(command)
+            parts = floor_parts(out) if "setup" in out else {}
+            seconds -= parts.get("setup", 0.0)
+            results[index].append((seconds, cpu, memory))
+    return [tuple(median([r[k] for r in runs_of]) for k in range(3)) for runs_of in results]
 
 
 def floor_parts(text):
     return {key: float(value) for key, value in (line.split() for line in text.splitlines() if line.strip())}
-
-
-def measure_against_floor(ours, floor, runs=5):
-    """Runs our command and the floor program in turn, `runs` times each, so that both
-    meet the same conditions on a machine whose speed drifts (disk syncs, neighbours).
-    The floor is timed as a whole program, as ours is, with its preparation (reading what
-    it will write) taken out. Returns the median runs: ours as (seconds, peak MiB) and
-    the floor's as (seconds, peak MiB, parts), parts holding "other" for start-up and exit."""
-    our_runs, floor_runs = [], []
-    for _ in range(runs):
-        seconds, memory, _ = measure_once(ours)
-        our_runs.append((seconds, memory))
-        seconds, memory, out = measure_once(floor)
-        parts = floor_parts(out)
-        total = seconds - parts.pop("setup")
-        parts["other"] = total - sum(parts.values())
-        floor_runs.append((total, memory, parts))
-    our_runs.sort(key=lambda r: r[0])
-    floor_runs.sort(key=lambda r: r[0])
-    return our_runs[runs // 2], floor_runs[runs // 2]
 
 
 def codes(cli, table, field):
@@ -89,6 +91,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--build", default="build/linux")
     parser.add_argument("--work", default="build/bench")
+    parser.add_argument("--runs", type=int, default=5, help="interleaved rounds; the median is shown")
     parser.add_argument("--quick", action="store_true", help="small sizes only, to check the script")
     args = parser.parse_args()
     build = pathlib.Path(args.build).resolve()
@@ -97,14 +100,28 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
 
-    sizes = [("1 centro", 1, 1000), ("100 centros", 100, 1000), ("500 000 asignaciones", 500, 1000)]
+    sizes = [("1 centro", 1, 1000), ("500 000 asignaciones", 500, 1000), ("4 veces más (2 000 centros)", 2000, 1000)]
     solution_rows = 1_000_000
     if args.quick:
         sizes = [("1 centro", 1, 1000), ("10 centros", 10, 1000)]
         solution_rows = 20_000
 
-    print("| file | MB | import s | floor s (parse + write + start/exit) | time ratio | import MiB | floor MiB | memory ratio |")
-    print("|---|---|---|---|---|---|---|---|")
+    floors_dom = b"(the DOM floor" in subprocess.run([floor], capture_output=True).stderr
+
+    def row(label, size, ours, stream, dom):
+        text = (f"| {label} | {size:.1f} | {ours[0]:.3f} / {ours[1]:.3f} | {stream[0]:.3f} / {stream[1]:.3f} "
+                f"| {ours[0] / stream[0]:.2f} / {ours[1] / stream[1]:.2f} | {ours[2]:.0f} | {stream[2]:.0f}")
+        if dom:
+            text += f" | {dom[0]:.3f} / {dom[1]:.3f} | {dom[2]:.0f}"
+        return text + " |"
+
+    header = "| file | MB | ours wall / CPU s | streaming floor wall / CPU s | ratio wall / CPU | ours MiB | floor MiB"
+    rule = "|---|---|---|---|---|---|---"
+    if floors_dom:
+        header += " | DOM floor wall / CPU s | DOM floor MiB"
+        rule += "|---|---"
+    print(header + " |")
+    print(rule + "|")
     last_vtemp = None
     for label, schools, per_school in sizes:
         xml = work / f"centros-{schools}.xml"
@@ -114,30 +131,35 @@ def main():
         scratch = work / f"scratch-{schools}"
         vtemp.mkdir()
         scratch.mkdir()
-        (seconds, memory), (floor_total, floor_memory, parts) = measure_against_floor(
-            [cli, "import", str(xml), "--vtemp", str(vtemp)], [floor, "import", str(xml), str(vtemp), str(scratch)])
-        size = xml.stat().st_size / 1e6
-        print(f"| {label} | {size:.1f} | {seconds:.3f} | {floor_total:.3f} ({parts['parse']:.3f} + {parts['write']:.3f} "
-              f"+ {parts['other']:.3f}) | {seconds / floor_total:.2f} | {memory:.0f} | {floor_memory:.0f} "
-              f"| {memory / floor_memory:.2f} |")
-        last_vtemp = vtemp
+        measure_once([cli, "import", str(xml), "--vtemp", str(vtemp)])  # the floors write what this wrote
+        commands = [[cli, "import", str(xml), "--vtemp", str(vtemp)],
+                    [floor, "stream-import", str(xml), str(vtemp), str(scratch)]]
+        if floors_dom:
+            commands.append([floor, "import", str(xml), str(vtemp), str(scratch)])
+        results = measure_interleaved(commands, args.runs)
+        print(row(label, xml.stat().st_size / 1e6, results[0], results[1], results[2] if floors_dom else None))
+        if schools == 500:
+            last_vtemp = vtemp
+    sys.stdout.flush()
 
-    vtemp = last_vtemp
+    vtemp = last_vtemp or vtemp
+    schools = int(vtemp.name.split("-")[1])
     write_solution(vtemp / "SOLUC.DBF", solution_rows, codes(cli, vtemp / "GRUPOST.DBF", "ABREV"),
                    codes(cli, vtemp / "ASIGNOMT.DBF", "COD"), codes(cli, vtemp / "PROFT.DBF", "ABREV"),
                    codes(cli, vtemp / "AULAT.DBF", "ABREV"))
-    xml = work / f"centros-{sizes[-1][1]}.xml"
+    xml = work / f"centros-{schools}.xml"
     output = xml.parent / ("ResultadoOrlavis" + xml.name)
-    measure_once([cli, "export", str(xml), "--vtemp", str(vtemp)])  # the floor saves what this writes
-    (seconds, memory), (floor_total, floor_memory, parts) = measure_against_floor(
-        [cli, "export", str(xml), "--vtemp", str(vtemp)], [floor, "export", str(vtemp / "SOLUC.DBF"), str(output), str(work)])
+    measure_once([cli, "export", str(xml), "--vtemp", str(vtemp)])  # the floors write what this writes
+    commands = [[cli, "export", str(xml), "--vtemp", str(vtemp)],
+                [floor, "stream-export", str(xml), str(vtemp / "SOLUC.DBF"), str(output), str(work)]]
+    if floors_dom:
+        commands.append([floor, "export", str(vtemp / "SOLUC.DBF"), str(output), str(work)])
+    results = measure_interleaved(commands, args.runs)
     print()
-    print("| SOLUC rows | SOLUC MB | export s | floor s (read + save + start/exit) | time ratio | export MiB | floor MiB | memory ratio |")
-    print("|---|---|---|---|---|---|---|---|")
-    print(f"| {solution_rows} | {(vtemp / 'SOLUC.DBF').stat().st_size / 1e6:.1f} | {seconds:.3f} "
-          f"| {floor_total:.3f} ({parts['read']:.3f} + {parts['write']:.3f} + {parts['other']:.3f}) "
-          f"| {seconds / floor_total:.2f} "
-          f"| {memory:.0f} | {floor_memory:.0f} | {memory / floor_memory:.2f} |")
+    print(header.replace("| file | MB |", "| SOLUC rows | SOLUC MB |") + " |")
+    print(rule + "|")
+    print(row(str(solution_rows), (vtemp / "SOLUC.DBF").stat().st_size / 1e6, results[0], results[1],
+              results[2] if floors_dom else None))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,5 @@
 # pasarela_options: warnings and Windows definitions for the project's own targets only,
-# so that third-party sources built here (pugixml, GoogleTest) keep their own settings.
+# so that third-party sources built here (expat, GoogleTest) keep their own settings.
 add_library(pasarela_options INTERFACE)
 
 set(pasarela_warnings

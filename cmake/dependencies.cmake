@@ -1,9 +1,8 @@
-# pugixml::pugixml, EXPAT::EXPAT, GTest::gtest_main and GTest::gmock for both builds. Linux uses the
+# EXPAT::EXPAT, GTest::gtest_main and GTest::gmock for both builds. Linux uses the
 # Debian -dev packages; the Windows build compiles Debian's sources with the cross
 # compiler, since Debian ships no MinGW builds of them. Nothing is vendored.
 
 if(NOT CMAKE_CROSSCOMPILING)
-  find_package(pugixml CONFIG REQUIRED)
   find_package(EXPAT REQUIRED)
   if(PASARELA_BUILD_TESTS)
     find_package(GTest REQUIRED)
@@ -37,13 +36,6 @@ function(pasarela_source_package name variable glob marker)
   endif()
   message(STATUS "${name} source: ${${variable}}")
 endfunction()
-
-pasarela_source_package(pugixml PASARELA_PUGIXML_SOURCE_DIR "pugixml-*" src/pugixml.cpp)
-
-add_library(pasarela_pugixml STATIC "${PASARELA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp")
-target_include_directories(pasarela_pugixml SYSTEM PUBLIC "${PASARELA_PUGIXML_SOURCE_DIR}/src")
-add_library(pugixml::pugixml ALIAS pasarela_pugixml)
-pasarela_notice(pugixml "${PASARELA_PUGIXML_SOURCE_DIR}/LICENSE.md")
 
 # expat's configuration header is the one its own build would write for this target.
 pasarela_source_package(expat PASARELA_EXPAT_SOURCE_DIR "expat-*/expat" lib/xmlparse.c)

@@ -19,6 +19,7 @@ namespace {
 using namespace dbf;
 
 constexpr std::size_t kPendingLimit = 1 << 16;
+constexpr std::size_t kWindowBytes = std::size_t{1} << 18;
 constexpr char kDriverName[] = "DBWINUS0";
 
 // A record number as searches keep it: the header counts records in 32 bits.
@@ -200,8 +201,30 @@ void DbfTable::FlushPending()
 
 const unsigned char* DbfTable::RecordData(std::size_t record) const
 {
+    if (access_ == Access::Read)
+        return WindowRecord(record);
     LoadRecords();
     return records_.data() + record * header_.recordLength;
+}
+
+// A table only read is read a window of records at a time, so a timetable of a million
+// rows costs a window of memory, not the whole table.
+const unsigned char* DbfTable::WindowRecord(std::size_t record) const
+{
+    const std::size_t length = header_.recordLength;
+    const std::size_t held = length == 0 ? 0 : records_.size() / length;
+    if (record < windowFirst_ || record >= windowFirst_ + held) {
+        const std::size_t count = std::min(std::max<std::size_t>(kWindowBytes / length, 1), header_.recordCount - record);
+        records_.resize(count * length);
+        const std::size_t got =
+            file_.ReadAt(header_.headerLength + static_cast<std::uint64_t>(record) * length, records_.data(), records_.size());
+        if (got != records_.size()) {
+            records_.clear();
+            throw Error("No se pudo leer la tabla " + Name() + ": el archivo termina antes de lo esperado");
+        }
+        windowFirst_ = record;
+    }
+    return records_.data() + (record - windowFirst_) * length;
 }
 
 bool DbfTable::IsDeleted(std::size_t record) const { return *RecordData(record) == '*'; }

@@ -175,6 +175,7 @@ private:
     DbfFieldAccess FieldAccess(std::size_t field, const unsigned char* record) const;
     static void FailFor(const void* table, std::size_t field, DbfFaultScope scope, const std::string& message);
     void LoadRecords() const;
+    const unsigned char* WindowRecord(std::size_t record) const;
     void FlushPending();
     bool IsDeleted(std::size_t record) const;
     const unsigned char* RecordData(std::size_t record) const;
@@ -194,9 +195,11 @@ private:
     char decimalSeparator_ = '.';
     std::size_t position_ = 0;
 
-    // Records are read into memory on first use; tables being written keep only a small
-    // buffer of posted records, so building a large table costs little memory.
+    // Records are read into memory on first use, a window at a time in a table only read;
+    // tables being written keep only a small buffer of posted records, so building a
+    // large table costs little memory.
     mutable std::vector<unsigned char> records_;
+    mutable std::size_t windowFirst_ = 0;  // the record at the start of the window
     mutable Flag loaded_;
     std::vector<unsigned char> pending_;
     std::size_t pendingFirst_ = 0;  // record number of the first pending record

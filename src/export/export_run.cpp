@@ -1,6 +1,10 @@
 #include "export/export_run.h"
 
 #include <optional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "dbf/dbf_table.h"
 #include "dbf/table_lookup.h"
@@ -9,7 +13,8 @@
 #include "os/file.h"
 #include "text/text.h"
 #include "workfolder/staging_lock.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
+#include "xml/xml_writer.h"
 
 namespace pasarela {
 namespace {
@@ -20,14 +25,41 @@ struct HeaderValues {
     std::string code, name, year, version;
 };
 
-HeaderValues ReadHeader(const XmlDocument& document, const std::filesystem::path& path, RunReport& report)
+// What the export needs of the chosen file's elements: the root's name and attributes.
+class RootReader final : public XmlElementHandler {
+public:
+    void StartElement(std::string_view name, std::size_t depth, std::span<const XmlAttributeRef> attributes) override
+    {
+        if (depth != 1)
+            return;
+        rootName_ = std::string(name);
+        for (const XmlAttributeRef& attribute : attributes)
+            attributes_.emplace_back(attribute.name, attribute.value);
+    }
+    void EndElement(std::size_t) override {}
+
+    const std::string& RootName() const { return rootName_; }
+    std::optional<std::string_view> Attribute(std::string_view name) const
+    {
+        for (const auto& [key, value] : attributes_)
+            if (key == name)
+                return value;
+        return std::nullopt;
+    }
+
+private:
+    std::string rootName_;
+    std::vector<std::pair<std::string, std::string>> attributes_;
+};
+
+HeaderValues ReadHeader(const RootReader& root, const std::filesystem::path& path, RunReport& report)
 {
-    RequireSchoolRoot(document, path);
-    auto root = document.Root();
+    if (root.RootName() != "centro")
+        throw NotSchoolFileError(path, root.RootName());
     // A missing header attribute is written empty rather than refusing the export: the
     // timetable is what the school needs back, and DASTENO's own header is what it is.
     auto read = [&](std::string_view name) {
-        auto value = root->Attribute(name);
+        auto value = root.Attribute(name);
         if (!value)
             report.Note("centro", "atributo de cabecera ausente: se escribe vacío", std::string(name));
         return value ? std::string(Trim(*value)) : std::string();
@@ -192,27 +224,25 @@ ExportResult RunExport(const ExportOptions& options)
     const SolutionColumns column = SolutionColumns::Of(solution);
     const ExportLookups lookups{groups, teachers, rooms, subjects};
 
-    // Whether the file is well-formed XML is checked on a second core while the timetable is
-    // written, and settled before the output replaces anything.
-    XmlDocument document = XmlDocument::Load(options.xmlFile, XmlDocument::Check::Aside);
-    const HeaderValues header = [&] {
-        try {
-            return ReadHeader(document, options.xmlFile, report);
-        } catch (...) {
-            document.ConfirmWellFormed();  // a file that is not XML explains a missing header
-            throw;
-        }
-    }();
+    // The chosen file is read once, whole, before anything is written: what is not
+    // well-formed XML is refused, and the output keeps its prolog and header.
+    RootReader root;
+    const auto progress = [&options](double share) {
+        if (options.progress)
+            options.progress(share);
+    };
+    const XmlFileFacts facts = ReadXmlFile(options.xmlFile, root, {.progress = [&](double share) { progress(share * 0.2); }});
+    const HeaderValues header = ReadHeader(root, options.xmlFile, report);
     const auto now = options.now ? options.now() : std::chrono::system_clock::now();
     const std::string stamp = options.formatDate ? options.formatDate(now) : UserDateTimeText(now);
 
-    document.RemoveRoot();
     // The timetable goes straight into the file as it is translated: a school's million
-    // entries would otherwise be held twice, as a tree and as the text written from it.
+    // entries are never held whole.
     std::size_t translated = 0;
     std::size_t read = 0;
+    const std::size_t total = solution.RecordCount();
     result.outputFile = ExportOutputPath(options.xmlFile);
-    document.SaveWithStreamedRoot(result.outputFile, [&](XmlStreamWriter& out) {
+    SaveXmlFile(result.outputFile, facts, [&](XmlStreamWriter& out) {
         out.StartElement("centro");
         out.Attribute("codigo_interno", header.code);
         out.Attribute("nombre", header.name);
@@ -244,13 +274,14 @@ ExportResult RunExport(const ExportOptions& options)
                 if (TranslateRow(solution, column, lookups, buffers, report, out))
                     ++translated;
             }
+            if (total > 0 && read % 4096 < kBlock)
+                progress(0.2 + 0.8 * static_cast<double>(read) / static_cast<double>(total));
             if (finished)
                 break;
             solution.GoTo(resume);
         }
         out.EndElement();
         out.EndElement();
-        document.ConfirmWellFormed();
     });
     report.SetRows(kSolution, read);
     report.SetRows("dsolucion", translated);

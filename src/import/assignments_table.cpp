@@ -118,95 +118,143 @@ std::string SessionsText(double hours)
     return text;
 }
 
-void BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    // The tables this run built, searched by DASTENO identifier.
-    HeldTableLookup groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO",
-                           {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"});
-    HeldTableLookup subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"});
-    HeldTableLookup teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"});
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "asignación", entries.size());
-    const std::string tableName(spec.name);
-    const Link subjectLink{"materia", "ASIGNOMT", "IDASIG", 10, context.names.subjects};
-    const Link groupLink{"grupo", "GRUPOST", "IDGRUPO", 10, context.names.groups};
-    const Link teacherLink{"profesor", "PROFT", "IDPROF", 10, context.names.teachers};
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
-        const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
-        const std::string_view groupId = entry.Read("cgrupo");
-        const std::string_view subjectId = entry.Read("casig");
-        const std::string_view teacherId = entry.Read("cprofe");
-        const std::string_view connection = entry.Read("conexion");
-        const std::string_view hoursText = entry.Read("nhoras");
-        const auto label = [&] {
-            return "asignación nº " + std::to_string(entry.Number()) + ": " + Describe(groupLink, groupId) + ", " +
-                   Describe(subjectLink, subjectId) + ", " + Describe(teacherLink, teacherId);
-        };
+namespace {
 
-        double hours = 0;
-        try {
-            hours = ParseHours(hoursText, context.decimalSeparator);
-            CheckWholeHours(hoursText);
-        } catch (const Error& e) {
-            RethrowWithContext(entry.Label(keys), e);
-        }
-        if (hours == 0)
-            hours = 1;
-
-        const auto subject = subjects.Find(subjectId);
-        if (!subject) {
-            context.report.Note(tableName,
-                                subjectId.empty() ? "asignación sin materia: omitida"
-                                                  : WhyNotFound(subjectLink, subjectId) + ": asignación omitida",
-                                label());
-            continue;
-        }
-        if ((*subject)[0].empty()) {
-            context.report.Note(tableName, "materia con código vacío en ASIGNOMT: asignación omitida", label());
-            continue;
-        }
-        const std::string& subjectCode = (*subject)[0];
-        const std::string& activityCode = (*subject)[1];
-
-        const auto group = groups.Find(groupId);
-        if (!group && !groupId.empty())
-            context.report.Note(tableName, WhyNotFound(groupLink, groupId) + ": asignación sin grupo (CGRUP vacío)",
-                                label());
-        const auto teacher = teachers.Find(teacherId);
-        if (!teacher && !teacherId.empty())
-            context.report.Note(tableName,
-                                WhyNotFound(teacherLink, teacherId) + ": asignación sin profesor (CPROF vacío)",
-                                label());
-
-        table.Append();
-        table.SetString(kCAsig, subjectCode);
-        if (teacher)
-            table.SetString(kCProf, (*teacher)[0]);
-        if (group) {
-            table.SetString(kCGrup, (*group)[0]);
-            table.SetString(kTurno, (*group)[1]);
-            table.SetString(kNivel, (*group)[2]);
-            table.SetString(kCurso, (*group)[3]);
-            table.SetString(kGrupo, (*group)[4]);
-            table.SetString(kIdCurso, (*group)[5]);
-        }
-        table.SetFloat(kHoras, hours);
-        // More hours than SESIONES can spell out are cut to its width like any text, and noted.
-        StoreText(context, table, kSesiones, SessionsText(hours), label);
-        table.SetString(kCTarea, activityCode);
-        StoreText(context, table, kNConex, connection, label);
-        StoreText(context, table, kIdGrup, groupId, label, Cut::Identifier);
-        StoreText(context, table, kIdAsig, subjectId, label, Cut::Identifier);
-        StoreText(context, table, kIdProf, teacherId, label, Cut::Identifier);
-        table.Post();
+// The tables this run built, searched by DASTENO identifier, and how a notice names what
+// an assignment links.
+struct AssignmentLookups {
+    explicit AssignmentLookups(const ImportContext& context)
+        : groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}),
+          subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"}),
+          teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"}),
+          subjectLink{"materia", "ASIGNOMT", "IDASIG", 10, context.names.subjects},
+          groupLink{"grupo", "GRUPOST", "IDGRUPO", 10, context.names.groups},
+          teacherLink{"profesor", "PROFT", "IDPROF", 10, context.names.teachers}
+    {
     }
-    context.report.SetRows(tableName, table.RecordCount());
-    groups.Close();
-    subjects.Close();
-    teachers.Close();
-    table.Close();
+
+    HeldTableLookup groups;
+    HeldTableLookup subjects;
+    HeldTableLookup teachers;
+    const Link subjectLink;
+    const Link groupLink;
+    const Link teacherLink;
+};
+
+// The row of one assignment, its codes found in the tables the earlier steps built.
+void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& table, const AssignmentLookups& lookups,
+              const Entry& entry)
+{
+    const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
+    const std::string_view groupId = entry.Read("cgrupo");
+    const std::string_view subjectId = entry.Read("casig");
+    const std::string_view teacherId = entry.Read("cprofe");
+    const std::string_view connection = entry.Read("conexion");
+    const std::string_view hoursText = entry.Read("nhoras");
+    const auto label = [&] {
+        return "asignación nº " + std::to_string(entry.Number()) + ": " + Describe(lookups.groupLink, groupId) + ", " +
+               Describe(lookups.subjectLink, subjectId) + ", " + Describe(lookups.teacherLink, teacherId);
+    };
+
+    double hours = 0;
+    try {
+        hours = ParseHours(hoursText, context.decimalSeparator);
+        CheckWholeHours(hoursText);
+    } catch (const Error& e) {
+        RethrowWithContext(entry.Label(keys), e);
+    }
+    if (hours == 0)
+        hours = 1;
+
+    const auto subject = lookups.subjects.Find(subjectId);
+    if (!subject) {
+        context.report.Note(tableName,
+                            subjectId.empty() ? "asignación sin materia: omitida"
+                                              : WhyNotFound(lookups.subjectLink, subjectId) + ": asignación omitida",
+                            label());
+        return;
+    }
+    if ((*subject)[0].empty()) {
+        context.report.Note(tableName, "materia con código vacío en ASIGNOMT: asignación omitida", label());
+        return;
+    }
+    const std::string& subjectCode = (*subject)[0];
+    const std::string& activityCode = (*subject)[1];
+
+    const auto group = lookups.groups.Find(groupId);
+    if (!group && !groupId.empty())
+        context.report.Note(tableName, WhyNotFound(lookups.groupLink, groupId) + ": asignación sin grupo (CGRUP vacío)",
+                            label());
+    const auto teacher = lookups.teachers.Find(teacherId);
+    if (!teacher && !teacherId.empty())
+        context.report.Note(tableName,
+                            WhyNotFound(lookups.teacherLink, teacherId) + ": asignación sin profesor (CPROF vacío)",
+                            label());
+
+    table.Append();
+    table.SetString(kCAsig, subjectCode);
+    if (teacher)
+        table.SetString(kCProf, (*teacher)[0]);
+    if (group) {
+        table.SetString(kCGrup, (*group)[0]);
+        table.SetString(kTurno, (*group)[1]);
+        table.SetString(kNivel, (*group)[2]);
+        table.SetString(kCurso, (*group)[3]);
+        table.SetString(kGrupo, (*group)[4]);
+        table.SetString(kIdCurso, (*group)[5]);
+    }
+    table.SetFloat(kHoras, hours);
+    // More hours than SESIONES can spell out are cut to its width like any text, and noted.
+    StoreText(context, table, kSesiones, SessionsText(hours), label);
+    table.SetString(kCTarea, activityCode);
+    StoreText(context, table, kNConex, connection, label);
+    StoreText(context, table, kIdGrup, groupId, label, Cut::Identifier);
+    StoreText(context, table, kIdAsig, subjectId, label, Cut::Identifier);
+    StoreText(context, table, kIdProf, teacherId, label, Cut::Identifier);
+    table.Post();
+}
+
+// ASIGT. An assignment names its subject, group and teacher by DASTENO identifier, and
+// any of those may still come later in the file (a file of several schools repeats every
+// section per school): the assignments wait aside, in the order read, until the tables
+// they are looked up in are complete, and are written then.
+class AssignmentsStep final : public SectionStep {
+public:
+    AssignmentsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec)),
+          waiting_(context.tableDir / (std::string(spec.name) + "-espera.tmp"))
+    {
+    }
+
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override { waiting_.Append(entry); }
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "asignación", count);
+        const std::string tableName(spec_.name);
+        AssignmentLookups lookups(context_);
+        waiting_.Replay([&](const Entry& entry) { WriteRow(context_, tableName, table_, lookups, entry); });
+        context_.report.SetRows(tableName, table_.RecordCount());
+        lookups.groups.Close();
+        lookups.subjects.Close();
+        lookups.teachers.Close();
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    EntrySpool waiting_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<AssignmentsStep>(context, spec);
 }
 
 }  // namespace pasarela

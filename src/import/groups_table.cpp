@@ -24,43 +24,66 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
     return codes.FirstFreeWithCounter(Utf8Prefix(result, 8), Utf8Suffix(result, 2), 10);
 }
 
-}  // namespace
+// GRUPOST, a row per group in document order.
+class GroupsStep final : public SectionStep {
+public:
+    GroupsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "grupo", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    // Also for a single group, which gets no row, so that its assignments' notices can say why.
+    void Remember(const Entry& entry) override
+    {
+        context_.names.groups.try_emplace(std::string(entry.Read("idgrupo")),
+                                          NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+    }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
         const std::string_view name = entry.Read("nombre");
         const std::string_view id = entry.Read("idgrupo");
-        // Also for a single group, which gets no row, so that its assignments' notices can say why.
-        context.names.groups.try_emplace(std::string(id), NamedInFile{std::string(code), std::string(name)});
-        if (!SectionIsWritten(entries.size()))
-            continue;
         const auto label = [&] { return NoticeLabel("grupo", entry.Number(), code, name, id); };
-        const std::string finalCode = UniqueCode(codes, code);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code);
+        codes_.Add(finalCode);
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                label() + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+                                 label() + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, label);
-        StoreText(context, table, kNivel, entry.Read("codigo_nivel"), label);
-        StoreText(context, table, kCurso, entry.Read("curso"), label);
-        StoreText(context, table, kGrupo, entry.Read("cgrupo"), label);
-        table.SetString(kMarco, "0");
-        StoreText(context, table, kIdGrupo, id, label, Cut::Key);
-        StoreText(context, table, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
-        StoreText(context, table, kDescrip, name, label);
-        table.Post();
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNivel, entry.Read("codigo_nivel"), label);
+        StoreText(context_, table_, kCurso, entry.Read("curso"), label);
+        StoreText(context_, table_, kGrupo, entry.Read("cgrupo"), label);
+        table_.SetString(kMarco, "0");
+        StoreText(context_, table_, kIdGrupo, id, label, Cut::Key);
+        StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
+        StoreText(context_, table_, kDescrip, name, label);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "grupo", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<GroupsStep>(context, spec);
 }
 
 }  // namespace pasarela

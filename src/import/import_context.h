@@ -3,16 +3,19 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <vector>
 
 #include "dbf/dbf_table.h"
 #include "dbf/text_index.h"
 #include "import/table_registry.h"
 #include "workfolder/run_report.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
 
 namespace pasarela {
 
@@ -35,7 +38,6 @@ struct NamesInFile {
 };
 
 struct ImportContext {
-    const XmlDocument& document;
     std::filesystem::path tableDir;
     RunReport& report;
     char decimalSeparator = '.';
@@ -44,31 +46,102 @@ struct ImportContext {
     TextIndex usedCodes;
     // Names the subject code rule has been applied to so far (case-sensitive).
     TextIndex usedNames;
-    NamesInFile names;
+    // Shared by every step of the run: the assignments step reads what the others noted.
+    NamesInFile& names;
 };
 
 // One DASTENO entry being read: its attributes come trimmed, an absent one as empty text.
 class Entry {
 public:
-    Entry(XmlElement element, std::size_t number)
-        : element_(element), number_(number), count_(element.Attributes(attributes_))
+    Entry(std::string_view element, std::size_t number, std::span<const XmlAttributeRef> attributes)
+        : element_(element), number_(number), attributes_(attributes)
     {
     }
 
-    // A view into the document, valid while it lives unchanged.
+    // A view into what the reader handed on, valid during the call that gives the entry.
     std::string_view Read(std::string_view attribute) const;
     // "profesor nº 3 (codigo='MAT', idprofesor='503')": how an error names the entry.
     std::string Label(std::initializer_list<std::string_view> keys) const;
-    // Its place in its section, from 1.
+    // Its place in its section, from 1, in document order.
     std::size_t Number() const { return number_; }
 
+    std::string_view Element() const { return element_; }
+    std::span<const XmlAttributeRef> Attributes() const { return attributes_; }
+
 private:
-    XmlElement element_;
+    std::string_view element_;
     std::size_t number_;
-    // DASTENO entries have a handful of attributes: held here, they are found without
-    // walking the document again for each one read.
-    std::array<XmlAttributeRef, 12> attributes_;
-    std::size_t count_;
+    std::span<const XmlAttributeRef> attributes_;
+};
+
+// An entry kept after the reader has moved on.
+class HeldEntry {
+public:
+    explicit HeldEntry(const Entry& entry);
+    Entry View() const { return Entry(element_, number_, refs_); }
+
+private:
+    std::string element_;
+    std::size_t number_;
+    std::vector<std::string> texts_;  // name, value, name, value...
+    std::vector<XmlAttributeRef> refs_;
+};
+
+// Entries written aside in the staging folder, compactly, to be taken again in the same
+// order once the file has been read: what a step can only do once the tables it needs are
+// complete, without holding the entries in memory.
+class EntrySpool {
+public:
+    explicit EntrySpool(std::filesystem::path path);
+    EntrySpool(const EntrySpool&) = delete;
+    EntrySpool& operator=(const EntrySpool&) = delete;
+    ~EntrySpool();
+
+    void Append(const Entry& entry);
+    std::size_t Count() const { return count_; }
+    // Hands every entry back, in the order appended.
+    template <typename Use>
+    void Replay(Use use)
+    {
+        Rewind();
+        while (NextEntry())
+            use(Entry(element_, number_, refs_));
+    }
+
+private:
+    void Rewind();
+    bool NextEntry();
+    void FlushWrites();
+    bool Fill(std::size_t need);
+
+    std::filesystem::path path_;
+    File file_;
+    std::string buffer_;
+    std::uint64_t written_ = 0;
+    std::size_t count_ = 0;
+    // Reading back.
+    std::uint64_t readAt_ = 0;
+    std::size_t bufferPos_ = 0;
+    std::string element_;
+    std::size_t number_ = 0;
+    std::vector<XmlAttributeRef> refs_;
+};
+
+// A table step: it builds one table from the entries of one path, which the run hands it
+// in document order as the file is read.
+class SectionStep {
+public:
+    virtual ~SectionStep() = default;
+    // The absolute path of its entries ("/centro/profesores/profesor").
+    virtual std::string_view Path() const = 0;
+    // Every entry, as soon as it is read, whatever the size of its section: what the step
+    // notes of entries that may get no row.
+    virtual void Remember(const Entry&) {}
+    // One entry to write. Only once the path has two entries or more (SectionIsWritten).
+    virtual void Add(const Entry& entry) = 0;
+    // After the whole file, with the number of entries the path had: what is left to
+    // write, the row count in the report, and the table closed.
+    virtual void Finish(std::size_t count) = 0;
 };
 
 // Creates the table in the context's folder with its fields and opens it for writing.

@@ -33,45 +33,65 @@ bool IsLowestInteger(std::string_view text)
     return text == "2147483648";
 }
 
-}  // namespace
+// AULAT, a row per room in document order.
+class RoomsStep final : public SectionStep {
+public:
+    RoomsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "aula", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
         const std::string_view name = entry.Read("nombre");
         const std::string_view capacity = entry.Read("capacidad_alumnos");
         const std::string_view id = entry.Read("idaula");
         const auto label = [&] { return NoticeLabel("aula", entry.Number(), code, name, id); };
-        const std::string finalCode = UniqueCode(codes, code, name);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code, name);
+        codes_.Add(finalCode);
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código vacío, repetido o largo: se usa otro",
-                                label() + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código vacío, repetido o largo: se usa otro",
+                                 label() + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, label);
-        StoreText(context, table, kNombre, name, label);
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNombre, name, label);
         if (IsLowestInteger(capacity)) {
-            context.report.Note(std::string(spec.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
-                                label() + ": '" + std::string(capacity) + "'");
+            context_.report.Note(std::string(spec_.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
+                                 label() + ": '" + std::string(capacity) + "'");
         } else {
             try {
-                table.SetString(kMaxAlum, capacity);
+                table_.SetString(kMaxAlum, capacity);
             } catch (const Error& e) {
                 RethrowWithContext(entry.Label({"codigo", "idaula"}), e);
             }
         }
-        StoreText(context, table, kIdAula, id, label, Cut::Identifier);
-        table.Post();
+        StoreText(context_, table_, kIdAula, id, label, Cut::Identifier);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "aula", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<RoomsStep>(context, spec);
 }
 
 }  // namespace pasarela

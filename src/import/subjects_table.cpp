@@ -13,69 +13,108 @@ enum Field : std::size_t { kCod, kCodLargo, kNombre, kCodTarea, kEsTarea, kIdAsi
 // code (case included) is an activity, any other a subject.
 enum class Pass { Subjects, Activities };
 
-void WriteRows(ImportContext& context, std::string_view tableName, DbfTable& table, Pass pass)
+// The code rule and the row of one entry of the pass it belongs to.
+void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& table, const Entry& entry, Pass pass)
 {
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    if (pass == Pass::Subjects)
-        NoteSingleEntry(context, tableName, "materia", entries.size());
     const std::string_view kind = pass == Pass::Subjects ? "materia" : "actividad";
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
-        const std::string_view code = entry.Read("codigo");
-        const std::string_view name = entry.Read("nombre");
-        const std::string_view activity = entry.Read("codigo_actividad");
-        if ((code == activity) != (pass == Pass::Activities))
-            continue;
-        const std::string_view id = entry.Read("idmateria");
-        // Also for an entry that gets no row, so that its assignments' notices can say why.
-        context.names.subjects.try_emplace(std::string(id), NamedInFile{std::string(code), std::string(name)});
-        if (!SectionIsWritten(entries.size()))
-            continue;
-        const auto label = [&] { return NoticeLabel(kind, entry.Number(), code, name, id); };
+    const std::string_view code = entry.Read("codigo");
+    const std::string_view name = entry.Read("nombre");
+    const std::string_view activity = entry.Read("codigo_actividad");
+    const std::string_view id = entry.Read("idmateria");
+    const auto label = [&] { return NoticeLabel(kind, entry.Number(), code, name, id); };
 
-        std::string orlaviCode = Utf8Prefix(code, 10);
-        const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
-        // A long code is cut to its first 8 and last 2 characters only for the first
-        // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
-        // ending is what tells them apart.
-        if (context.usedNames.Insert(name, 0) && !taken && Utf8Length(code) > 10)
-            orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
-        if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
-            context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
-                                label() + " -> '" + orlaviCode + "'");
-            continue;
-        }
-        context.usedCodes.Insert(StoredForm(orlaviCode), 0);
-
-        table.Append();
-        StoreText(context, table, kCod, orlaviCode, label);
-        StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), label);
-        StoreText(context, table, kNombre, name, label);
-        StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
-        table.SetLogical(kEsTarea, pass == Pass::Activities);
-        StoreText(context, table, kIdAsig, id, label, Cut::Key);
-        table.Post();
+    std::string orlaviCode = Utf8Prefix(code, 10);
+    const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
+    // A long code is cut to its first 8 and last 2 characters only for the first
+    // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
+    // ending is what tells them apart.
+    if (context.usedNames.Insert(name, 0) && !taken && Utf8Length(code) > 10)
+        orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
+    if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
+        context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
+                            label() + " -> '" + orlaviCode + "'");
+        return;
     }
+    context.usedCodes.Insert(StoredForm(orlaviCode), 0);
+
+    table.Append();
+    StoreText(context, table, kCod, orlaviCode, label);
+    StoreText(context, table, kCodLargo, Utf8Prefix(name, 10), label);
+    StoreText(context, table, kNombre, name, label);
+    StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
+    table.SetLogical(kEsTarea, pass == Pass::Activities);
+    StoreText(context, table, kIdAsig, id, label, Cut::Key);
+    table.Post();
 }
+
+// Also for an entry that gets no row, so that its assignments' notices can say why.
+void RememberName(ImportContext& context, const Entry& entry)
+{
+    context.names.subjects.try_emplace(std::string(entry.Read("idmateria")),
+                                       NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+}
+
+bool IsActivity(const Entry& entry)
+{
+    return entry.Read("codigo") == entry.Read("codigo_actividad");
+}
+
+// ASIGNOMT: the subjects as they come, then the activities, kept aside until the last
+// subject has its row, so a subject keeps its code when an activity has the same one.
+class SubjectsStep final : public SectionStep {
+public:
+    SubjectsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec)),
+          activities_(context.tableDir / (std::string(spec.name) + "-actividades.tmp"))
+    {
+        context_.usedCodes = {};
+        context_.usedNames = {};
+    }
+
+    std::string_view Path() const override { return kPath; }
+
+    void Remember(const Entry& entry) override
+    {
+        if (IsActivity(entry))
+            activities_.Append(entry);
+        else
+            RememberName(context_, entry);
+    }
+
+    void Add(const Entry& entry) override
+    {
+        if (!IsActivity(entry))
+            WriteRow(context_, spec_.name, table_, entry, Pass::Subjects);
+    }
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "materia", count);
+        table_.Close();
+        std::filesystem::path path = context_.tableDir / (std::string(spec_.name) + ".DBF");
+        table_ = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
+                                       .decimalSeparator = context_.decimalSeparator});
+        activities_.Replay([&](const Entry& entry) {
+            RememberName(context_, entry);
+            if (SectionIsWritten(count))
+                WriteRow(context_, spec_.name, table_, entry, Pass::Activities);
+        });
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    EntrySpool activities_;
+};
 
 }  // namespace
 
-// The activities go in after all the subjects, so a subject keeps its code when an
-// activity has the same one.
-void BuildSubjectsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildSubjectsTable(ImportContext& context, const ImportedTable& spec)
 {
-    context.usedCodes = {};
-    context.usedNames = {};
-    DbfTable subjects = CreateStepTable(context, spec);
-    WriteRows(context, spec.name, subjects, Pass::Subjects);
-    subjects.Close();
-
-    std::filesystem::path path = context.tableDir / (std::string(spec.name) + ".DBF");
-    DbfTable table = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
-                                           .decimalSeparator = context.decimalSeparator});
-    WriteRows(context, spec.name, table, Pass::Activities);
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+    return std::make_unique<SubjectsStep>(context, spec);
 }
 
 }  // namespace pasarela

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,9 +12,10 @@ namespace pasarela {
 
 struct ImportContext;
 struct ImportedTable;
+class SectionStep;
 
-// Builds one table of an import into the context's folder.
-using TableStep = void (*)(ImportContext& context, const ImportedTable& table);
+// Starts building one table of an import into the context's folder.
+using TableStep = std::unique_ptr<SectionStep> (*)(ImportContext& context, const ImportedTable& table);
 
 // One table an import rebuilds: its name as Orlavi spells it, its fields in the order the
 // file holds them, the step that builds it from the DASTENO file, and its code: the fields

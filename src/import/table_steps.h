@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "import/import_context.h"
@@ -8,13 +9,14 @@
 namespace pasarela {
 
 // The steps of an import, one per table (see kImportedTables for their order). Each
-// creates `table` with its fields, fills it and sets its row count in the report.
-void BuildSubjectsTable(ImportContext& context, const ImportedTable& table);     // ASIGNOMT
-void BuildTeachersTable(ImportContext& context, const ImportedTable& table);     // PROFT
-void BuildRoomsTable(ImportContext& context, const ImportedTable& table);        // AULAT
-void BuildGroupsTable(ImportContext& context, const ImportedTable& table);       // GRUPOST
-void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& table);    // DIASHORAST
-void BuildAssignmentsTable(ImportContext& context, const ImportedTable& table);  // ASIGT
+// creates `table` with its fields; the run then hands it its entries as the file is read,
+// and finishes the steps in this order once the file has been read.
+std::unique_ptr<SectionStep> BuildSubjectsTable(ImportContext& context, const ImportedTable& table);     // ASIGNOMT
+std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& table);     // PROFT
+std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& table);        // AULAT
+std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& table);       // GRUPOST
+std::unique_ptr<SectionStep> BuildTimeSlotsTable(ImportContext& context, const ImportedTable& table);    // DIASHORAST
+std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& table);  // ASIGT
 
 // The width of ASIGT's SESIONES: a text longer than this is cut and reported.
 constexpr int kSessionsWidth = 20;

@@ -33,47 +33,71 @@ std::string FullName(std::string_view given, std::string_view surname1, std::str
     return name;
 }
 
-}  // namespace
+// PROFT, a row per teacher in document order.
+class TeachersStep final : public SectionStep {
+public:
+    TeachersStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "profesor", entries.size());
-    CodeList codes;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
+    void Remember(const Entry& entry) override
+    {
+        context_.names.teachers.try_emplace(
+            std::string(entry.Read("idprofesor")),
+            NamedInFile{std::string(entry.Read("codigo")),
+                        FullName(entry.Read("nombre"), entry.Read("apellido1"), entry.Read("apellido2"))});
+    }
+
+    void Add(const Entry& entry) override
+    {
         const std::string_view code = entry.Read("codigo");
         const std::string_view given = entry.Read("nombre");
         const std::string_view surname1 = entry.Read("apellido1");
         const std::string_view surname2 = entry.Read("apellido2");
         const std::string_view document = entry.Read("documento");
         const std::string_view id = entry.Read("idprofesor");
-        // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
-        context.names.teachers.try_emplace(std::string(id),
-                                           NamedInFile{std::string(code), FullName(given, surname1, surname2)});
-        if (!SectionIsWritten(entries.size()))
-            continue;
         const std::string name = std::string(given) + ", " + std::string(surname1) + " " + std::string(surname2);
         const auto label = [&] {
             return NoticeLabel("profesor", entry.Number(), code, FullName(given, surname1, surname2), id);
         };
 
-        const std::string finalCode = UniqueCode(codes, code);
-        codes.Add(finalCode);
+        const std::string finalCode = UniqueCode(codes_, code);
+        codes_.Add(finalCode);
         if (finalCode != code)
-            context.report.Note(std::string(spec.name), "código repetido o largo: se usa otro",
-                                label() + " -> '" + finalCode + "'");
+            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+                                 label() + " -> '" + finalCode + "'");
 
-        table.Append();
-        StoreText(context, table, kAbrev, finalCode, label);
-        StoreText(context, table, kNombre, name, label);
-        StoreText(context, table, kDni, document, label);
-        StoreText(context, table, kIdProf, id, label, Cut::Key);
-        table.Post();
+        table_.Append();
+        StoreText(context_, table_, kAbrev, finalCode, label);
+        StoreText(context_, table_, kNombre, name, label);
+        StoreText(context_, table_, kDni, document, label);
+        StoreText(context_, table_, kIdProf, id, label, Cut::Key);
+        table_.Post();
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "profesor", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+    CodeList codes_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<TeachersStep>(context, spec);
 }
 
 }  // namespace pasarela

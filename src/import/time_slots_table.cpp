@@ -44,15 +44,18 @@ std::int32_t MinutesOf(std::string_view time)
     return hours * 60 + ParseInteger(CharacterPiece(time, 3, 2));
 }
 
-}  // namespace
+// DIASHORAST, a row per time slot in document order.
+class TimeSlotsStep final : public SectionStep {
+public:
+    TimeSlotsStep(ImportContext& context, const ImportedTable& spec)
+        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    {
+    }
 
-void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
-{
-    DbfTable table = CreateStepTable(context, spec);
-    const std::vector<XmlElement> entries = context.document.SelectElements(kPath);
-    NoteSingleEntry(context, spec.name, "franja horaria", entries.size());
-    for (std::size_t i = 0; SectionIsWritten(entries.size()) && i < entries.size(); ++i) {
-        const Entry entry(entries[i], i + 1);
+    std::string_view Path() const override { return kPath; }
+
+    void Add(const Entry& entry) override
+    {
         const auto keys = {std::string_view("dia_semana"), std::string_view("posicion")};
         try {
             const std::int32_t day = ParseInteger(entry.Read("dia_semana"));
@@ -68,26 +71,43 @@ void BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
                        ", posición " + positionText;
             };
 
-            table.Append();
-            StoreText(context, table, kDiho, std::to_string(day) + positionText, label);
-            StoreText(context, table, kDia, std::to_string(day), label);
-            table.SetString(kTextoDia, DayName(day));
-            StoreText(context, table, kHora, positionText, label);
-            StoreText(context, table, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
+            table_.Append();
+            StoreText(context_, table_, kDiho, std::to_string(day) + positionText, label);
+            StoreText(context_, table_, kDia, std::to_string(day), label);
+            table_.SetString(kTextoDia, DayName(day));
+            StoreText(context_, table_, kHora, positionText, label);
+            StoreText(context_, table_, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
                       label);
-            StoreText(context, table, kHoraDesde, start, label);
-            StoreText(context, table, kHoraHasta, end, label);
-            StoreText(context, table, kMinutos, std::to_string(minutes), label);
-            table.SetString(kMarco, "0");
-            table.SetInteger(kSesionOrden, position);
-            table.SetString(kPlantilla, "");
-            table.Post();
+            StoreText(context_, table_, kHoraDesde, start, label);
+            StoreText(context_, table_, kHoraHasta, end, label);
+            StoreText(context_, table_, kMinutos, std::to_string(minutes), label);
+            table_.SetString(kMarco, "0");
+            table_.SetInteger(kSesionOrden, position);
+            table_.SetString(kPlantilla, "");
+            table_.Post();
         } catch (const Error& e) {
             RethrowWithContext(entry.Label(keys), e);
         }
     }
-    context.report.SetRows(std::string(spec.name), table.RecordCount());
-    table.Close();
+
+    void Finish(std::size_t count) override
+    {
+        NoteSingleEntry(context_, spec_.name, "franja horaria", count);
+        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        table_.Close();
+    }
+
+private:
+    ImportContext& context_;
+    const ImportedTable& spec_;
+    DbfTable table_;
+};
+
+}  // namespace
+
+std::unique_ptr<SectionStep> BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
+{
+    return std::make_unique<TimeSlotsStep>(context, spec);
 }
 
 }  // namespace pasarela

@@ -14,7 +14,8 @@
 #include "import/import_run.h"
 #include "os/environment.h"
 #include "test_support.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
+#include "xml/xml_test_support.h"
 
 // pasarela-cli run as a script runs it: the built program, started through the system's
 // command processor (cmd.exe under Wine), on the example school.
@@ -160,8 +161,8 @@ TEST_F(CliEndToEndTest, ExportWritesTheTimetableBesideTheChosenFile)
 
     const fs::path output = dataDir_ / "ResultadoOrlaviscentro.xml";
     EXPECT_THAT(ReadFileBytes(output), StartsWith("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!-- Centro inventado"));
-    const XmlDocument document = XmlDocument::Load(output);
-    const std::optional<XmlElement> root = document.Root();
+    const test::TestXmlFile document = test::TestXmlFile::Load(output);
+    const std::optional<test::TestXmlElement> root = document.Root();
     ASSERT_TRUE(root);
     EXPECT_EQ(root->Attribute("codigo_interno"), "99990001");
     EXPECT_EQ(root->Attribute("nombre"), "IES Valle del Ejemplo");
@@ -170,7 +171,7 @@ TEST_F(CliEndToEndTest, ExportWritesTheTimetableBesideTheChosenFile)
     EXPECT_TRUE(document.SelectElements("/centro/materias").empty());
 
     std::vector<std::string> rows;
-    for (const XmlElement& row : document.SelectElements("/centro/solucion_horario/dsolucion")) {
+    for (const test::TestXmlElement& row : document.SelectElements("/centro/solucion_horario/dsolucion")) {
         std::string text;
         for (const char* name : {"casig", "cgrupo", "cprofe", "caula", "cactiv", "dia", "hora", "sesiones", "idcurso"})
             text += std::string(name) + "=" + std::string(row.Attribute(name).value_or("<ausente>")) + " ";

@@ -21,7 +21,8 @@
 #include "os/error.h"
 #include "test_support.h"
 #include "workfolder/run_report.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
+#include "xml/xml_test_support.h"
 
 namespace pasarela {
 namespace {

@@ -33,7 +33,7 @@
 #include "os/error.h"
 #include "os/file.h"
 #include "robustness/robustness_test_support.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
 
 namespace pasarela {
 namespace {

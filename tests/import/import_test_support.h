@@ -18,7 +18,8 @@
 #include "import/import_run.h"
 #include "os/file.h"
 #include "workfolder/run_report.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
+#include "xml/xml_test_support.h"
 
 // Helpers shared by the import tests: a working folder per test, DASTENO files written
 // from inline XML, and tables read back as text so a whole table compares in one line.

@@ -117,7 +117,7 @@ debian_licence_text() {  # debian_licence_text FILE NAME
 }
 # The words of the notices under the heading NAME (a line underlined with "="), up to the
 # next heading: each library's notice must be whole in its own part, not merely somewhere
-# (expat, pugixml and winpthreads share the MIT licence's words).
+# (expat and winpthreads share the MIT licence's words).
 notice_section() {
     sed '1s/^\xef\xbb\xbf//; s/\r$//' "$leeme" | awk -v name="$1" '
         { line[NR] = $0 }

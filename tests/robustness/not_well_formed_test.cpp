@@ -8,7 +8,8 @@
 #include "os/error.h"
 #include "os/file.h"
 #include "robustness/robustness_test_support.h"
-#include "xml/xml_document.h"
+#include "xml/xml_reader.h"
+#include "xml/xml_test_support.h"
 
 namespace pasarela {
 namespace {

@@ -10,7 +10,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-// pugixml hands its output over in pieces of any size: cut anywhere, even inside a
+// The writer hands its output over in pieces of any size: cut anywhere, even inside a
 // character, the bytes written are those of the whole text.
 TEST(Utf8TranscoderTest, GivesTheSameBytesWhereverTheTextIsCut)
 {
