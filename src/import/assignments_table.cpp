@@ -220,9 +220,9 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
 // they are looked up in are complete, and are written then.
 class AssignmentsStep final : public SectionStep {
 public:
-    AssignmentsStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec)),
-          waiting_(context.tableDir / (std::string(spec.name) + "-espera.tmp"))
+    AssignmentsStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported)),
+          waiting_(context.tableDir / (std::string(imported.name) + "-espera.tmp"))
     {
     }
 
@@ -232,8 +232,8 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "asignación", count);
-        const std::string tableName(spec_.name);
+        NoteSingleEntry(context_, imported_.name, "asignación", count);
+        const std::string tableName(imported_.name);
         AssignmentLookups lookups(context_);
         waiting_.Replay([&](const Entry& entry) { WriteRow(context_, tableName, table_, lookups, entry); });
         context_.report.SetRows(tableName, table_.RecordCount());
@@ -245,16 +245,16 @@ public:
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
     EntrySpool waiting_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<AssignmentsStep>(context, spec);
+    return std::make_unique<AssignmentsStep>(context, imported);
 }
 
 }  // namespace pasarela

@@ -27,8 +27,8 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
 // GRUPOST, a row per group in document order.
 class GroupsStep final : public SectionStep {
 public:
-    GroupsStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    GroupsStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
     {
     }
 
@@ -50,7 +50,7 @@ public:
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+            context_.report.Note(std::string(imported_.name), "código repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
@@ -67,23 +67,23 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "grupo", count);
-        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        NoteSingleEntry(context_, imported_.name, "grupo", count);
+        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
     CodeList codes_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<GroupsStep>(context, spec);
+    return std::make_unique<GroupsStep>(context, imported);
 }
 
 }  // namespace pasarela

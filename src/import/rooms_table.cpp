@@ -36,8 +36,8 @@ bool IsLowestInteger(std::string_view text)
 // AULAT, a row per room in document order.
 class RoomsStep final : public SectionStep {
 public:
-    RoomsStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    RoomsStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
     {
     }
 
@@ -53,14 +53,14 @@ public:
         const std::string finalCode = UniqueCode(codes_, code, name);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(spec_.name), "código vacío, repetido o largo: se usa otro",
+            context_.report.Note(std::string(imported_.name), "código vacío, repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
         StoreText(context_, table_, kAbrev, finalCode, label);
         StoreText(context_, table_, kNombre, name, label);
         if (IsLowestInteger(capacity)) {
-            context_.report.Note(std::string(spec_.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
+            context_.report.Note(std::string(imported_.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
                                  label() + ": '" + std::string(capacity) + "'");
         } else {
             try {
@@ -75,23 +75,23 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "aula", count);
-        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        NoteSingleEntry(context_, imported_.name, "aula", count);
+        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
     CodeList codes_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<RoomsStep>(context, spec);
+    return std::make_unique<RoomsStep>(context, imported);
 }
 
 }  // namespace pasarela

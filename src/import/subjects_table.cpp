@@ -63,9 +63,9 @@ bool IsActivity(const Entry& entry)
 // subject has its row, so a subject keeps its code when an activity has the same one.
 class SubjectsStep final : public SectionStep {
 public:
-    SubjectsStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec)),
-          activities_(context.tableDir / (std::string(spec.name) + "-actividades.tmp"))
+    SubjectsStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported)),
+          activities_(context.tableDir / (std::string(imported.name) + "-actividades.tmp"))
     {
         context_.usedCodes = {};
         context_.usedNames = {};
@@ -84,37 +84,37 @@ public:
     void Add(const Entry& entry) override
     {
         if (!IsActivity(entry))
-            WriteRow(context_, spec_.name, table_, entry, Pass::Subjects);
+            WriteRow(context_, imported_.name, table_, entry, Pass::Subjects);
     }
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "materia", count);
+        NoteSingleEntry(context_, imported_.name, "materia", count);
         table_.Close();
-        std::filesystem::path path = context_.tableDir / (std::string(spec_.name) + ".DBF");
+        std::filesystem::path path = context_.tableDir / (std::string(imported_.name) + ".DBF");
         table_ = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
                                        .decimalSeparator = context_.decimalSeparator});
         activities_.Replay([&](const Entry& entry) {
             RememberName(context_, entry);
             if (SectionIsWritten(count))
-                WriteRow(context_, spec_.name, table_, entry, Pass::Activities);
+                WriteRow(context_, imported_.name, table_, entry, Pass::Activities);
         });
-        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
     EntrySpool activities_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildSubjectsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildSubjectsTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<SubjectsStep>(context, spec);
+    return std::make_unique<SubjectsStep>(context, imported);
 }
 
 }  // namespace pasarela

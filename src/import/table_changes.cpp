@@ -114,11 +114,11 @@ private:
 };
 
 // Adds `step` to the balance of the code of every row of the table.
-void Tally(const std::filesystem::path& path, const ImportedTable& spec, std::int64_t step, CodeBalance& balance)
+void Tally(const std::filesystem::path& path, const ImportedTable& imported, std::int64_t step, CodeBalance& balance)
 {
     DbfTable table = DbfTable::Open(path);
     std::vector<std::size_t> fields;
-    for (std::string_view name : spec.codeFields)
+    for (std::string_view name : imported.codeFields)
         fields.push_back(table.FieldIndex(name));
     // A batch's codes, one after another, with a separator no code holds between the
     // fields of one, so "AB"+"C" differs from "A"+"BC".
@@ -149,7 +149,7 @@ void Tally(const std::filesystem::path& path, const ImportedTable& spec, std::in
 }
 
 RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::filesystem::path& built,
-                              const ImportedTable& spec)
+                              const ImportedTable& imported)
 {
     RunReport::Comparison comparison;
     std::error_code ec;
@@ -158,8 +158,8 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
         return comparison;
     }
     CodeBalance balance;
-    Tally(earlier, spec, 1, balance);
-    Tally(built, spec, -1, balance);
+    Tally(earlier, imported, 1, balance);
+    Tally(built, imported, -1, balance);
     std::tie(comparison.added, comparison.gone) = balance.AddedAndGone();
     return comparison;
 }
@@ -169,17 +169,17 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
 void CompareWithEarlierTables(const std::filesystem::path& earlierDir, const std::filesystem::path& builtDir,
                               RunReport& report)
 {
-    for (const ImportedTable& spec : kImportedTables) {
-        const std::string file = std::string(spec.name) + ".DBF";
+    for (const ImportedTable& imported : kImportedTables) {
+        const std::string file = std::string(imported.name) + ".DBF";
         RunReport::Comparison comparison;
         try {
-            comparison = Compare(earlierDir / file, builtDir / file, spec);
+            comparison = Compare(earlierDir / file, builtDir / file, imported);
         } catch (const std::exception& e) {
             // Most often the earlier table: damaged, another program's, or held open.
             comparison.earlier = RunReport::Comparison::Earlier::Unreadable;
             comparison.problem = e.what();
         }
-        report.SetComparison(std::string(spec.name), std::move(comparison));
+        report.SetComparison(std::string(imported.name), std::move(comparison));
     }
 }
 

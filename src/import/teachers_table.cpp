@@ -36,8 +36,8 @@ std::string FullName(std::string_view given, std::string_view surname1, std::str
 // PROFT, a row per teacher in document order.
 class TeachersStep final : public SectionStep {
 public:
-    TeachersStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    TeachersStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
     {
     }
 
@@ -68,7 +68,7 @@ public:
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(spec_.name), "código repetido o largo: se usa otro",
+            context_.report.Note(std::string(imported_.name), "código repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
@@ -81,23 +81,23 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "profesor", count);
-        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        NoteSingleEntry(context_, imported_.name, "profesor", count);
+        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
     CodeList codes_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<TeachersStep>(context, spec);
+    return std::make_unique<TeachersStep>(context, imported);
 }
 
 }  // namespace pasarela

@@ -47,8 +47,8 @@ std::int32_t MinutesOf(std::string_view time)
 // DIASHORAST, a row per time slot in document order.
 class TimeSlotsStep final : public SectionStep {
 public:
-    TimeSlotsStep(ImportContext& context, const ImportedTable& spec)
-        : context_(context), spec_(spec), table_(CreateStepTable(context, spec))
+    TimeSlotsStep(ImportContext& context, const ImportedTable& imported)
+        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
     {
     }
 
@@ -92,22 +92,22 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, spec_.name, "franja horaria", count);
-        context_.report.SetRows(std::string(spec_.name), table_.RecordCount());
+        NoteSingleEntry(context_, imported_.name, "franja horaria", count);
+        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
     ImportContext& context_;
-    const ImportedTable& spec_;
+    const ImportedTable& imported_;
     DbfTable table_;
 };
 
 }  // namespace
 
-std::unique_ptr<SectionStep> BuildTimeSlotsTable(ImportContext& context, const ImportedTable& spec)
+std::unique_ptr<SectionStep> BuildTimeSlotsTable(ImportContext& context, const ImportedTable& imported)
 {
-    return std::make_unique<TimeSlotsStep>(context, spec);
+    return std::make_unique<TimeSlotsStep>(context, imported);
 }
 
 }  // namespace pasarela
