@@ -318,7 +318,7 @@ TEST_F(XmlReaderTest, SelectElementsFindsExactAbsolutePathsInDocumentOrder)
 </centro>)");
     struct Case {
         std::string_view path;
-        std::vector<std::string_view> ids;
+        std::vector<std::string> ids;
     };
     const Case cases[] = {
         {"/centro/materias/dmateria", {"1", "2", "3"}},
@@ -331,10 +331,11 @@ TEST_F(XmlReaderTest, SelectElementsFindsExactAbsolutePathsInDocumentOrder)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        std::vector<std::string_view> ids;
+        // Copies: the elements found are gone once the loop ends.
+        std::vector<std::string> ids;
         for (const TestXmlElement& element : document.SelectElements(c.path)) {
             EXPECT_EQ(element.Name(), "dmateria");
-            ids.push_back(element.Attribute("id").value_or("<sin id>"));
+            ids.emplace_back(element.Attribute("id").value_or("<sin id>"));
         }
         EXPECT_EQ(ids, c.ids);
     }
