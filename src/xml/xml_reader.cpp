@@ -322,6 +322,58 @@ private:
     bool refused_ = false;
 };
 
+// A UTF-16 surrogate without its partner is no character at all. Older builds of expat
+// (the one compiled for Windows among them) read past it, so the reader stops expat there
+// itself: every build then refuses such a file at the same place, for the same reason.
+class SurrogateWatch {
+public:
+    explicit SurrogateWatch(const FileForm& form) : form_(form) {}
+
+    // `offset` is where `bytes` start in the file; pieces of UTF-16 hold whole units. Gives
+    // where the first lone surrogate starts when these bytes hold it.
+    std::optional<std::uint64_t> Scan(std::string_view bytes, std::uint64_t offset)
+    {
+        if (form_.form != TextForm::Utf16 || foundLone_)
+            return std::nullopt;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+            const auto first = static_cast<unsigned char>(bytes[i]);
+            const auto second = static_cast<unsigned char>(bytes[i + 1]);
+            const unsigned unit = form_.bigEndian ? first << 8 | second : second << 8 | first;
+            const bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+            if (waitingHigh_) {
+                waitingHigh_ = false;
+                if (!low)
+                    return Found(high_);
+            } else if (low) {
+                return Found(offset + i);
+            } else if (unit >= 0xD800 && unit <= 0xDBFF) {
+                waitingHigh_ = true;
+                high_ = offset + i;
+            }
+        }
+        return std::nullopt;
+    }
+
+    std::optional<std::uint64_t> Lone() const
+    {
+        return foundLone_ ? std::optional<std::uint64_t>(lone_) : std::nullopt;
+    }
+
+private:
+    std::uint64_t Found(std::uint64_t at)
+    {
+        foundLone_ = true;
+        lone_ = at;
+        return at;
+    }
+
+    FileForm form_;
+    bool waitingHigh_ = false;  // a high surrogate at high_ waits for its partner
+    std::uint64_t high_ = 0;
+    bool foundLone_ = false;
+    std::uint64_t lone_ = 0;
+};
+
 // The file as opened for reading, with the reasons a person can act on when it cannot be.
 class InputFile {
 public:
@@ -744,8 +796,9 @@ FileForm FormOf(std::string_view first, const fs::path& path, XmlFileFacts& fact
     return form;
 }
 
-// Where the NUL at `offset` stands, counted again from the start of the file.
-XmlFault NulFault(InputFile& file, const FileForm& form, std::uint64_t offset)
+// Where the byte at `offset` stands, counted again from the start of the file, with why
+// the file stops there.
+XmlFault FaultAt(InputFile& file, const FileForm& form, std::uint64_t offset, std::string reason)
 {
     file.Rewind();
     std::vector<char> buffer;
@@ -777,7 +830,7 @@ XmlFault NulFault(InputFile& file, const FileForm& form, std::uint64_t offset)
             at.Count(AsUtf8(bytes, form));
         }
     }
-    return {at.Line(), at.Column(), "contiene un carácter nulo (byte 0), que XML no admite"};
+    return {at.Line(), at.Column(), std::move(reason)};
 }
 
 // The DOCTYPE's text as the file spells it, found in the text before the root.
@@ -808,15 +861,18 @@ XmlFileFacts ReadXmlFile(const fs::path& path, XmlElementHandler& handler, const
     const ByteOrder order = DetectByteOrder(block);
     ExpatReader reader(handler, order, form.utf8ByMark);
     NulWatch nul(form);
+    SurrogateWatch surrogates(form);
     // NULs and blanks at the end of the file wait here: padding when a NUL is among them
     // and nothing else follows (then expat never sees them), text otherwise.
     std::string held;
     const bool utf16 = form.form == TextForm::Utf16;
     for (;;) {
         nul.Scan(block, offset);
-        if (!reader.Fault()) {
+        if (!reader.Fault() && !surrogates.Lone()) {
             if (utf16) {
-                reader.Feed(block, false);
+                // Up to a lone surrogate, so what comes before it is judged first.
+                const std::optional<std::uint64_t> lone = surrogates.Scan(block, offset);
+                reader.Feed(lone ? block.substr(0, static_cast<std::size_t>(*lone - offset)) : block, false);
             } else {
                 std::size_t last = block.size();
                 while (last > 0 && IsPaddingByte(block[last - 1]))
@@ -838,16 +894,18 @@ XmlFileFacts ReadXmlFile(const fs::path& path, XmlElementHandler& handler, const
             break;
         block = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, kBlockSize)));
     }
-    if (!reader.Fault()) {
+    if (!reader.Fault() && !surrogates.Lone()) {
         if (held.find('\0') != std::string::npos)
             held.clear();
         reader.Feed(held, true);
     }
 
     if (nul.Refused())
-        throw FaultError(path, NulFault(file, form, nul.Offset()));
+        throw FaultError(path, FaultAt(file, form, nul.Offset(), "contiene un carácter nulo (byte 0), que XML no admite"));
     if (reader.Fault())
         throw FaultError(path, *reader.Fault());
+    if (surrogates.Lone())
+        throw FaultError(path, FaultAt(file, form, *surrogates.Lone(), ExpatProblem(XML_ERROR_INVALID_TOKEN)));
     const std::string doctype =
         reader.SawDoctype() && reader.RootStart() ? DoctypeText(file, form, *reader.RootStart()) : std::string();
     facts.topLevelNodes = WriteTopLevelNodes(reader.TopLevelNodes(), doctype, reader.SawDoctype());
