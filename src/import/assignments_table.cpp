@@ -218,10 +218,10 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
 // any of those may still come later in the file (a file of several schools repeats every
 // section per school): the assignments wait aside, in the order read, until the tables
 // they are looked up in are complete, and are written then.
-class AssignmentsStep final : public SectionStep {
+class AssignmentsStep final : public TableBuildingStep {
 public:
     AssignmentsStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported)),
+        : TableBuildingStep(context, imported),
           waiting_(context.tableDir / (std::string(imported.name) + "-espera.tmp"))
     {
     }
@@ -244,9 +244,6 @@ public:
     }
 
 private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
     EntrySpool waiting_;
 };
 

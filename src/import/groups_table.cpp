@@ -25,10 +25,10 @@ std::string UniqueCode(const CodeList& codes, std::string_view code)
 }
 
 // GRUPOST, a row per group in document order.
-class GroupsStep final : public SectionStep {
+class GroupsStep final : public TableBuildingStep {
 public:
     GroupsStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
+        : TableBuildingStep(context, imported)
     {
     }
 
@@ -67,15 +67,10 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, imported_.name, "grupo", count);
-        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
-        table_.Close();
+        FinishRows(count, "grupo");
     }
 
 private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
     CodeList codes_;
 };
 

@@ -34,10 +34,10 @@ bool IsLowestInteger(std::string_view text)
 }
 
 // AULAT, a row per room in document order.
-class RoomsStep final : public SectionStep {
+class RoomsStep final : public TableBuildingStep {
 public:
     RoomsStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
+        : TableBuildingStep(context, imported)
     {
     }
 
@@ -75,15 +75,10 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, imported_.name, "aula", count);
-        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
-        table_.Close();
+        FinishRows(count, "aula");
     }
 
 private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
     CodeList codes_;
 };
 

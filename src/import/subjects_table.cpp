@@ -61,10 +61,10 @@ bool IsActivity(const Entry& entry)
 
 // ASIGNOMT: the subjects as they come, then the activities, kept aside until the last
 // subject has its row, so a subject keeps its code when an activity has the same one.
-class SubjectsStep final : public SectionStep {
+class SubjectsStep final : public TableBuildingStep {
 public:
     SubjectsStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported)),
+        : TableBuildingStep(context, imported),
           activities_(context.tableDir / (std::string(imported.name) + "-actividades.tmp"))
     {
         context_.usedCodes = {};
@@ -104,9 +104,6 @@ public:
     }
 
 private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
     EntrySpool activities_;
 };
 

@@ -34,10 +34,10 @@ std::string FullName(std::string_view given, std::string_view surname1, std::str
 }
 
 // PROFT, a row per teacher in document order.
-class TeachersStep final : public SectionStep {
+class TeachersStep final : public TableBuildingStep {
 public:
     TeachersStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
+        : TableBuildingStep(context, imported)
     {
     }
 
@@ -81,15 +81,10 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, imported_.name, "profesor", count);
-        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
-        table_.Close();
+        FinishRows(count, "profesor");
     }
 
 private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
     CodeList codes_;
 };
 

@@ -45,10 +45,10 @@ std::int32_t MinutesOf(std::string_view time)
 }
 
 // DIASHORAST, a row per time slot in document order.
-class TimeSlotsStep final : public SectionStep {
+class TimeSlotsStep final : public TableBuildingStep {
 public:
     TimeSlotsStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
+        : TableBuildingStep(context, imported)
     {
     }
 
@@ -92,15 +92,9 @@ public:
 
     void Finish(std::size_t count) override
     {
-        NoteSingleEntry(context_, imported_.name, "franja horaria", count);
-        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
-        table_.Close();
+        FinishRows(count, "franja horaria");
     }
 
-private:
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
 };
 
 }  // namespace
