@@ -79,14 +79,28 @@ void ReadInBlocks(const std::filesystem::path& path)
     }
 }
 
+constexpr const char* kTableNames[] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
+
+// The bytes of the six tables the import produced, in kTableNames' order.
+std::vector<std::string> ReadTables(const std::filesystem::path& tables)
+{
+    std::vector<std::string> contents;
+    for (const char* name : kTableNames)
+        contents.push_back(ReadAll(tables / (std::string(name) + ".DBF")));
+    return contents;
+}
+
+void WriteTables(const std::filesystem::path& scratch, const std::vector<std::string>& contents)
+{
+    for (std::size_t i = 0; i < contents.size(); ++i)
+        WriteAndSync(scratch / (std::string(kTableNames[i]) + ".DBF"), contents[i]);
+}
+
 int StreamImportFloor(const std::filesystem::path& xml, const std::filesystem::path& tables,
                       const std::filesystem::path& scratch)
 {
     auto start = Clock::now();
-    const char* names[] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
-    std::vector<std::string> contents;
-    for (const char* name : names)
-        contents.push_back(ReadAll(tables / (std::string(name) + ".DBF")));
+    const std::vector<std::string> contents = ReadTables(tables);
     double setup = Seconds(start);
     start = Clock::now();
     if (!Walk(xml)) {
@@ -95,8 +109,7 @@ int StreamImportFloor(const std::filesystem::path& xml, const std::filesystem::p
     }
     double parse = Seconds(start);
     start = Clock::now();
-    for (std::size_t i = 0; i < contents.size(); ++i)
-        WriteAndSync(scratch / (std::string(names[i]) + ".DBF"), contents[i]);
+    WriteTables(scratch, contents);
     double write = Seconds(start);
     std::cout << "setup " << setup << "\nparse " << parse << "\nwrite " << write << "\n";
     return 0;
@@ -126,10 +139,7 @@ int StreamExportFloor(const std::filesystem::path& xml, const std::filesystem::p
 int ImportFloor(const std::filesystem::path& xml, const std::filesystem::path& tables, const std::filesystem::path& scratch)
 {
     auto start = Clock::now();
-    const char* names[] = {"ASIGNOMT", "PROFT", "AULAT", "GRUPOST", "DIASHORAST", "ASIGT"};
-    std::vector<std::string> contents;
-    for (const char* name : names)
-        contents.push_back(ReadAll(tables / (std::string(name) + ".DBF")));
+    const std::vector<std::string> contents = ReadTables(tables);
     double setup = Seconds(start);
 
     start = Clock::now();
@@ -140,8 +150,7 @@ int ImportFloor(const std::filesystem::path& xml, const std::filesystem::path& t
     }
     double parse = Seconds(start);
     start = Clock::now();
-    for (std::size_t i = 0; i < contents.size(); ++i)
-        WriteAndSync(scratch / (std::string(names[i]) + ".DBF"), contents[i]);
+    WriteTables(scratch, contents);
     double write = Seconds(start);
     std::cout << "setup " << setup << "\nparse " << parse << "\nwrite " << write << "\n";
     return 0;
