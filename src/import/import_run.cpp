@@ -21,10 +21,6 @@ namespace pasarela {
 
 namespace {
 
-// The sections of a DASTENO file that the tables are built from.
-constexpr std::string_view kSchoolSections[] = {"materias", "profesores", "aulas", "grupos", "franjashorarias",
-                                                 "asignaturas"};
-
 // A file without any of them has nothing to import: taken as it is, it would empty all six
 // tables. The export's own result (ResultadoOrlavis...) is such a file, and it sits beside
 // the school's in the same folder, so it is the likely mistake and is named.
@@ -77,8 +73,9 @@ public:
             return;
         if (depth == 2) {
             section_.assign(name);
-            for (std::string_view section : kSchoolSections)
-                sawSection_ = sawSection_ || name == section;
+            // The sections the tables are built from are those of the steps' paths.
+            for (const std::unique_ptr<StepSlot>& slot : slots_)
+                sawSection_ = sawSection_ || name == slot->section;
             sawTimetable_ = sawTimetable_ || name == "solucion_horario";
             return;
         }
