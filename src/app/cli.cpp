@@ -241,7 +241,7 @@ int Restore(const Command& command, std::ostream& out, std::ostream& err)
     else if (FinishedPendingCommit(report))
         heading.outcome = kRestoreCheckedAfterPendingOutcome;
     else
-        heading.outcome = kRestoreCheckedOutcome;
+        heading.outcome = kCheckedOutcome;
     if (command.check)
         out << "Tablas guardadas en '" << DisplayPath(KeptSetFolder(options.workingDir))
             << "', que una restauración volvería a poner:\n";

@@ -16,7 +16,6 @@ inline constexpr std::string_view kExportJobTitle = "exportación (de Orlavi a D
 inline constexpr std::string_view kRestoreJobTitle = "restauración de las tablas que sustituyó la última importación";
 inline constexpr std::string_view kRestoreCheckJobTitle =
     "comprobación de las tablas guardadas (no cambia ninguna tabla)";
-inline constexpr std::string_view kRestoreCheckedOutcome = "Comprobación terminada: no se ha cambiado ninguna tabla";
 inline constexpr std::string_view kRestoreCheckedAfterPendingOutcome =
     "Comprobación terminada: no se ha restaurado ninguna tabla, pero antes se ha completado un cambio anterior "
     "que había quedado a medias";
