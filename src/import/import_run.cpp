@@ -132,14 +132,6 @@ void SplitEntryPath(std::string_view path, std::string& section, std::string& el
     element = std::string(path.substr(last + 1));
 }
 
-std::vector<std::string> TableFileNames(const char* extension)
-{
-    std::vector<std::string> names;
-    for (const ImportedTable& table : kImportedTables)
-        names.push_back(std::string(table.name) + extension);
-    return names;
-}
-
 }  // namespace
 
 RunReport RunImport(const ImportOptions& options)
@@ -195,12 +187,7 @@ RunReport RunImport(const ImportOptions& options)
     CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
-        FileSetChange change{std::move(staged), {}};
-        // An index built for the old rows would not match the new ones. DIASHORAST's
-        // is left, as Orlavi's own import leaves it.
-        for (const ImportedTable& table : kImportedTables)
-            if (table.name != "DIASHORAST")
-                change.removed.push_back(std::string(table.name) + ".MDX");
+        FileSetChange change{std::move(staged), StaleIndexNames()};
         const FinishedChange end = CommitFileSet(staging, options.workingDir, change);
         NoteCleanupLeft(report, end.warnings);
         report.SetKeptSet(end.keptSet);

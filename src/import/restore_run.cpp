@@ -25,10 +25,7 @@ RunReport RunRestore(const RestoreOptions& options)
         NoteFinishedPendingCommit(report, lock.Folder());
     NoteCleanupLeft(report, lock.RecoveryWarnings());
 
-    std::vector<std::string> tables;
-    for (const ImportedTable& table : kImportedTables)
-        tables.push_back(std::string(table.name) + ".DBF");
-    const KeptSet kept = ReadKeptSet(options.workingDir, tables, JournalFileNames());
+    const KeptSet kept = ReadKeptSet(options.workingDir, TableFileNames(".DBF"), JournalFileNames());
     // Every kept table must open as one: a file that is not a table is never put in
     // Orlavi's place.
     for (const ImportedTable& table : kImportedTables) {
@@ -47,14 +44,12 @@ RunReport RunRestore(const RestoreOptions& options)
     }
 
     FileSetChange change{StageKeptSet(kept, lock.Folder()), {}};
-    // An index the kept set lacks would describe the rows being replaced; the time slots'
-    // stays, as the import leaves it.
-    for (const ImportedTable& table : kImportedTables) {
-        const std::string index = std::string(table.name) + ".MDX";
+    // An index the kept set lacks would describe the rows being replaced.
+    for (const std::string& index : StaleIndexNames()) {
         bool restored = false;
         for (const StagedFile& file : change.replaced)
             restored = restored || file.name == index;
-        if (!restored && table.name != "DIASHORAST")
+        if (!restored)
             change.removed.push_back(index);
     }
     const FinishedChange end = CommitFileSet(lock.Folder(), options.workingDir, change);

@@ -68,4 +68,21 @@ std::vector<std::string> JournalFileNames()
     return names;
 }
 
+std::vector<std::string> TableFileNames(std::string_view extension)
+{
+    std::vector<std::string> names;
+    for (const ImportedTable& table : kImportedTables)
+        names.push_back(std::string(table.name) + std::string(extension));
+    return names;
+}
+
+std::vector<std::string> StaleIndexNames()
+{
+    std::vector<std::string> names;
+    for (const ImportedTable& table : kImportedTables)
+        if (table.name != "DIASHORAST")
+            names.push_back(std::string(table.name) + ".MDX");
+    return names;
+}
+
 }  // namespace pasarela

@@ -39,6 +39,13 @@ std::vector<std::string> ImportedTableNames();
 // The only files an import's journal may name: the tables and their indexes.
 std::vector<std::string> JournalFileNames();
 
+// The tables' file names: each name with `extension` (".DBF"), in the registry's order.
+std::vector<std::string> TableFileNames(std::string_view extension);
+
+// The indexes that replacing the tables takes away, since they describe the old rows:
+// every table's but DIASHORAST's, which Orlavi's own import leaves.
+std::vector<std::string> StaleIndexNames();
+
 // The registry's row for `name`; throws Error when the import builds no such table.
 const ImportedTable& ImportedTableNamed(std::string_view name);
 
