@@ -26,7 +26,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Where a fault stands is counted in blocks of this size.
+// Where a fault stands is counted in blocks of this size, and the file's form is read
+// from its first bytes up to this size.
 constexpr std::size_t kBlockSize = std::size_t{1} << 18;
 
 // The reasons of the conformant reader, in the user's language.
@@ -847,6 +848,23 @@ std::string DoctypeText(InputFile& file, const FileForm& form, std::uint64_t pro
     return ScanProlog(AsUtf8(body, form)).doctype;
 }
 
+// The form of the file as its first kBlockSize bytes give it, however small the blocks it
+// is then read in (the tests' are a few bytes): a declaration is never cut.
+std::pair<FileForm, ByteOrder> FormOfFile(InputFile& file, std::string_view block, const fs::path& path,
+                                          XmlFileFacts& facts)
+{
+    if (block.size() >= kBlockSize || block.size() == file.Size())
+        return {FormOf(block, path, facts), DetectByteOrder(block)};
+    std::vector<char> head;
+    file.Rewind();
+    const std::string_view first =
+        file.Read(head, static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), kBlockSize)));
+    file.Rewind();
+    std::vector<char> skipped;
+    file.Read(skipped, block.size());
+    return {FormOf(first, path, facts), DetectByteOrder(first)};
+}
+
 // The handler behind a reading that starts again from the top after the scanner handed
 // on the first `skip` events: those are passed over, having been given already.
 class SkippingHandler final : public XmlElementHandler {
@@ -886,8 +904,7 @@ XmlFileFacts ReadWithExpat(InputFile& file, const fs::path& path, XmlElementHand
 
     std::uint64_t offset = 0;
     std::string_view block = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, blockSize)));
-    const FileForm form = FormOf(block, path, facts);
-    const ByteOrder order = DetectByteOrder(block);
+    const auto [form, order] = FormOfFile(file, block, path, facts);
     ExpatReader reader(handler, order, form.utf8ByMark);
     NulWatch nul(form);
     SurrogateWatch surrogates(form);
@@ -958,7 +975,8 @@ namespace xml_detail {
 XmlFileFacts ReadXmlFileTuned(const fs::path& path, XmlElementHandler& handler, const XmlReadOptions& options,
                               const XmlReaderTuning& tuning)
 {
-    const std::size_t blockSize = std::max<std::size_t>(tuning.blockSize, 1);
+    // Blocks of UTF-16 hold whole code units.
+    const std::size_t blockSize = std::max<std::size_t>(tuning.blockSize + tuning.blockSize % 2, 2);
     InputFile file(path);
     if (tuning.trace != nullptr)
         *tuning.trace = {};
@@ -969,15 +987,15 @@ XmlFileFacts ReadXmlFileTuned(const fs::path& path, XmlElementHandler& handler, 
     std::vector<char> buffer;
     std::string_view block = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, blockSize)));
     XmlFileFacts facts;
-    const FileForm form = FormOf(block, path, facts);
-    const ByteOrder order = DetectByteOrder(block);
+    const auto [form, order] = FormOfFile(file, block, path, facts);
     double shown = -1.0;  // the share of the file the progress callback was last told
     std::size_t eventsGiven = 0;
     if (form.form == TextForm::Utf8 && !order.utf16 && !form.utf8ByMark && facts.encoding == TextEncoding::Utf8) {
         FastUtf8Scanner scanner(handler, form.markSize);
         std::uint64_t offset = 0;
         std::size_t want = block.size();
-        std::memcpy(scanner.Room(want), block.data(), want);
+        if (want > 0)
+            std::memcpy(scanner.Room(want), block.data(), want);
         bool read = true;
         for (;;) {
             offset += want;
