@@ -203,6 +203,14 @@ void WriteImportSeeds(const fs::path& example, const fs::path& out)
     WriteBytes(out / "small-bom.xml", "\xEF\xBB\xBF" + small);
     WriteBytes(out / "small-doctype.xml",
                "<?xml version=\"1.0\"?><!DOCTYPE centro [<!ENTITY e \"x\">]><!-- c --><?pi x?>" + small);
+    // What the reader's own scanner takes besides: CR LF and tabs inside values, references,
+    // comments, instructions and CDATA inside and around the root, NUL padding at the end.
+    WriteBytes(out / "small-markup.xml",
+               "<?xml version='1.0' encoding='utf-8' standalone='yes'?>\r\n<!-- antes\r\n -->\r\n"
+               "<?dasteno version=\"2\"\r\n?><?vacia?>\r\n<centro codigo_interno = '1' nombre=\"A&amp;B &#10;\r\nC\tD &#x9;&lt;&gt;&apos;&quot;\">"
+               "\r\n\t<materias><!-- dentro --><?pi dentro?><![CDATA[ <no> ]] ]]>&#241;&#x20AC; ñ €"
+               "<dmateria codigo=\"M\" nombre=\"Matemáticas 𝔸\" /></materias ></centro>\r\n<!-- después -->"
+               "<?fin?>\r\n" + std::string(3, '\0'));
     // The same school in UTF-16 little endian, as some exports are saved.
     std::string wide = "\xFF\xFE";
     for (char c : "<?xml version=\"1.0\" encoding=\"UTF-16\"?><centro><materias/></centro>")

@@ -26,8 +26,7 @@ struct XmlReaderTrace {
 
 struct XmlReaderTuning {
     XmlReaderPath path = XmlReaderPath::ScannerWhereItFits;
-    // Bytes read at a time (rounded up to an even number): small in tests, so that every
-    // token is cut somewhere.
+    // Bytes read at a time: small in tests, so that every token is cut somewhere.
     std::size_t blockSize = std::size_t{1} << 18;
     XmlReaderTrace* trace = nullptr;
 };
