@@ -1,5 +1,6 @@
 #include "xml/xml_fast_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
