@@ -57,7 +57,7 @@ struct Link {
     std::string_view table;  // "ASIGNOMT"
     std::string_view field;  // "IDASIG", the field searched
     std::size_t width;       // that field's width
-    const std::unordered_map<std::string, NamedInFile>& names;
+    const NamesById& names;
 };
 
 // "materia MAT «Matemáticas» (identificador 901)": what the file calls the thing an
@@ -67,14 +67,14 @@ std::string Describe(const Link& link, std::string_view id)
 {
     if (id.empty())
         return "sin " + std::string(link.kind);
-    const auto found = link.names.find(std::string(id));
-    if (found == link.names.end())
+    const std::optional<NamedInFile> found = link.names.Find(id);
+    if (!found)
         return std::string(link.kind) + " con identificador " + std::string(id) + " (no está en el archivo)";
     std::string text(link.kind);
-    if (!found->second.code.empty())
-        text.append(" ").append(found->second.code);
-    if (!found->second.name.empty())
-        text.append(" «").append(found->second.name).append("»");
+    if (!found->code.empty())
+        text.append(" ").append(found->code);
+    if (!found->name.empty())
+        text.append(" «").append(found->name).append("»");
     return text.append(" (identificador ").append(id).append(")");
 }
 
@@ -84,7 +84,7 @@ std::string Describe(const Link& link, std::string_view id)
 // was stored as another text, so no assignment can be linked to it.
 std::string WhyNotFound(const Link& link, std::string_view id)
 {
-    if (!link.names.contains(std::string(id)))
+    if (!link.names.Contains(id))
         return std::string(link.kind) + " que el archivo no tiene";
     if (Utf8Length(id) > link.width)
         return "identificador de " + std::string(link.kind) + " más largo que el campo " + std::string(link.field);
@@ -178,8 +178,8 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
         context.report.Note(tableName, "materia con código vacío en ASIGNOMT: asignación omitida", label());
         return;
     }
-    const std::string& subjectCode = (*subject)[0];
-    const std::string& activityCode = (*subject)[1];
+    const std::string_view subjectCode = (*subject)[0];
+    const std::string_view activityCode = (*subject)[1];
 
     const auto group = lookups.groups.Find(groupId);
     if (!group && !groupId.empty())

@@ -1,9 +1,11 @@
 #include "import/import_context.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 
+#include "os/error.h"
 #include "text/text.h"
 
 namespace pasarela {
@@ -30,6 +32,27 @@ std::string Entry::Label(std::initializer_list<std::string_view> keys) const
     if (!first)
         label += ")";
     return label;
+}
+
+void NamesById::Remember(std::string_view id, std::string_view code, std::string_view name)
+{
+    const std::size_t at = texts_.size();
+    if (at > 0xFFFFFFFFu - code.size() - name.size() - 2)
+        throw Error("El archivo tiene más nombres de los que el programa puede tener a la vez");
+    if (!index_.Insert(id, static_cast<std::uint32_t>(at)))
+        return;
+    texts_.append(code).append(1, '\0').append(name).append(1, '\0');
+}
+
+std::optional<NamedInFile> NamesById::Find(std::string_view id) const
+{
+    const std::optional<std::uint32_t> at = index_.Find(id);
+    if (!at)
+        return std::nullopt;
+    const std::string_view texts(texts_);
+    const std::string_view code = texts.substr(*at, texts.find('\0', *at) - *at);
+    const std::size_t nameAt = *at + code.size() + 1;
+    return NamedInFile{code, texts.substr(nameAt, texts.find('\0', nameAt) - nameAt)};
 }
 
 HeldEntry::HeldEntry(const Entry& entry) : element_(entry.Element()), number_(entry.Number())

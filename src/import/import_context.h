@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,18 +24,32 @@ namespace pasarela {
 // built in, the report, and the two sets the subjects steps carry from one to the other.
 // The code and name that the file gives a subject, teacher or group.
 struct NamedInFile {
-    std::string code;
-    std::string name;
+    std::string_view code;
+    std::string_view name;
 };
 
-// The subjects, teachers and groups of the file by DASTENO identifier (trimmed, as the
-// file gives it; the first entry of each), whether or not they got a row: an assignment's
-// notice names what it links by code and name, and tells an identifier the file does not
-// have from one whose row is missing.
+// Codes and names by DASTENO identifier (trimmed, as the file gives it), the first entry
+// of each. A file of a whole region names hundreds of thousands: they are kept packed,
+// one text after another, rather than as a string each.
+class NamesById {
+public:
+    void Remember(std::string_view id, std::string_view code, std::string_view name);
+    // Views into this holder, valid until the next Remember.
+    std::optional<NamedInFile> Find(std::string_view id) const;
+    bool Contains(std::string_view id) const { return index_.Find(id).has_value(); }
+
+private:
+    TextIndex index_;    // identifier -> where its code starts in texts_
+    std::string texts_;  // code, NUL, name, NUL, ... (an XML file's text holds no NUL)
+};
+
+// The subjects, teachers and groups of the file by identifier, whether or not they got a
+// row: an assignment's notice names what it links by code and name, and tells an
+// identifier the file does not have from one whose row is missing.
 struct NamesInFile {
-    std::unordered_map<std::string, NamedInFile> subjects;
-    std::unordered_map<std::string, NamedInFile> teachers;
-    std::unordered_map<std::string, NamedInFile> groups;
+    NamesById subjects;
+    NamesById teachers;
+    NamesById groups;
 };
 
 struct ImportContext {

@@ -173,12 +173,19 @@ RunReport RunImport(const ImportOptions& options)
         if (slot.failure)
             std::rethrow_exception(slot.failure);
         slot.step->Finish(slot.count);
+        // The code sets of a finished step are no use to the later ones, whose own may be
+        // as large.
         slot.step.reset();
-        for (const RunReport::Notice& notice : slot.report.Notices())
-            report.Note(notice.table, notice.reason, notice.entry);
+        slot.context.usedCodes = TextIndex();
+        slot.context.usedNames = TextIndex();
+        report.AppendNotices(slot.report);
         const std::string name(kImportedTables[i].name);
         report.SetRows(name, slot.report.Rows(name));
+        slot.report = RunReport();
     }
+    // What the steps held for the whole file is not needed by the rest of the run.
+    slots.clear();
+    namesInFile = NamesInFile();
     // Taken as the steps leave their tables: the commit publishes these very files.
     std::vector<StagedFile> staged = RecordStagedFiles(staging, TableFileNames(".DBF"));
 
