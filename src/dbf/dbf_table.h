@@ -144,6 +144,9 @@ public:
     void SetInteger(std::size_t field, std::int32_t value);
     void SetFloat(std::size_t field, double value);
     void SetLogical(std::size_t field, bool value);
+    // The text a field of the record being appended will read as once posted, as Text
+    // gives it; valid until the next read or write.
+    std::string_view AppendingText(std::size_t field, std::string& buffer) const;
     void Post();
 
 private:

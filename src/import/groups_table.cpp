@@ -61,6 +61,7 @@ public:
         StoreText(context_, table_, kIdGrupo, id, label, Cut::Key);
         StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
         StoreText(context_, table_, kDescrip, name, label);
+        context_.rows.groups.Note(table_);
         table_.Post();
     }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <span>
@@ -52,6 +53,39 @@ struct NamesInFile {
     NamesById groups;
 };
 
+// Some fields of the rows a step has posted, found by the text of a key field as the
+// finished table gives it back: the assignments look their subject, group and teacher up
+// here while the file is still being read. The first row with a key stays, as a search of
+// the table in stored order finds it.
+class PostedRows {
+public:
+    PostedRows(std::string_view keyField, std::initializer_list<std::string_view> fields);
+
+    // The row being appended to `table`, once its fields are set and before it is posted.
+    void Note(const DbfTable& table);
+    // The fields of the first row whose key is exactly `key`, in the order asked for;
+    // views valid until the next Note or Find.
+    std::optional<std::span<const std::string_view>> Find(std::string_view key) const;
+
+private:
+    std::string keyField_;
+    std::vector<std::string> fieldNames_;
+    std::vector<std::size_t> fields_;  // resolved in the first table noted
+    std::size_t keyIndex_ = 0;
+    TextIndex index_;                 // key -> row
+    std::vector<std::uint32_t> ends_;  // where each field of each row ends in texts_
+    std::string texts_;
+    std::string buffer_;
+    mutable std::vector<std::string_view> found_;
+};
+
+// The tables the assignments link to, as their rows are posted.
+struct LinkedRows {
+    PostedRows subjects{"IDASIG", {"COD", "CODTAREA"}};
+    PostedRows groups{"IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}};
+    PostedRows teachers{"IDPROF", {"ABREV"}};
+};
+
 struct ImportContext {
     std::filesystem::path tableDir;
     RunReport& report;
@@ -63,6 +97,7 @@ struct ImportContext {
     TextIndex usedNames;
     // Shared by every step of the run: the assignments step reads what the others noted.
     NamesInFile& names;
+    LinkedRows& rows;
 };
 
 // One DASTENO entry being read: its attributes come trimmed, an absent one as empty text.

@@ -44,6 +44,7 @@ void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& tabl
     StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
     table.SetLogical(kEsTarea, pass == Pass::Activities);
     StoreText(context, table, kIdAsig, id, label, Cut::Key);
+    context.rows.subjects.Note(table);
     table.Post();
 }
 

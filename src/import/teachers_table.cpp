@@ -74,6 +74,7 @@ public:
         StoreText(context_, table_, kNombre, name, label);
         StoreText(context_, table_, kDni, document, label);
         StoreText(context_, table_, kIdProf, id, label, Cut::Key);
+        context_.rows.teachers.Note(table_);
         table_.Post();
     }
 
