@@ -23,10 +23,11 @@ namespace {
 // Codes are read, hashed and counted this many at a time: a batch's slots are asked for
 // together, so that their waits for memory overlap.
 constexpr std::size_t kBatch = 16;
-// Bytes of one part's codes written aside at a time.
-constexpr std::size_t kSpillBlock = std::size_t{16} << 10;
-// At most this many parts (2^12): their buffers are memory too.
-constexpr unsigned kMaxSpillBits = 12;
+// The buffers of the codes written aside, one per part, take at most this memory together,
+// and each writes at least kMinSpillBlock bytes at a time.
+constexpr std::size_t kSpillBuffers = std::size_t{2} << 20;
+constexpr std::size_t kMinSpillBlock = std::size_t{4} << 10;
+constexpr unsigned kMaxSpillBits = 9;
 
 std::uint64_t Load(const char* bytes, std::size_t count)
 {
@@ -72,11 +73,8 @@ class CodeBalance {
 public:
     std::size_t Size() const { return used_; }
     std::size_t TextBytes() const { return texts_.size() - garbage_; }
-    // Whether `more` codes could make the slots grow beyond `limit` codes.
-    bool WouldGrowPast(std::size_t more, std::size_t limit) const
-    {
-        return NeedsGrowth(more) && slots_.size() / 2 >= limit;
-    }
+    // Whether `more` codes could make it hold more than `limit` codes.
+    bool MayExceed(std::size_t more, std::size_t limit) const { return used_ + more > limit; }
 
     void Prefetch(std::uint64_t hash) const
     {
@@ -262,6 +260,7 @@ public:
         : path_(std::move(path)),
           file_(File::Open(path_, File::Mode::Create, File::Links::Refuse)),
           bits_(bits),
+          block_(std::max(kMinSpillBlock, kSpillBuffers >> bits)),
           buffers_(std::size_t{1} << bits),
           blocks_(std::size_t{1} << bits)
     {
@@ -280,13 +279,13 @@ public:
         const auto part = static_cast<std::size_t>(hash >> (64 - bits_));
         std::string& buffer = buffers_[part];
         if (buffer.empty())
-            buffer.reserve(kSpillBlock + 64);
+            buffer.reserve(block_ + 64);
         const auto length = static_cast<std::uint32_t>(code.size());
         const std::int32_t value = AddBalance(0, balance);
         buffer.append(reinterpret_cast<const char*>(&length), sizeof length);
         buffer.append(reinterpret_cast<const char*>(&value), sizeof value);
         buffer.append(code);
-        if (buffer.size() >= kSpillBlock)
+        if (buffer.size() >= block_)
             Flush(part);
     }
 
@@ -338,6 +337,7 @@ private:
     std::filesystem::path path_;
     File file_;
     unsigned bits_;
+    std::size_t block_;
     std::vector<std::string> buffers_;
     std::vector<std::vector<Block>> blocks_;
     std::uint64_t written_ = 0;
@@ -380,7 +380,7 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
                 if (!spill)
                     balance.Prefetch(hashes[n]);
             }
-            if (!spill && (balance.WouldGrowPast(count, limit) || balance.TextBytes() > limit * 64)) {
+            if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
                 // Too many codes differ to hold them: from here on they are counted a part at a time.
                 const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
                 spill.emplace(spillPath, SpillBits(left, limit));
