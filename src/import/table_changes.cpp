@@ -12,10 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "dbf/dbf_bytes.h"
 #include "dbf/dbf_table.h"
 #include "import/table_registry.h"
 #include "os/error.h"
 #include "os/file.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {
@@ -213,8 +215,11 @@ class CodeRows {
 public:
     CodeRows(const std::filesystem::path& path, const ImportedTable& imported) : table_(DbfTable::Open(path))
     {
-        for (std::string_view name : imported.codeFields)
-            fields_.push_back(table_.FieldIndex(name));
+        for (std::string_view name : imported.codeFields) {
+            const std::size_t index = table_.FieldIndex(name);
+            const DbfField& field = table_.Fields()[index];
+            fields_.push_back({index, field.offset, field.length, field.type == 'C'});
+        }
         table_.First();
     }
 
@@ -224,8 +229,16 @@ public:
     {
         std::size_t count = 0;
         for (; count < kBatch && !table_.Eof(); table_.Next()) {
+            const std::string_view record = table_.RecordBytes();
             for (std::size_t i = 0; i < fields_.size(); ++i) {
-                const std::string_view text = table_.Text(fields_[i], buffer_);
+                const CodeField& field = fields_[i];
+                std::string_view text;
+                // What Text() gives, without its checks on every field of every row: the
+                // stored bytes of a character field are its text when they are ASCII.
+                if (field.character)
+                    text = dbf::WithoutFill(record.substr(field.offset, field.length));
+                if (!field.character || !IsAsciiText(text))
+                    text = table_.Text(field.index, buffer_);
                 if (i + 1 < fields_.size())
                     for (std::size_t length = text.size();; length >>= 7) {
                         codes += static_cast<char>(length < 0x80 ? length : (length & 0x7F) | 0x80);
@@ -246,8 +259,15 @@ public:
     void Close() { table_.Close(); }
 
 private:
+    struct CodeField {
+        std::size_t index;
+        std::size_t offset;
+        std::size_t length;
+        bool character;
+    };
+
     DbfTable table_;
-    std::vector<std::size_t> fields_;
+    std::vector<CodeField> fields_;
     std::string buffer_;
     std::size_t read_ = 0;
 };
