@@ -223,37 +223,59 @@ public:
         table_.First();
     }
 
-    // Appends the codes of up to kBatch rows to `codes`, and where each ends to `ends`
-    // (after ends[0], which the caller sets); returns how many.
-    std::size_t Read(std::string& codes, std::array<std::size_t, kBatch + 1>& ends)
+    bool Done() const { return table_.Eof(); }
+    // The current row's stored bytes (DbfTable::RecordBytes).
+    std::string_view Record() const { return table_.RecordBytes(); }
+    void Next()
     {
-        std::size_t count = 0;
-        for (; count < kBatch && !table_.Eof(); table_.Next()) {
-            const std::string_view record = table_.RecordBytes();
-            for (std::size_t i = 0; i < fields_.size(); ++i) {
-                const CodeField& field = fields_[i];
-                std::string_view text;
-                // What Text() gives, without its checks on every field of every row: the
-                // stored bytes of a character field are its text when they are ASCII.
-                if (field.character)
-                    text = dbf::WithoutFill(record.substr(field.offset, field.length));
-                if (!field.character || !IsAsciiText(text))
-                    text = table_.Text(field.index, buffer_);
-                if (i + 1 < fields_.size())
-                    for (std::size_t length = text.size();; length >>= 7) {
-                        codes += static_cast<char>(length < 0x80 ? length : (length & 0x7F) | 0x80);
-                        if (length < 0x80)
-                            break;
-                    }
-                codes += text;
-            }
-            ends[++count] = codes.size();
-            ++read_;
-        }
-        return count;
+        table_.Next();
+        ++read_;
     }
 
-    bool Done() const { return table_.Eof(); }
+    // Appends the code of `record`, the current row, to `codes`.
+    void AppendCode(std::string_view record, std::string& codes)
+    {
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            const CodeField& field = fields_[i];
+            std::string_view text;
+            // What Text() gives, without its checks on every field of every row: the
+            // stored bytes of a character field are its text when they are ASCII.
+            if (field.character)
+                text = dbf::WithoutFill(record.substr(field.offset, field.length));
+            if (!field.character || !IsAsciiText(text))
+                text = table_.Text(field.index, buffer_);
+            if (i + 1 < fields_.size())
+                for (std::size_t length = text.size();; length >>= 7) {
+                    codes += static_cast<char>(length < 0x80 ? length : (length & 0x7F) | 0x80);
+                    if (length < 0x80)
+                        break;
+                }
+            codes += text;
+        }
+    }
+
+    // Whether equal bytes in the code fields of this table and `other` are equal codes: the
+    // fields are character fields of the same widths in both, read in the same code page.
+    bool StoresCodesAs(const CodeRows& other) const
+    {
+        if (table_.TextCodePage() != other.table_.TextCodePage() || fields_.size() != other.fields_.size())
+            return false;
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+            if (!fields_[i].character || !other.fields_[i].character || fields_[i].length != other.fields_[i].length)
+                return false;
+        return true;
+    }
+    // Whether `record` of this table and `theirs` of `other` hold the same bytes in their code
+    // fields; only for tables that store codes alike.
+    bool SameCodeBytes(std::string_view record, const CodeRows& other, std::string_view theirs) const
+    {
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+            if (record.substr(fields_[i].offset, fields_[i].length) !=
+                theirs.substr(other.fields_[i].offset, other.fields_[i].length))
+                return false;
+        return true;
+    }
+
     // Rows not read yet, as the header counts them.
     std::size_t Left() const { return table_.RecordCount() - std::min(read_, table_.RecordCount()); }
     void Close() { table_.Close(); }
@@ -387,32 +409,59 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
     CodeBalance balance;
     std::optional<CodeSpill> spill;
     const std::size_t limit = std::max<std::size_t>(1, limits.codesInMemory);
+    // A table rebuilt from much the same file holds much the same rows in the same order:
+    // two rows side by side whose code fields hold the same bytes balance at once.
+    const bool sameBytesSameCode = earlierRows.StoresCodesAs(builtRows);
     std::string codes;
     std::array<std::size_t, kBatch + 1> ends{};
     std::array<std::uint64_t, kBatch> hashes{};
+    std::array<int, kBatch> steps{};
     while (!earlierRows.Done() || !builtRows.Done()) {
-        for (const auto& [rows, step] : {std::pair<CodeRows*, int>{&earlierRows, 1}, {&builtRows, -1}}) {
-            codes.clear();
-            const std::size_t count = rows->Read(codes, ends);
-            const auto code = [&](std::size_t n) { return std::string_view(codes).substr(ends[n], ends[n + 1] - ends[n]); };
-            for (std::size_t n = 0; n < count; ++n) {
-                hashes[n] = HashCode(code(n));
-                if (!spill)
-                    balance.Prefetch(hashes[n]);
+        codes.clear();
+        std::size_t count = 0;
+        const auto take = [&](CodeRows& rows, std::string_view record, int step) {
+            rows.AppendCode(record, codes);
+            steps[count] = step;
+            ends[++count] = codes.size();
+            rows.Next();
+        };
+        while (count + 2 <= kBatch && (!earlierRows.Done() || !builtRows.Done())) {
+            if (earlierRows.Done()) {
+                take(builtRows, builtRows.Record(), -1);
+                continue;
             }
-            if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
-                // Too many codes differ to hold them: from here on they are counted a part at a time.
-                const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
-                spill.emplace(spillPath, SpillBits(left, limit));
-                balance.ForEach([&](std::string_view held, std::int32_t value) { spill->Put(held, HashCode(held), value); });
-                balance.Clear();
+            const std::string_view earlierRecord = earlierRows.Record();
+            if (builtRows.Done()) {
+                take(earlierRows, earlierRecord, 1);
+                continue;
             }
-            for (std::size_t n = 0; n < count; ++n) {
-                if (spill)
-                    spill->Put(code(n), hashes[n], step);
-                else
-                    balance.Add(code(n), hashes[n], step);
+            const std::string_view builtRecord = builtRows.Record();
+            if (sameBytesSameCode && earlierRows.SameCodeBytes(earlierRecord, builtRows, builtRecord)) {
+                earlierRows.Next();
+                builtRows.Next();
+                continue;
             }
+            take(earlierRows, earlierRecord, 1);
+            take(builtRows, builtRecord, -1);
+        }
+        const auto code = [&](std::size_t n) { return std::string_view(codes).substr(ends[n], ends[n + 1] - ends[n]); };
+        for (std::size_t n = 0; n < count; ++n) {
+            hashes[n] = HashCode(code(n));
+            if (!spill)
+                balance.Prefetch(hashes[n]);
+        }
+        if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
+            // Too many codes differ to hold them: from here on they are counted a part at a time.
+            const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
+            spill.emplace(spillPath, SpillBits(left, limit));
+            balance.ForEach([&](std::string_view held, std::int32_t value) { spill->Put(held, HashCode(held), value); });
+            balance.Clear();
+        }
+        for (std::size_t n = 0; n < count; ++n) {
+            if (spill)
+                spill->Put(code(n), hashes[n], steps[n]);
+            else
+                balance.Add(code(n), hashes[n], steps[n]);
         }
     }
     earlierRows.Close();

@@ -145,25 +145,41 @@ TEST_F(TableChangesTest, AnotherProgramsTableIsComparedByItsCodesAsRead)
     const fs::path built = folder_ / "ahora";
     fs::create_directory(earlier);
     fs::create_directory(built);
-    // dBase III in code page 850, with a wider code field, a code filled with NULs and a
-    // deleted row: "MU\xA5OZ" is MUÑOZ in that code page, stored as 0xD1 in ours.
-    const test::DbfBuilder theirs{
-        .version = 0x03,
-        .languageId = 0x02,
-        .fields = {{"NOMBRE", 'C', 12}, {"ABREV", 'C', 20}},
-        .rows = {{' ', {"Uno", "MU\xA5OZ"}},
-                 {' ', {"Dos", std::string("ARG\0\0\0", 6)}},
-                 {'*', {"Borrado", "LMM"}},
-                 {' ', {"Tres", "PQR"}}},
-    };
-    test::WriteFileBytes(earlier / "PROFT.DBF", theirs.Build());
     WriteTeachers(built / "PROFT.DBF", {"ARG", "NEW", "MUÑOZ", "LMM"});
-    for (const ComparisonLimits& limits : kLimits) {
-        RunReport report;
+    struct Case {
+        const char* name;
+        test::DbfBuilder theirs;
+    };
+    // Each holds MUÑOZ, ARG filled with NULs, a deleted LMM and PQR: 2 rows added, 1 gone.
+    const Case cases[] = {
+        {"dBase III in code page 850 (0xA5 is Ñ), a wider code field",
+         {.version = 0x03,
+          .languageId = 0x02,
+          .fields = {{"NOMBRE", 'C', 12}, {"ABREV", 'C', 20}},
+          .rows = {{' ', {"Uno", "MU\xA5OZ"}},
+                   {' ', {"Dos", std::string("ARG\0\0\0", 6)}},
+                   {'*', {"Borrado", "LMM"}},
+                   {' ', {"Tres", "PQR"}}}}},
+        // Rows side by side with ours whose bytes differ only in the fill.
+        {"dBase III in Windows-1252, the code field as wide as ours",
+         {.version = 0x03,
+          .languageId = 0x57,
+          .fields = {{"ABREV", 'C', 10}},
+          .rows = {{' ', {std::string("ARG\0\0\0\0\0\0\0", 10)}},
+                   {' ', {"PQR"}},
+                   {' ', {"MU\xD1OZ"}},
+                   {'*', {"LMM"}}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFileBytes(earlier / "PROFT.DBF", c.theirs.Build());
+        for (const ComparisonLimits& limits : kLimits) {
+            RunReport report;
 
-        CompareWithEarlierTables(earlier, built, report, limits);
+            CompareWithEarlierTables(earlier, built, report, limits);
 
-        EXPECT_EQ(Describe(report.ComparisonOf("PROFT")), "added 2, gone 1");
+            EXPECT_EQ(Describe(report.ComparisonOf("PROFT")), "added 2, gone 1");
+        }
     }
 }
 
