@@ -22,8 +22,7 @@
 namespace pasarela {
 namespace {
 
-// Codes are read, hashed and counted this many at a time: a batch's slots are asked for
-// together, so that their waits for memory overlap.
+// Codes are read, then hashed and counted, this many at a time.
 constexpr std::size_t kBatch = 16;
 // The buffers of the codes written aside, one per part, take at most this memory together,
 // and each writes at least kMinSpillBlock bytes at a time.
@@ -78,12 +77,6 @@ public:
     // Whether `more` codes could make it hold more than `limit` codes.
     bool MayExceed(std::size_t more, std::size_t limit) const { return used_ + more > limit; }
 
-    void Prefetch(std::uint64_t hash) const
-    {
-        if (!slots_.empty())
-            __builtin_prefetch(&slots_[static_cast<std::uint32_t>(hash) & (slots_.size() - 1)]);
-    }
-
     // `step` is never 0.
     void Add(std::string_view code, std::uint64_t hash, std::int64_t step)
     {
@@ -131,6 +124,15 @@ public:
             else
                 added += static_cast<std::uint64_t>(-static_cast<std::int64_t>(slot.balance));
         }
+    }
+
+    // Forgets every code, keeping the memory for as many.
+    void Empty()
+    {
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+        texts_.clear();
+        used_ = 0;
+        garbage_ = 0;
     }
 
     // Forgets every code and gives back the memory.
@@ -355,8 +357,9 @@ public:
                 }
             }
             balance.Total(added, gone);
-            balance.Clear();
+            balance.Empty();
         }
+        balance.Clear();
     }
 
 private:
@@ -445,11 +448,8 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
             take(builtRows, builtRecord, -1);
         }
         const auto code = [&](std::size_t n) { return std::string_view(codes).substr(ends[n], ends[n + 1] - ends[n]); };
-        for (std::size_t n = 0; n < count; ++n) {
+        for (std::size_t n = 0; n < count; ++n)
             hashes[n] = HashCode(code(n));
-            if (!spill)
-                balance.Prefetch(hashes[n]);
-        }
         if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
             // Too many codes differ to hold them: from here on they are counted a part at a time.
             const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
