@@ -269,6 +269,14 @@ std::string_view DbfTable::Raw(std::size_t field) const
     return std::string_view(reinterpret_cast<const char*>(data), f.length);
 }
 
+std::string_view DbfTable::RecordBytes() const
+{
+    if (Eof())
+        throw Error("La tabla " + Name() + " no tiene registro actual");
+    const unsigned char* data = RecordData(position_) + 1;
+    return std::string_view(reinterpret_cast<const char*>(data), header_.recordLength - 1);
+}
+
 std::string DbfTable::Context(std::size_t field) const
 {
     std::string context = Name();
