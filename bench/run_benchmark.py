@@ -42,13 +42,15 @@ def median(values):
 def measure_interleaved(commands, runs):
     """Runs the commands in turn, `runs` rounds, so all meet the same conditions; returns
     per command the medians of (wall s, CPU s, peak MiB). A floor's preparation (reading
-    what it will write, printed as "setup") is taken out of its wall time."""
+    what it will write, printed as "setup" and "setup_cpu") is taken out of its wall and
+    CPU times."""
     results = [[] for _ in commands]
     for _ in range(runs):
         for index, command in enumerate(commands):
             seconds, cpu, memory, out = measure_once(command)
             parts = floor_parts(out) if "setup" in out else {}
             seconds -= parts.get("setup", 0.0)
+            cpu -= parts.get("setup_cpu", 0.0)
             results[index].append((seconds, cpu, memory))
     return [tuple(median([r[k] for r in runs_of]) for k in range(3)) for runs_of in results]
 

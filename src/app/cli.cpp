@@ -174,7 +174,7 @@ void WriteReportFile(const Command& command, const ReportHeading& heading, const
     if (!command.reportFile)
         return;
     try {
-        SaveReport(PathFromUtf8(*command.reportFile), ReportText(heading, report));
+        SaveReport(PathFromUtf8(*command.reportFile), heading, report);
     } catch (const std::exception& e) {
         err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
     }

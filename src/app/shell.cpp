@@ -36,7 +36,7 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
         message += "\r\n\r\nLas tablas que había antes se han guardado en " + DisplayPath(report.KeptSet()) +
                    "; para volver a ellas, ejecute: pasarela-cli restore";
     if (report.HasNotices()) {
-        const std::size_t count = report.Notices().size();
+        const std::size_t count = report.NoticeCount();
         message += "\r\n\r\n" + GroupThousands(count) + (count == 1 ? " aviso" : " avisos") +
                    " (entradas omitidas o alteradas).";
         if (reportError.empty())
@@ -167,8 +167,7 @@ std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_
     const ReportHeading heading{UserDateTimeText(started), std::string("Pasarela ") + PASARELA_VERSION, jobTitle,
                                 chosenFile_, settings_.workingDir, outcome};
     try {
-        SaveReportKeepingEarlier(settings_.workingDir / kReportName, ReportText(heading, report),
-                                 kEarlierReportsKept);
+        SaveReportKeepingEarlier(settings_.workingDir / kReportName, heading, report, kEarlierReportsKept);
         return {};
     } catch (const std::exception& e) {
         return e.what();

@@ -269,6 +269,14 @@ std::string_view DbfTable::Raw(std::size_t field) const
     return std::string_view(reinterpret_cast<const char*>(data), f.length);
 }
 
+std::string_view DbfTable::RecordBytes() const
+{
+    if (Eof())
+        throw Error("La tabla " + Name() + " no tiene registro actual");
+    const unsigned char* data = RecordData(position_) + 1;
+    return std::string_view(reinterpret_cast<const char*>(data), header_.recordLength - 1);
+}
+
 std::string DbfTable::Context(std::size_t field) const
 {
     std::string context = Name();
@@ -330,15 +338,16 @@ DbfValue DbfTable::Value(std::size_t field) const
     return value;
 }
 
-std::string DbfTable::AsString(std::size_t field) const
+namespace {
+
+std::string ValueText(DbfValue value, char decimalSeparator)
 {
-    DbfValue value = Value(field);
     char buffer[40];
     switch (value.kind) {
     case DbfValue::Kind::Empty: return {};
     case DbfValue::Kind::Text: return std::move(value.text);
     case DbfValue::Kind::Integer: return std::to_string(value.integer);
-    case DbfValue::Kind::Number: return FormatNumber(value.number, decimalSeparator_);
+    case DbfValue::Kind::Number: return FormatNumber(value.number, decimalSeparator);
     case DbfValue::Kind::Logical: return value.logical ? "T" : "F";
     case DbfValue::Kind::Date:
         std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", value.year, value.month, value.day);
@@ -349,6 +358,27 @@ std::string DbfTable::AsString(std::size_t field) const
         return buffer;
     }
     return {};
+}
+
+}  // namespace
+
+std::string DbfTable::AsString(std::size_t field) const { return ValueText(Value(field), decimalSeparator_); }
+
+std::string_view DbfTable::AppendingText(std::size_t field, std::string& buffer) const
+{
+    const DbfField& f = CheckedField(field);
+    if (!appending_)
+        throw Error("La tabla " + Name() + ": no hay registro nuevo (falta Append)");
+    const std::string_view raw(reinterpret_cast<const char*>(current_.data()) + 1 + f.offset, f.length);
+    if (f.type == 'C') {
+        const std::string_view text = WithoutFill(raw);
+        if (IsAsciiText(text))
+            return text;
+    }
+    DbfValue value;
+    CodecFor(f.type).decode(FieldAccess(field, current_.data() + 1), raw, value);
+    buffer = ValueText(std::move(value), decimalSeparator_);
+    return buffer;
 }
 
 std::string_view DbfTable::Text(std::size_t field, std::string& buffer) const

@@ -114,6 +114,10 @@ public:
     // The same text, without a copy where the stored bytes already are it (ASCII in a
     // character field); else built in `buffer`. Valid until the next read or write.
     std::string_view Text(std::size_t field, std::string& buffer) const;
+    // The current record's fields as stored, each at its offset (DbfField::offset) and as
+    // wide as its length: for a reader that takes many fields of every record. Valid until
+    // the next read or move. Throws Error when there is no current record.
+    std::string_view RecordBytes() const;
     // Empty reads as 0. Throws Error naming table, record and field for a value that is
     // not a (whole) number.
     std::int32_t AsInteger(std::size_t field) const;
@@ -144,6 +148,9 @@ public:
     void SetInteger(std::size_t field, std::int32_t value);
     void SetFloat(std::size_t field, double value);
     void SetLogical(std::size_t field, bool value);
+    // The text a field of the record being appended will read as once posted, as Text
+    // gives it; valid until the next read or write.
+    std::string_view AppendingText(std::size_t field, std::string& buffer) const;
     void Post();
 
 private:

@@ -17,14 +17,25 @@ TableLookup::TableLookup(DbfTable& table, std::size_t keyField, std::span<const 
     : width_(fields.size())
 {
     index_.Reserve(table.RecordCount());
-    values_.reserve(table.RecordCount() * width_);
+    // Where each text ends in texts_, until texts_ stops growing and views can be taken.
+    std::vector<std::size_t> ends;
+    ends.reserve(table.RecordCount() * width_);
     std::string buffer;
     for (table.First(); !table.Eof(); table.Next()) {
         const auto row = static_cast<std::uint32_t>(index_.Size());
         if (!index_.Insert(table.Text(keyField, buffer), row))
             continue;
-        for (std::size_t field : fields)
-            values_.emplace_back(table.Text(field, buffer));
+        for (std::size_t field : fields) {
+            texts_.append(table.Text(field, buffer));
+            ends.push_back(texts_.size());
+        }
+    }
+    texts_.shrink_to_fit();
+    values_.reserve(ends.size());
+    std::size_t start = 0;
+    for (const std::size_t end : ends) {
+        values_.push_back(std::string_view(texts_).substr(start, end - start));
+        start = end;
     }
 }
 

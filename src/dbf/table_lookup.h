@@ -24,15 +24,18 @@ public:
     // Scans the table, so its current record is past the end afterwards.
     TableLookup(DbfTable& table, std::size_t keyField, std::span<const std::size_t> fields);
     TableLookup(DbfTable& table, std::string_view keyField, std::initializer_list<std::string_view> fields);
+    // Its views lead into itself.
+    TableLookup(const TableLookup&) = delete;
+    TableLookup& operator=(const TableLookup&) = delete;
 
     // The fields of the record whose key is exactly `key` (letter case included), in the
     // order asked for; nothing when there is none.
-    std::optional<std::span<const std::string>> Find(std::string_view key) const
+    std::optional<std::span<const std::string_view>> Find(std::string_view key) const
     {
         const auto row = index_.Find(key);
         if (!row)
             return std::nullopt;
-        return std::span<const std::string>(values_).subspan(*row * width_, width_);
+        return std::span<const std::string_view>(values_).subspan(*row * width_, width_);
     }
     bool Contains(std::string_view key) const { return index_.Find(key).has_value(); }
     // See TextIndex::Prefetch.
@@ -41,7 +44,10 @@ public:
 private:
     TextIndex index_;
     std::size_t width_;
-    std::vector<std::string> values_;  // width_ per distinct key, in stored order
+    // width_ per distinct key, in stored order: views into texts_, where they are packed
+    // one after another (a string each would cost twice the memory for texts this short).
+    std::vector<std::string_view> values_;
+    std::string texts_;
 };
 
 // A table opened for exclusive use and searched through a TableLookup: a run holds the
@@ -54,7 +60,7 @@ public:
     {
     }
 
-    std::optional<std::span<const std::string>> Find(std::string_view key) const { return rows_.Find(key); }
+    std::optional<std::span<const std::string_view>> Find(std::string_view key) const { return rows_.Find(key); }
     void Prefetch(std::string_view key) const { rows_.Prefetch(key); }
     void Close() { table_.Close(); }
 

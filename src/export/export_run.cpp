@@ -113,7 +113,7 @@ std::string RecordLabel(const DbfTable& solution) { return "registro " + std::to
 
 // The row `lookup` holds for `code`; nothing, with `reason` noted unless the code is
 // empty, when there is none (the value is then written empty).
-std::optional<std::span<const std::string>> FindOrNote(const HeldTableLookup& lookup, std::string_view code,
+std::optional<std::span<const std::string_view>> FindOrNote(const HeldTableLookup& lookup, std::string_view code,
                                                        const DbfTable& solution, const char* reason,
                                                        std::string_view field, RunReport& report)
 {

@@ -1,10 +1,11 @@
 #include <charconv>
 #include <cmath>
+#include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "dbf/table_lookup.h"
 #include "import/code_list.h"
 #include "import/table_steps.h"
 #include "text/text.h"
@@ -57,7 +58,7 @@ struct Link {
     std::string_view table;  // "ASIGNOMT"
     std::string_view field;  // "IDASIG", the field searched
     std::size_t width;       // that field's width
-    const std::unordered_map<std::string, NamedInFile>& names;
+    const NamesById& names;
 };
 
 // "materia MAT «Matemáticas» (identificador 901)": what the file calls the thing an
@@ -67,14 +68,14 @@ std::string Describe(const Link& link, std::string_view id)
 {
     if (id.empty())
         return "sin " + std::string(link.kind);
-    const auto found = link.names.find(std::string(id));
-    if (found == link.names.end())
+    const std::optional<NamedInFile> found = link.names.Find(id);
+    if (!found)
         return std::string(link.kind) + " con identificador " + std::string(id) + " (no está en el archivo)";
     std::string text(link.kind);
-    if (!found->second.code.empty())
-        text.append(" ").append(found->second.code);
-    if (!found->second.name.empty())
-        text.append(" «").append(found->second.name).append("»");
+    if (!found->code.empty())
+        text.append(" ").append(found->code);
+    if (!found->name.empty())
+        text.append(" «").append(found->name).append("»");
     return text.append(" (identificador ").append(id).append(")");
 }
 
@@ -84,7 +85,7 @@ std::string Describe(const Link& link, std::string_view id)
 // was stored as another text, so no assignment can be linked to it.
 std::string WhyNotFound(const Link& link, std::string_view id)
 {
-    if (!link.names.contains(std::string(id)))
+    if (!link.names.Contains(id))
         return std::string(link.kind) + " que el archivo no tiene";
     if (Utf8Length(id) > link.width)
         return "identificador de " + std::string(link.kind) + " más largo que el campo " + std::string(link.field);
@@ -120,35 +121,57 @@ std::string SessionsText(double hours)
 
 namespace {
 
-// The tables this run built, searched by DASTENO identifier, and how a notice names what
-// an assignment links.
+// The rows this run has posted, searched by DASTENO identifier, and how a notice names
+// what an assignment links.
 struct AssignmentLookups {
     explicit AssignmentLookups(const ImportContext& context)
-        : groups(context.tableDir / "GRUPOST.DBF", "IDGRUPO", {"ABREV", "TURNO", "NIVEL", "CURSO", "GRUPO", "IDCURSO"}),
-          subjects(context.tableDir / "ASIGNOMT.DBF", "IDASIG", {"COD", "CODTAREA"}),
-          teachers(context.tableDir / "PROFT.DBF", "IDPROF", {"ABREV"}),
+        : groups(context.rows.groups),
+          subjects(context.rows.subjects),
+          teachers(context.rows.teachers),
           subjectLink{"materia", "ASIGNOMT", "IDASIG", 10, context.names.subjects},
           groupLink{"grupo", "GRUPOST", "IDGRUPO", 10, context.names.groups},
           teacherLink{"profesor", "PROFT", "IDPROF", 10, context.names.teachers}
     {
     }
 
-    HeldTableLookup groups;
-    HeldTableLookup subjects;
-    HeldTableLookup teachers;
+    const PostedRows& groups;
+    const PostedRows& subjects;
+    const PostedRows& teachers;
     const Link subjectLink;
     const Link groupLink;
     const Link teacherLink;
 };
 
+// The rows an assignment links to, as far as they have been posted.
+struct Linked {
+    explicit Linked(const AssignmentLookups& lookups, const Entry& entry)
+        : groupId(entry.Read("cgrupo")), subjectId(entry.Read("casig")), teacherId(entry.Read("cprofe")),
+          group(lookups.groups.Find(groupId)), subject(lookups.subjects.Find(subjectId)),
+          teacher(lookups.teachers.Find(teacherId))
+    {
+    }
+
+    // Whether the row of the assignment is what it will be once the file is read: a row
+    // found now stays the first with its key whatever comes later, while one not found yet
+    // (even by an empty identifier, which a row may hold) may still come.
+    bool Settled() const { return group && subject && teacher; }
+
+    std::string_view groupId;
+    std::string_view subjectId;
+    std::string_view teacherId;
+    std::optional<std::span<const std::string_view>> group;
+    std::optional<std::span<const std::string_view>> subject;
+    std::optional<std::span<const std::string_view>> teacher;
+};
+
 // The row of one assignment, its codes found in the tables the earlier steps built.
 void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& table, const AssignmentLookups& lookups,
-              const Entry& entry)
+              const Entry& entry, const Linked& linked)
 {
     const auto keys = {std::string_view("cgrupo"), std::string_view("casig"), std::string_view("cprofe")};
-    const std::string_view groupId = entry.Read("cgrupo");
-    const std::string_view subjectId = entry.Read("casig");
-    const std::string_view teacherId = entry.Read("cprofe");
+    const std::string_view groupId = linked.groupId;
+    const std::string_view subjectId = linked.subjectId;
+    const std::string_view teacherId = linked.teacherId;
     const std::string_view connection = entry.Read("conexion");
     const std::string_view hoursText = entry.Read("nhoras");
     const auto label = [&] {
@@ -166,7 +189,7 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
     if (hours == 0)
         hours = 1;
 
-    const auto subject = lookups.subjects.Find(subjectId);
+    const auto& subject = linked.subject;
     if (!subject) {
         context.report.Note(tableName,
                             subjectId.empty() ? "asignación sin materia: omitida"
@@ -178,14 +201,14 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
         context.report.Note(tableName, "materia con código vacío en ASIGNOMT: asignación omitida", label());
         return;
     }
-    const std::string& subjectCode = (*subject)[0];
-    const std::string& activityCode = (*subject)[1];
+    const std::string_view subjectCode = (*subject)[0];
+    const std::string_view activityCode = (*subject)[1];
 
-    const auto group = lookups.groups.Find(groupId);
+    const auto& group = linked.group;
     if (!group && !groupId.empty())
         context.report.Note(tableName, WhyNotFound(lookups.groupLink, groupId) + ": asignación sin grupo (CGRUP vacío)",
                             label());
-    const auto teacher = lookups.teachers.Find(teacherId);
+    const auto& teacher = linked.teacher;
     if (!teacher && !teacherId.empty())
         context.report.Note(tableName,
                             WhyNotFound(lookups.teacherLink, teacherId) + ": asignación sin profesor (CPROF vacío)",
@@ -216,34 +239,43 @@ void WriteRow(ImportContext& context, const std::string& tableName, DbfTable& ta
 
 // ASIGT. An assignment names its subject, group and teacher by DASTENO identifier, and
 // any of those may still come later in the file (a file of several schools repeats every
-// section per school): the assignments wait aside, in the order read, until the tables
-// they are looked up in are complete, and are written then.
+// section per school; an activity gets its row only once every subject has one). An
+// assignment whose links are all settled is written as it is read; from the first that is
+// not, the assignments wait aside, in the order read, until the tables they are looked up
+// in are complete, and are written then. Rows stay in the order of the file either way.
 class AssignmentsStep final : public TableBuildingStep {
 public:
     AssignmentsStep(ImportContext& context, const ImportedTable& imported)
-        : TableBuildingStep(context, imported),
+        : TableBuildingStep(context, imported), tableName_(imported.name), lookups_(context),
           waiting_(context.tableDir / (std::string(imported.name) + "-espera.tmp"))
     {
     }
 
     std::string_view Path() const override { return kPath; }
 
-    void Add(const Entry& entry) override { waiting_.Append(entry); }
+    void Add(const Entry& entry) override
+    {
+        if (waiting_.Count() == 0) {
+            if (const Linked linked(lookups_, entry); linked.Settled()) {
+                WriteRow(context_, tableName_, table_, lookups_, entry, linked);
+                return;
+            }
+        }
+        waiting_.Append(entry);
+    }
 
     void Finish(std::size_t count) override
     {
         NoteSingleEntry(context_, imported_.name, "asignación", count);
-        const std::string tableName(imported_.name);
-        AssignmentLookups lookups(context_);
-        waiting_.Replay([&](const Entry& entry) { WriteRow(context_, tableName, table_, lookups, entry); });
-        context_.report.SetRows(tableName, table_.RecordCount());
-        lookups.groups.Close();
-        lookups.subjects.Close();
-        lookups.teachers.Close();
+        waiting_.Replay(
+            [&](const Entry& entry) { WriteRow(context_, tableName_, table_, lookups_, entry, Linked(lookups_, entry)); });
+        context_.report.SetRows(tableName_, table_.RecordCount());
         table_.Close();
     }
 
 private:
+    const std::string tableName_;
+    const AssignmentLookups lookups_;
     EntrySpool waiting_;
 };
 

@@ -37,8 +37,7 @@ public:
     // Also for a single group, which gets no row, so that its assignments' notices can say why.
     void Remember(const Entry& entry) override
     {
-        context_.names.groups.try_emplace(std::string(entry.Read("idgrupo")),
-                                          NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+        context_.names.groups.Remember(entry.Read("idgrupo"), entry.Read("codigo"), entry.Read("nombre"));
     }
 
     void Add(const Entry& entry) override
@@ -50,7 +49,7 @@ public:
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(imported_.name), "código repetido o largo: se usa otro",
+            context_.report.Note(imported_.name, "código repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
@@ -62,6 +61,7 @@ public:
         StoreText(context_, table_, kIdGrupo, id, label, Cut::Key);
         StoreText(context_, table_, kIdCurso, entry.Read("idcurso"), label, Cut::Identifier);
         StoreText(context_, table_, kDescrip, name, label);
+        context_.rows.groups.Note(table_);
         table_.Post();
     }
 

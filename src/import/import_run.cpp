@@ -38,8 +38,8 @@ Error NoSchoolSectionsError(const std::filesystem::path& path, bool hasTimetable
 // A step as the run drives it: the section and element names of its path, the entries
 // counted so far, and the first that waits for a second before the step gets either.
 struct StepSlot {
-    StepSlot(const std::filesystem::path& tableDir, char decimalSeparator, NamesInFile& names)
-        : context{tableDir, report, decimalSeparator, {}, {}, names}
+    StepSlot(const std::filesystem::path& tableDir, char decimalSeparator, NamesInFile& names, LinkedRows& rows)
+        : context{tableDir, report, decimalSeparator, {}, {}, names, rows}
     {
     }
 
@@ -152,9 +152,10 @@ RunReport RunImport(const ImportOptions& options)
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
     NamesInFile namesInFile;
+    LinkedRows linkedRows;
     std::vector<std::unique_ptr<StepSlot>> slots;
     for (const ImportedTable& table : kImportedTables) {
-        auto slot = std::make_unique<StepSlot>(staging, options.decimalSeparator, namesInFile);
+        auto slot = std::make_unique<StepSlot>(staging, options.decimalSeparator, namesInFile, linkedRows);
         slot->step = table.step(slot->context, table);
         SplitEntryPath(slot->step->Path(), slot->section, slot->element);
         slots.push_back(std::move(slot));
@@ -173,12 +174,20 @@ RunReport RunImport(const ImportOptions& options)
         if (slot.failure)
             std::rethrow_exception(slot.failure);
         slot.step->Finish(slot.count);
+        // The code sets of a finished step are no use to the later ones, whose own may be
+        // as large.
         slot.step.reset();
-        for (const RunReport::Notice& notice : slot.report.Notices())
-            report.Note(notice.table, notice.reason, notice.entry);
+        slot.context.usedCodes = TextIndex();
+        slot.context.usedNames = TextIndex();
+        report.AppendNotices(slot.report);
         const std::string name(kImportedTables[i].name);
         report.SetRows(name, slot.report.Rows(name));
+        slot.report = RunReport();
     }
+    // What the steps held for the whole file is not needed by the rest of the run.
+    slots.clear();
+    namesInFile = NamesInFile();
+    linkedRows = LinkedRows();
     // Taken as the steps leave their tables: the commit publishes these very files.
     std::vector<StagedFile> staged = RecordStagedFiles(staging, TableFileNames(".DBF"));
 

@@ -53,14 +53,14 @@ public:
         const std::string finalCode = UniqueCode(codes_, code, name);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(imported_.name), "código vacío, repetido o largo: se usa otro",
+            context_.report.Note(imported_.name, "código vacío, repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
         StoreText(context_, table_, kAbrev, finalCode, label);
         StoreText(context_, table_, kNombre, name, label);
         if (IsLowestInteger(capacity)) {
-            context_.report.Note(std::string(imported_.name), "capacidad que el campo MAXALUM no puede guardar: queda vacía",
+            context_.report.Note(imported_.name, "capacidad que el campo MAXALUM no puede guardar: queda vacía",
                                  label() + ": '" + std::string(capacity) + "'");
         } else {
             try {

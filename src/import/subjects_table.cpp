@@ -44,14 +44,14 @@ void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& tabl
     StoreText(context, table, kCodTarea, pass == Pass::Subjects ? activity : orlaviCode, label);
     table.SetLogical(kEsTarea, pass == Pass::Activities);
     StoreText(context, table, kIdAsig, id, label, Cut::Key);
+    context.rows.subjects.Note(table);
     table.Post();
 }
 
 // Also for an entry that gets no row, so that its assignments' notices can say why.
 void RememberName(ImportContext& context, const Entry& entry)
 {
-    context.names.subjects.try_emplace(std::string(entry.Read("idmateria")),
-                                       NamedInFile{std::string(entry.Read("codigo")), std::string(entry.Read("nombre"))});
+    context.names.subjects.Remember(entry.Read("idmateria"), entry.Read("codigo"), entry.Read("nombre"));
 }
 
 bool IsActivity(const Entry& entry)

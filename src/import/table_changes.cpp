@@ -4,92 +4,190 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <functional>
-#include <span>
+#include <cstring>
+#include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "dbf/dbf_bytes.h"
 #include "dbf/dbf_table.h"
 #include "import/table_registry.h"
 #include "os/error.h"
+#include "os/file.h"
+#include "text/text.h"
 
 namespace pasarela {
 namespace {
 
+// Codes are read, then hashed and counted, this many at a time.
+constexpr std::size_t kBatch = 16;
+// The buffers of the codes written aside, one per part, take at most this memory together,
+// and each writes at least kMinSpillBlock bytes at a time.
+constexpr std::size_t kSpillBuffers = std::size_t{2} << 20;
+constexpr std::size_t kMinSpillBlock = std::size_t{4} << 10;
+constexpr unsigned kMaxSpillBits = 9;
+
+std::uint64_t Load(const char* bytes, std::size_t count)
+{
+    std::uint64_t value = 0;
+    std::memcpy(&value, bytes, count);
+    return value;
+}
+
+// A 64-bit hash of a short text, eight bytes at a time; in 64-bit arithmetic on every build,
+// the 32-bit one too. The low 32 bits choose a code's slot, the high ones its part.
+std::uint64_t HashCode(std::string_view code)
+{
+    constexpr std::uint64_t kOdd1 = 0x9E3779B97F4A7C15ULL;
+    constexpr std::uint64_t kOdd2 = 0xC2B2AE3D27D4EB4FULL;
+    std::uint64_t hash = kOdd1 ^ (code.size() * kOdd2);
+    std::size_t at = 0;
+    for (; at + 8 <= code.size(); at += 8)
+        hash = std::rotl(hash ^ (Load(code.data() + at, 8) * kOdd2), 31) * kOdd1;
+    if (at < code.size())
+        hash = std::rotl(hash ^ (Load(code.data() + at, code.size() - at) * kOdd2), 31) * kOdd1;
+    hash ^= hash >> 33;
+    hash *= 0xFF51AFD7ED558CCDULL;
+    hash ^= hash >> 33;
+    hash *= 0xC4CEB9FE1A85EC53ULL;
+    hash ^= hash >> 33;
+    return hash;
+}
+
+std::int32_t AddBalance(std::int32_t balance, std::int64_t step)
+{
+    std::int64_t sum = balance + step;
+    if (sum < std::numeric_limits<std::int32_t>::min() || sum > std::numeric_limits<std::int32_t>::max())
+        throw Error("La tabla tiene demasiadas filas con el mismo código para compararla");
+    return static_cast<std::int32_t>(sum);
+}
+
 // For each code, how many rows the earlier table had with it less how many the new one has.
 // Codes repeat in tables that Orlavi or another program wrote, so rows are counted, not codes.
-// An assignments table of a large school holds hundreds of thousands of codes, scattered far
-// beyond the processor's caches: codes are added a batch at a time, and the slots, then the
-// texts, that a batch will look at are asked for together, so that their waits overlap.
+// A code whose balance comes back to zero is forgotten at once: the two tables are read side
+// by side, and a table rebuilt from much the same file holds its codes in much the same
+// order, so the codes held at once are the few on which the two differ.
 class CodeBalance {
 public:
-    static constexpr std::size_t kBatch = 16;
+    std::size_t Size() const { return used_; }
+    std::size_t TextBytes() const { return texts_.size() - garbage_; }
+    // Whether `more` codes could make it hold more than `limit` codes.
+    bool MayExceed(std::size_t more, std::size_t limit) const { return used_ + more > limit; }
 
-    // Adds `step` for each code of the batch (at most kBatch).
-    void Add(std::span<const std::string_view> codes, std::int64_t step)
+    // `step` is never 0.
+    void Add(std::string_view code, std::uint64_t hash, std::int64_t step)
     {
-        if ((used_ + codes.size()) * 2 > slots_.size())
-            Grow(std::max<std::size_t>(64, std::bit_ceil((used_ + codes.size()) * 2)));
+        if (NeedsGrowth(1))
+            Grow(std::max<std::size_t>(64, slots_.size() * 2));
+        const auto tag = static_cast<std::uint32_t>(hash);
         const std::size_t mask = slots_.size() - 1;
-        std::array<std::size_t, kBatch> hashes{};
-        for (std::size_t n = 0; n < codes.size(); ++n) {
-            hashes[n] = std::hash<std::string_view>{}(codes[n]);
-            __builtin_prefetch(&slots_[hashes[n] & mask]);
-        }
-        for (std::size_t n = 0; n < codes.size(); ++n)
-            if (const Slot& home = slots_[hashes[n] & mask]; home.length != kFree)
-                __builtin_prefetch(texts_.data() + home.offset);
-        for (std::size_t n = 0; n < codes.size(); ++n)
-            Add(codes[n], hashes[n], step);
-    }
-
-    // Rows whose code only the new table has, and rows whose code only the earlier one had.
-    std::pair<std::size_t, std::size_t> AddedAndGone() const
-    {
-        std::size_t added = 0;
-        std::size_t gone = 0;
-        for (const Slot& slot : slots_) {
-            if (slot.balance > 0)
-                gone += static_cast<std::size_t>(slot.balance);
-            else
-                added += static_cast<std::size_t>(-slot.balance);
-        }
-        return {added, gone};
-    }
-
-private:
-    static constexpr std::uint32_t kFree = 0xFFFFFFFF;
-    struct Slot {
-        std::uint32_t tag = 0;  // the hash's high bits: the low ones chose the slot
-        std::uint32_t length = kFree;
-        std::size_t offset = 0;  // in texts_
-        std::int64_t balance = 0;
-    };
-
-    static std::uint32_t Tag(std::size_t hash) { return static_cast<std::uint32_t>(hash >> (sizeof hash * 4)); }
-
-    void Add(std::string_view code, std::size_t hash, std::int64_t step)
-    {
-        const std::uint32_t tag = Tag(hash);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        for (std::size_t i = tag & mask;; i = (i + 1) & mask) {
             Slot& slot = slots_[i];
-            if (slot.length == kFree) {
-                if (code.size() >= kFree)
-                    throw Error("Código demasiado largo para compararlo");
-                slot = {tag, static_cast<std::uint32_t>(code.size()), texts_.size(), step};
+            if (slot.balance == 0) {
+                if (code.size() > kMaxText - texts_.size())
+                    throw Error("Demasiados códigos distintos para compararlos");
+                slot = {tag, static_cast<std::uint32_t>(texts_.size()), static_cast<std::uint32_t>(code.size()),
+                        AddBalance(0, step)};
                 texts_.append(code);
                 ++used_;
                 return;
             }
-            if (slot.tag == tag && std::string_view(texts_).substr(slot.offset, slot.length) == code) {
-                slot.balance += step;
+            if (slot.tag == tag && slot.length == code.size() &&
+                std::memcmp(texts_.data() + slot.offset, code.data(), code.size()) == 0) {
+                slot.balance = AddBalance(slot.balance, step);
+                if (slot.balance == 0)
+                    Remove(i);
                 return;
             }
         }
+    }
+
+    // Every code held, with its balance.
+    template <typename Use>
+    void ForEach(Use use) const
+    {
+        for (const Slot& slot : slots_)
+            if (slot.balance != 0)
+                use(std::string_view(texts_).substr(slot.offset, slot.length), slot.balance);
+    }
+
+    // Adds the rows whose code only the new table has to `added`, and those whose code only
+    // the earlier one had to `gone`.
+    void Total(std::uint64_t& added, std::uint64_t& gone) const
+    {
+        for (const Slot& slot : slots_) {
+            if (slot.balance > 0)
+                gone += static_cast<std::uint64_t>(slot.balance);
+            else
+                added += static_cast<std::uint64_t>(-static_cast<std::int64_t>(slot.balance));
+        }
+    }
+
+    // Forgets every code, keeping the memory for as many.
+    void Empty()
+    {
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+        texts_.clear();
+        used_ = 0;
+        garbage_ = 0;
+    }
+
+    // Forgets every code and gives back the memory.
+    void Clear()
+    {
+        slots_ = {};
+        texts_ = {};
+        used_ = 0;
+        garbage_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kMaxText = std::numeric_limits<std::uint32_t>::max();
+    struct Slot {
+        std::uint32_t tag = 0;  // the hash's low bits, the first of which chose the slot
+        std::uint32_t offset = 0;  // in texts_
+        std::uint32_t length = 0;
+        std::int32_t balance = 0;  // 0: a free slot
+    };
+
+    bool NeedsGrowth(std::size_t more) const { return (used_ + more) * 2 > slots_.size(); }
+
+    // Linear probing lets a slot be emptied without a mark: the codes after it that would
+    // have been found in it move back.
+    void Remove(std::size_t hole)
+    {
+        const std::size_t mask = slots_.size() - 1;
+        garbage_ += slots_[hole].length;
+        for (std::size_t i = (hole + 1) & mask; slots_[i].balance != 0; i = (i + 1) & mask) {
+            const std::size_t home = slots_[i].tag & mask;
+            if (((i - home) & mask) >= ((i - hole) & mask)) {
+                slots_[hole] = slots_[i];
+                hole = i;
+            }
+        }
+        slots_[hole] = Slot{};
+        --used_;
+        // Texts of forgotten codes are left where they were until they are half the texts.
+        if (garbage_ > 4096 && garbage_ * 2 > texts_.size())
+            Compact();
+    }
+
+    void Compact()
+    {
+        std::string texts;
+        texts.reserve(texts_.size() - garbage_);
+        for (Slot& slot : slots_) {
+            if (slot.balance == 0)
+                continue;
+            const auto offset = static_cast<std::uint32_t>(texts.size());
+            texts.append(texts_, slot.offset, slot.length);
+            slot.offset = offset;
+        }
+        texts_ = std::move(texts);
+        garbage_ = 0;
     }
 
     void Grow(std::size_t capacity)
@@ -97,12 +195,10 @@ private:
         std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(capacity));
         const std::size_t mask = capacity - 1;
         for (const Slot& slot : old) {
-            if (slot.length == kFree)
+            if (slot.balance == 0)
                 continue;
-            const std::size_t hash =
-                std::hash<std::string_view>{}(std::string_view(texts_).substr(slot.offset, slot.length));
-            std::size_t i = hash & mask;
-            while (slots_[i].length != kFree)
+            std::size_t i = slot.tag & mask;
+            while (slots_[i].balance != 0)
                 i = (i + 1) & mask;
             slots_[i] = slot;
         }
@@ -111,45 +207,199 @@ private:
     std::vector<Slot> slots_;  // a power of two long, at most half full
     std::size_t used_ = 0;
     std::string texts_;
+    std::size_t garbage_ = 0;  // bytes of texts_ no slot uses
 };
 
-// Adds `step` to the balance of the code of every row of the table.
-void Tally(const std::filesystem::path& path, const ImportedTable& imported, std::int64_t step, CodeBalance& balance)
-{
-    DbfTable table = DbfTable::Open(path);
-    std::vector<std::size_t> fields;
-    for (std::string_view name : imported.codeFields)
-        fields.push_back(table.FieldIndex(name));
-    // A batch's codes, one after another, with a separator no code holds between the
-    // fields of one, so "AB"+"C" differs from "A"+"BC".
-    std::string texts;
-    std::array<std::size_t, CodeBalance::kBatch + 1> ends{};
-    std::array<std::string_view, CodeBalance::kBatch> codes;
-    std::size_t count = 0;
-    std::string buffer;
-    const auto flush = [&] {
-        for (std::size_t n = 0; n < count; ++n)
-            codes[n] = std::string_view(texts).substr(ends[n], ends[n + 1] - ends[n]);
-        balance.Add(std::span(codes.data(), count), step);
-        texts.clear();
-        count = 0;
-    };
-    for (table.First(); !table.Eof(); table.Next()) {
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (i > 0)
-                texts += '\x1F';
-            texts += table.Text(fields[i], buffer);
+// The codes of one table's rows, in stored order. The code of a row is its code fields'
+// texts as the table reads them (decoded, without the fill), each but the last preceded by
+// its length, so "AB"+"C" differs from "A"+"BC" whatever the texts hold.
+class CodeRows {
+public:
+    CodeRows(const std::filesystem::path& path, const ImportedTable& imported) : table_(DbfTable::Open(path))
+    {
+        for (std::string_view name : imported.codeFields) {
+            const std::size_t index = table_.FieldIndex(name);
+            const DbfField& field = table_.Fields()[index];
+            fields_.push_back({index, field.offset, field.length, field.type == 'C'});
         }
-        ends[++count] = texts.size();
-        if (count == CodeBalance::kBatch)
-            flush();
+        table_.First();
     }
-    flush();
-    table.Close();
+
+    bool Done() const { return table_.Eof(); }
+    // The current row's stored bytes (DbfTable::RecordBytes).
+    std::string_view Record() const { return table_.RecordBytes(); }
+    void Next()
+    {
+        table_.Next();
+        ++read_;
+    }
+
+    // Appends the code of `record`, the current row, to `codes`.
+    void AppendCode(std::string_view record, std::string& codes)
+    {
+        for (std::size_t i = 0; i < fields_.size(); ++i) {
+            const CodeField& field = fields_[i];
+            std::string_view text;
+            // What Text() gives, without its checks on every field of every row: the
+            // stored bytes of a character field are its text when they are ASCII.
+            if (field.character)
+                text = dbf::WithoutFill(record.substr(field.offset, field.length));
+            if (!field.character || !IsAsciiText(text))
+                text = table_.Text(field.index, buffer_);
+            if (i + 1 < fields_.size())
+                for (std::size_t length = text.size();; length >>= 7) {
+                    codes += static_cast<char>(length < 0x80 ? length : (length & 0x7F) | 0x80);
+                    if (length < 0x80)
+                        break;
+                }
+            codes += text;
+        }
+    }
+
+    // Whether equal bytes in the code fields of this table and `other` are equal codes: the
+    // fields are character fields of the same widths in both, read in the same code page.
+    bool StoresCodesAs(const CodeRows& other) const
+    {
+        if (table_.TextCodePage() != other.table_.TextCodePage() || fields_.size() != other.fields_.size())
+            return false;
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+            if (!fields_[i].character || !other.fields_[i].character || fields_[i].length != other.fields_[i].length)
+                return false;
+        return true;
+    }
+    // Whether `record` of this table and `theirs` of `other` hold the same bytes in their code
+    // fields; only for tables that store codes alike.
+    bool SameCodeBytes(std::string_view record, const CodeRows& other, std::string_view theirs) const
+    {
+        for (std::size_t i = 0; i < fields_.size(); ++i)
+            if (record.substr(fields_[i].offset, fields_[i].length) !=
+                theirs.substr(other.fields_[i].offset, other.fields_[i].length))
+                return false;
+        return true;
+    }
+
+    // Rows not read yet, as the header counts them.
+    std::size_t Left() const { return table_.RecordCount() - std::min(read_, table_.RecordCount()); }
+    void Close() { table_.Close(); }
+
+private:
+    struct CodeField {
+        std::size_t index;
+        std::size_t offset;
+        std::size_t length;
+        bool character;
+    };
+
+    DbfTable table_;
+    std::vector<CodeField> fields_;
+    std::string buffer_;
+    std::size_t read_ = 0;
+};
+
+// Codes and their balances written aside, in parts by their hash, so each part can be
+// counted alone: a code's rows all go to one part.
+class CodeSpill {
+public:
+    CodeSpill(std::filesystem::path path, unsigned bits)
+        : path_(std::move(path)),
+          file_(File::Open(path_, File::Mode::Create, File::Links::Refuse)),
+          bits_(bits),
+          block_(std::max(kMinSpillBlock, kSpillBuffers >> bits)),
+          buffers_(std::size_t{1} << bits),
+          blocks_(std::size_t{1} << bits)
+    {
+    }
+    CodeSpill(const CodeSpill&) = delete;
+    CodeSpill& operator=(const CodeSpill&) = delete;
+    ~CodeSpill()
+    {
+        file_.Close();
+        std::error_code ec;
+        std::filesystem::remove(path_, ec);
+    }
+
+    void Put(std::string_view code, std::uint64_t hash, std::int64_t balance)
+    {
+        const auto part = static_cast<std::size_t>(hash >> (64 - bits_));
+        std::string& buffer = buffers_[part];
+        if (buffer.empty())
+            buffer.reserve(block_ + 64);
+        const auto length = static_cast<std::uint32_t>(code.size());
+        const std::int32_t value = AddBalance(0, balance);
+        buffer.append(reinterpret_cast<const char*>(&length), sizeof length);
+        buffer.append(reinterpret_cast<const char*>(&value), sizeof value);
+        buffer.append(code);
+        if (buffer.size() >= block_)
+            Flush(part);
+    }
+
+    // Counts each part in `balance`, which it leaves empty, and adds the totals.
+    void Total(CodeBalance& balance, std::uint64_t& added, std::uint64_t& gone)
+    {
+        for (std::size_t part = 0; part < buffers_.size(); ++part)
+            Flush(part);
+        buffers_ = {};
+        std::string block;
+        for (const std::vector<Block>& blocks : blocks_) {
+            for (const Block& at : blocks) {
+                block.resize(at.size);
+                if (file_.ReadAt(at.offset, block.data(), block.size()) != block.size())
+                    throw Error("No se pudo leer de nuevo el archivo auxiliar " + QuotedPath(path_));
+                for (std::size_t pos = 0; pos < block.size();) {
+                    std::uint32_t length = 0;
+                    std::int32_t value = 0;
+                    std::memcpy(&length, block.data() + pos, sizeof length);
+                    std::memcpy(&value, block.data() + pos + sizeof length, sizeof value);
+                    pos += sizeof length + sizeof value;
+                    const std::string_view code(block.data() + pos, length);
+                    pos += length;
+                    balance.Add(code, HashCode(code), value);
+                }
+            }
+            balance.Total(added, gone);
+            balance.Empty();
+        }
+        balance.Clear();
+    }
+
+private:
+    struct Block {
+        std::uint64_t offset = 0;
+        std::size_t size = 0;
+    };
+
+    void Flush(std::size_t part)
+    {
+        std::string& buffer = buffers_[part];
+        if (buffer.empty())
+            return;
+        file_.WriteAt(written_, buffer.data(), buffer.size());
+        blocks_[part].push_back({written_, buffer.size()});
+        written_ += buffer.size();
+        buffer.clear();
+    }
+
+    std::filesystem::path path_;
+    File file_;
+    unsigned bits_;
+    std::size_t block_;
+    std::vector<std::string> buffers_;
+    std::vector<std::vector<Block>> blocks_;
+    std::uint64_t written_ = 0;
+};
+
+// How many bits of the hash choose a part, so that a part holds about half the codes that
+// memory may: parts vary a little in size, and the header's counts may be wrong.
+unsigned SpillBits(std::size_t codes, std::size_t limit)
+{
+    const std::size_t perPart = std::max<std::size_t>(1, limit / 2);
+    const std::size_t parts = std::bit_ceil(std::max<std::size_t>(2, (codes + perPart - 1) / perPart));
+    return std::min<unsigned>(kMaxSpillBits, static_cast<unsigned>(std::countr_zero(parts)));
 }
 
 RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::filesystem::path& built,
-                              const ImportedTable& imported)
+                              const std::filesystem::path& spillPath, const ImportedTable& imported,
+                              const ComparisonLimits& limits)
 {
     RunReport::Comparison comparison;
     std::error_code ec;
@@ -157,23 +407,87 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
         comparison.earlier = RunReport::Comparison::Earlier::Missing;
         return comparison;
     }
+    CodeRows earlierRows(earlier, imported);
+    CodeRows builtRows(built, imported);
     CodeBalance balance;
-    Tally(earlier, imported, 1, balance);
-    Tally(built, imported, -1, balance);
-    std::tie(comparison.added, comparison.gone) = balance.AddedAndGone();
+    std::optional<CodeSpill> spill;
+    const std::size_t limit = std::max<std::size_t>(1, limits.codesInMemory);
+    // A table rebuilt from much the same file holds much the same rows in the same order:
+    // two rows side by side whose code fields hold the same bytes balance at once.
+    const bool sameBytesSameCode = earlierRows.StoresCodesAs(builtRows);
+    std::string codes;
+    std::array<std::size_t, kBatch + 1> ends{};
+    std::array<std::uint64_t, kBatch> hashes{};
+    std::array<int, kBatch> steps{};
+    while (!earlierRows.Done() || !builtRows.Done()) {
+        codes.clear();
+        std::size_t count = 0;
+        const auto take = [&](CodeRows& rows, std::string_view record, int step) {
+            rows.AppendCode(record, codes);
+            steps[count] = step;
+            ends[++count] = codes.size();
+            rows.Next();
+        };
+        while (count + 2 <= kBatch && (!earlierRows.Done() || !builtRows.Done())) {
+            if (earlierRows.Done()) {
+                take(builtRows, builtRows.Record(), -1);
+                continue;
+            }
+            const std::string_view earlierRecord = earlierRows.Record();
+            if (builtRows.Done()) {
+                take(earlierRows, earlierRecord, 1);
+                continue;
+            }
+            const std::string_view builtRecord = builtRows.Record();
+            if (sameBytesSameCode && earlierRows.SameCodeBytes(earlierRecord, builtRows, builtRecord)) {
+                earlierRows.Next();
+                builtRows.Next();
+                continue;
+            }
+            take(earlierRows, earlierRecord, 1);
+            take(builtRows, builtRecord, -1);
+        }
+        const auto code = [&](std::size_t n) { return std::string_view(codes).substr(ends[n], ends[n + 1] - ends[n]); };
+        for (std::size_t n = 0; n < count; ++n)
+            hashes[n] = HashCode(code(n));
+        if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
+            // Too many codes differ to hold them: from here on they are counted a part at a time.
+            const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
+            spill.emplace(spillPath, SpillBits(left, limit));
+            balance.ForEach([&](std::string_view held, std::int32_t value) { spill->Put(held, HashCode(held), value); });
+            balance.Clear();
+        }
+        for (std::size_t n = 0; n < count; ++n) {
+            if (spill)
+                spill->Put(code(n), hashes[n], steps[n]);
+            else
+                balance.Add(code(n), hashes[n], steps[n]);
+        }
+    }
+    earlierRows.Close();
+    builtRows.Close();
+    std::uint64_t added = 0;
+    std::uint64_t gone = 0;
+    if (spill)
+        spill->Total(balance, added, gone);
+    else
+        balance.Total(added, gone);
+    comparison.added = static_cast<std::size_t>(added);
+    comparison.gone = static_cast<std::size_t>(gone);
     return comparison;
 }
 
 }  // namespace
 
 void CompareWithEarlierTables(const std::filesystem::path& earlierDir, const std::filesystem::path& builtDir,
-                              RunReport& report)
+                              RunReport& report, const ComparisonLimits& limits)
 {
     for (const ImportedTable& imported : kImportedTables) {
         const std::string file = std::string(imported.name) + ".DBF";
         RunReport::Comparison comparison;
         try {
-            comparison = Compare(earlierDir / file, builtDir / file, imported);
+            comparison = Compare(earlierDir / file, builtDir / file,
+                                 builtDir / (std::string(imported.name) + "-comparacion.tmp"), imported, limits);
         } catch (const std::exception& e) {
             // Most often the earlier table: damaged, another program's, or held open.
             comparison.earlier = RunReport::Comparison::Earlier::Unreadable;

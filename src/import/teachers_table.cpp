@@ -46,10 +46,8 @@ public:
     // Also for a single teacher, who gets no row, so that its assignments' notices can say why.
     void Remember(const Entry& entry) override
     {
-        context_.names.teachers.try_emplace(
-            std::string(entry.Read("idprofesor")),
-            NamedInFile{std::string(entry.Read("codigo")),
-                        FullName(entry.Read("nombre"), entry.Read("apellido1"), entry.Read("apellido2"))});
+        context_.names.teachers.Remember(entry.Read("idprofesor"), entry.Read("codigo"),
+                                         FullName(entry.Read("nombre"), entry.Read("apellido1"), entry.Read("apellido2")));
     }
 
     void Add(const Entry& entry) override
@@ -68,7 +66,7 @@ public:
         const std::string finalCode = UniqueCode(codes_, code);
         codes_.Add(finalCode);
         if (finalCode != code)
-            context_.report.Note(std::string(imported_.name), "código repetido o largo: se usa otro",
+            context_.report.Note(imported_.name, "código repetido o largo: se usa otro",
                                  label() + " -> '" + finalCode + "'");
 
         table_.Append();
@@ -76,6 +74,7 @@ public:
         StoreText(context_, table_, kNombre, name, label);
         StoreText(context_, table_, kDni, document, label);
         StoreText(context_, table_, kIdProf, id, label, Cut::Key);
+        context_.rows.teachers.Note(table_);
         table_.Post();
     }
 

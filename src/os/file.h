@@ -41,6 +41,10 @@ public:
     // Opens `path` for exclusive use. Throws Error naming the file and the reason
     // (missing, no permission, in use by another program, a link refused, ...).
     static File Open(const std::filesystem::path& path, Mode mode, Links links = Links::Follow);
+    // A scratch file of this program's own, with no name anyone else can open, in the
+    // system's folder for temporary files: gone once closed, or once the program ends
+    // however it ends. Throws Error when none can be made.
+    static File CreateTemporary();
 
     File() = default;
     File(File&& other) noexcept;

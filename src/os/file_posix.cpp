@@ -1,7 +1,10 @@
 #include "os/file.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <system_error>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -129,6 +132,27 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
         ThrowWriteError(path, error);
     }
     return File(path, fd);
+}
+
+File File::CreateTemporary()
+{
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        folder = "/tmp";
+#ifdef O_TMPFILE
+    // Never named at all, so nothing is left behind even by a crash.
+    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (unnamed >= 0)
+        return File(folder, unnamed);
+#endif
+    // File systems without unnamed files: named for the moment it takes to remove the name.
+    std::string name = (folder / "pasarela-XXXXXX").string();
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0)
+        ThrowOpenError(folder, errno);
+    ::unlink(name.c_str());
+    return File(folder, fd);
 }
 
 std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <string>
 
 #include "os/error.h"
 #include "os/system_message.h"
@@ -106,6 +108,28 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     if (mode == Mode::Create)
         file.Truncate(0);
     return file;
+}
+
+File File::CreateTemporary()
+{
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::temp_directory_path(ec);
+    if (ec)
+        throw Error("No se encuentra la carpeta de archivos temporales de Windows");
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::filesystem::path path =
+            folder / (L"pasarela-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) + L".tmp");
+        // Windows removes it when the handle closes, which it does for a program that dies too.
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return File(path, handle);
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS)
+            ThrowOpenError(path, error);
+    }
+    throw Error("No se pudo crear un archivo temporal en " + QuotedPath(folder));
 }
 
 File::File(std::filesystem::path path, void* handle)

@@ -13,6 +13,11 @@
 
 namespace pasarela {
 
+RunReport::RunReport() = default;
+RunReport::RunReport(RunReport&&) noexcept = default;
+RunReport& RunReport::operator=(RunReport&&) noexcept = default;
+RunReport::~RunReport() = default;
+
 void RunReport::SetRows(const std::string& table, std::size_t rows)
 {
     for (auto& [name, count] : rows_)
@@ -28,12 +33,116 @@ void RunReport::SetComparison(const std::string& table, Comparison comparison)
     comparisons_[table] = std::move(comparison);
 }
 
-void RunReport::Note(std::string table, std::string reason, std::string entry)
+namespace {
+
+// Once the notices held in memory reach this size they go on to the scratch file.
+constexpr std::size_t kHeldRecords = std::size_t{256} << 10;
+
+void PutNumber(std::string& out, std::uint32_t value)
 {
-    auto key = std::make_pair(table, reason);
-    if (counts_[key]++ == 0)
-        reasonOrder_.push_back(key);
-    notices_.push_back({std::move(table), std::move(reason), std::move(entry)});
+    const char bytes[4] = {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 24)};
+    out.append(bytes, 4);
+}
+
+std::uint32_t GetNumber(const char* at)
+{
+    const auto byte = [at](int i) { return static_cast<std::uint32_t>(static_cast<unsigned char>(at[i])); };
+    return byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
+
+}  // namespace
+
+std::uint32_t RunReport::KindOf(std::string_view table, std::string_view reason)
+{
+    kindKey_.assign(table).append(1, '\0').append(reason);
+    const auto [found, added] = kindIndex_.try_emplace(kindKey_, static_cast<std::uint32_t>(kinds_.size()));
+    if (added)
+        kinds_.push_back({std::string(table), std::string(reason), 0});
+    return found->second;
+}
+
+void RunReport::Note(std::string_view table, std::string_view reason, std::string_view entry)
+{
+    if (entry.size() > 0xFFFFFFFFu)
+        entry = entry.substr(0, 0xFFFFFFFFu);
+    const std::uint32_t kind = KindOf(table, reason);
+    ++kinds_[kind].count;
+    PutNumber(records_, kind);
+    PutNumber(records_, static_cast<std::uint32_t>(entry.size()));
+    records_.append(entry);
+    ++noticeCount_;
+    if (records_.size() >= kHeldRecords && !spillFailed_)
+        Spill();
+}
+
+void RunReport::Spill()
+{
+    // Without a scratch file the notices stay in memory: a report that costs memory is
+    // better than one that loses notices, or a run stopped for want of somewhere to note them.
+    try {
+        if (!spill_.IsOpen())
+            spill_ = File::CreateTemporary();
+        spill_.WriteAt(spilled_, records_.data(), records_.size());
+    } catch (const Error&) {
+        spillFailed_ = true;
+        return;
+    }
+    spilled_ += records_.size();
+    records_.clear();
+}
+
+void RunReport::VisitRecords(std::string_view records, const NoticeVisitor& visit) const
+{
+    for (std::size_t at = 0; at < records.size();) {
+        const Kind& kind = kinds_[GetNumber(records.data() + at)];
+        const std::uint32_t length = GetNumber(records.data() + at + 4);
+        visit(kind.table, kind.reason, records.substr(at + 8, length));
+        at += 8 + length;
+    }
+}
+
+void RunReport::ForEachNotice(const NoticeVisitor& visit) const
+{
+    // The scratch file's records are read back a block at a time; a record that runs past
+    // a block is completed from the next.
+    std::string block;
+    std::uint64_t readAt = 0;
+    std::size_t start = 0;
+    while (readAt < spilled_) {
+        const std::size_t kept = block.size() - start;
+        block.erase(0, start);
+        start = 0;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kHeldRecords, spilled_ - readAt));
+        block.resize(kept + want);
+        const std::size_t got = spill_.ReadAt(readAt, block.data() + kept, want);
+        if (got != want)
+            throw Error("No se pudieron leer los avisos guardados del informe: el archivo temporal se ha acortado");
+        readAt += got;
+        // The whole records in the block.
+        std::size_t end = 0;
+        while (end + 8 <= block.size() && end + 8 + GetNumber(block.data() + end + 4) <= block.size())
+            end += 8 + GetNumber(block.data() + end + 4);
+        VisitRecords(std::string_view(block).substr(0, end), visit);
+        start = end;
+    }
+    VisitRecords(records_, visit);
+}
+
+std::vector<RunReport::Notice> RunReport::Notices() const
+{
+    std::vector<Notice> notices;
+    notices.reserve(noticeCount_);
+    ForEachNotice([&notices](std::string_view table, std::string_view reason, std::string_view entry) {
+        notices.push_back({std::string(table), std::string(reason), std::string(entry)});
+    });
+    return notices;
+}
+
+void RunReport::AppendNotices(const RunReport& other)
+{
+    other.ForEachNotice(
+        [this](std::string_view table, std::string_view reason, std::string_view entry) { Note(table, reason, entry); });
 }
 
 std::size_t RunReport::Rows(const std::string& table) const
@@ -52,8 +161,8 @@ const RunReport::Comparison* RunReport::ComparisonOf(const std::string& table) c
 
 std::size_t RunReport::Count(const std::string& table, const std::string& reason) const
 {
-    auto found = counts_.find({table, reason});
-    return found == counts_.end() ? 0 : found->second;
+    const auto found = kindIndex_.find(table + '\0' + reason);
+    return found == kindIndex_.end() ? 0 : kinds_[found->second].count;
 }
 
 namespace {
@@ -93,16 +202,16 @@ std::string RunReport::Summary() const
         list(name);
     for (const auto& [name, comparison] : comparisons_)
         list(name);
-    for (const auto& [table, reason] : reasonOrder_)
-        list(table);
+    for (const Kind& kind : kinds_)
+        list(kind.table);
     for (const std::string& table : tables) {
         text += table + ": " + Counted(Rows(table), "fila", "filas");
         if (const Comparison* comparison = ComparisonOf(table))
             text += ComparisonText(*comparison);
         text += "\n";
-        for (const auto& key : reasonOrder_)
-            if (key.first == table)
-                text += "  " + key.second + ": " + std::to_string(counts_.at(key)) + "\n";
+        for (const Kind& kind : kinds_)
+            if (kind.table == table)
+                text += "  " + kind.reason + ": " + std::to_string(kind.count) + "\n";
     }
     if (!keptSet_.empty())
         text += "Las tablas reemplazadas se guardan en '" + DisplayPath(keptSet_) +
@@ -110,32 +219,56 @@ std::string RunReport::Summary() const
     return text;
 }
 
+void RunReport::WriteFullText(const TextSink& out) const
+{
+    out("Resumen\n");
+    out(Summary());
+    if (noticeCount_ == 0) {
+        out("\nNo se ha omitido ni alterado ninguna entrada.\n");
+        return;
+    }
+    out("\nDetalle\n");
+    // Lines are gathered into pieces of some size: a sink call per notice would cost more
+    // than the notice.
+    std::string piece;
+    ForEachNotice([&](std::string_view table, std::string_view reason, std::string_view entry) {
+        piece.append(table).append(" | ").append(reason).append(" | ").append(entry).append(1, '\n');
+        if (piece.size() >= 64 * 1024) {
+            out(piece);
+            piece.clear();
+        }
+    });
+    out(piece);
+}
+
 std::string RunReport::FullText() const
 {
-    std::string text = "Resumen\n" + Summary();
-    if (notices_.empty())
-        return text + "\nNo se ha omitido ni alterado ninguna entrada.\n";
-    text += "\nDetalle\n";
-    for (const Notice& notice : notices_)
-        text += notice.table + " | " + notice.reason + " | " + notice.entry + "\n";
+    std::string text;
+    WriteFullText([&text](std::string_view piece) { text.append(piece); });
     return text;
+}
+
+void WriteReportText(const ReportHeading& heading, const RunReport* report, const TextSink& out)
+{
+    std::string head = "Informe de Pasarela\n";
+    for (const auto& [label, value] : {std::pair<std::string_view, std::string>{"Fecha y hora: ", heading.dateTime},
+                                       {"Programa: ", heading.program},
+                                       {"Trabajo: ", heading.job},
+                                       {"Archivo: ", DisplayPath(heading.file)},
+                                       {"Carpeta de trabajo: ", DisplayPath(heading.workingDir)},
+                                       {"Resultado: ", heading.outcome}})
+        head.append(label).append(value).append(1, '\n');
+    out(head);
+    if (report != nullptr) {
+        out("\n");
+        report->WriteFullText(out);
+    }
 }
 
 std::string ReportText(const ReportHeading& heading, const RunReport* report)
 {
-    std::string text = "Informe de Pasarela\n"
-                       "Fecha y hora: " + heading.dateTime + "\n"
-                       "Programa: " + heading.program + "\n"
-                       "Trabajo: " + heading.job + "\n"
-                       "Archivo: " + DisplayPath(heading.file) + "\n"
-                       "Carpeta de trabajo: " + DisplayPath(heading.workingDir) + "\n"
-                       "Resultado: " + heading.outcome + "\n";
-    // Appended in two steps: GCC 12 at -O3 takes a literal joined to a temporary for an
-    // overlapping copy and stops the release build.
-    if (report != nullptr) {
-        text += '\n';
-        text += report->FullText();
-    }
+    std::string text;
+    WriteReportText(heading, report, [&text](std::string_view piece) { text.append(piece); });
     return text;
 }
 
@@ -146,15 +279,46 @@ void SaveReport(const std::filesystem::path& path, std::string_view text)
     out.Commit();
 }
 
+void SaveReport(const std::filesystem::path& path, const ReportHeading& heading, const RunReport* report)
+{
+    AtomicFile out(path);
+    WriteReportText(heading, report, [&out](std::string_view piece) { out.Write(piece); });
+    out.Commit();
+}
+
+namespace {
+
+// Turns UTF-8 text, handed on in pieces, into what Notepad opens (see NotepadText).
+class NotepadSink {
+public:
+    explicit NotepadSink(const TextSink& out) : out_(out) { out_("\xEF\xBB\xBF"); }
+
+    void operator()(std::string_view text)
+    {
+        converted_.clear();
+        for (const char c : text) {
+            if (c == '\n' && last_ != '\r')
+                converted_ += '\r';
+            converted_ += c;
+            last_ = c;
+        }
+        out_(converted_);
+    }
+
+private:
+    TextSink out_;
+    std::string converted_;
+    char last_ = '\0';
+};
+
+}  // namespace
+
 std::string NotepadText(std::string_view text)
 {
-    std::string out = "\xEF\xBB\xBF";
+    std::string out;
     out.reserve(text.size() + text.size() / 16 + 3);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-            out += '\r';
-        out += text[i];
-    }
+    NotepadSink notepad([&out](std::string_view piece) { out.append(piece); });
+    notepad(text);
     return out;
 }
 
@@ -191,11 +355,18 @@ bool IsKeptName(std::u8string_view name, std::u8string_view stem, std::u8string_
 
 }  // namespace
 
-void SaveReportKeepingEarlier(const std::filesystem::path& path, std::string_view text, std::size_t kept)
+namespace {
+
+void KeepEarlierAndSave(const std::filesystem::path& path, const std::function<void(const TextSink&)>& write,
+                        std::size_t kept)
 {
     // Written aside first: should the rest fail, the latest report is still the earlier one.
     AtomicFile out(path);
-    out.Write(NotepadText(text));
+    {
+        const TextSink file = [&out](std::string_view piece) { out.Write(piece); };
+        NotepadSink notepad(file);
+        write([&notepad](std::string_view piece) { notepad(piece); });
+    }
 
     const std::filesystem::path folder = path.parent_path();
     const std::u8string stem = path.stem().u8string();
@@ -231,6 +402,19 @@ void SaveReportKeepingEarlier(const std::filesystem::path& path, std::string_vie
     std::sort(earlier.begin(), earlier.end());
     for (std::size_t i = 0; i + kept < earlier.size(); ++i)
         RemoveFile(earlier[i]);
+}
+
+}  // namespace
+
+void SaveReportKeepingEarlier(const std::filesystem::path& path, std::string_view text, std::size_t kept)
+{
+    KeepEarlierAndSave(path, [text](const TextSink& out) { out(text); }, kept);
+}
+
+void SaveReportKeepingEarlier(const std::filesystem::path& path, const ReportHeading& heading,
+                              const RunReport* report, std::size_t kept)
+{
+    KeepEarlierAndSave(path, [&](const TextSink& out) { WriteReportText(heading, report, out); }, kept);
 }
 
 }  // namespace pasarela

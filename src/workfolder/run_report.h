@@ -1,14 +1,22 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "os/file.h"
+
 namespace pasarela {
+
+// Takes a long text a piece at a time, so that it need never be held whole.
+using TextSink = std::function<void(std::string_view)>;
 
 // What a run did beyond the rows it wrote: entries it left out or altered, codes it
 // could not find. Nothing the import or export tolerates may vanish without a trace,
@@ -30,18 +38,30 @@ public:
         std::string problem;    // why the tables could not be compared (Unreadable)
     };
 
+    RunReport();
+    RunReport(RunReport&&) noexcept;
+    RunReport& operator=(RunReport&&) noexcept;
+    ~RunReport();
+
     // Rows written to (or translated into) `table`; tables are listed in the order first seen.
     void SetRows(const std::string& table, std::size_t rows);
     void SetComparison(const std::string& table, Comparison comparison);
-    void Note(std::string table, std::string reason, std::string entry);
+    void Note(std::string_view table, std::string_view reason, std::string_view entry);
+    // Every notice of `other`, after this report's own.
+    void AppendNotices(const RunReport& other);
 
-    const std::vector<Notice>& Notices() const { return notices_; }
+    // Hands on every notice in the order noted; the texts are valid during the call only.
+    using NoticeVisitor = std::function<void(std::string_view table, std::string_view reason, std::string_view entry)>;
+    void ForEachNotice(const NoticeVisitor& visit) const;
+    // Every notice, as copies: for a report known to be small.
+    std::vector<Notice> Notices() const;
+    std::size_t NoticeCount() const { return noticeCount_; }
+    bool HasNotices() const { return noticeCount_ > 0; }
     std::size_t Rows(const std::string& table) const;
     // Nothing when the run compared no earlier table for `table`.
     const Comparison* ComparisonOf(const std::string& table) const;
     // How many notices of this table carry this reason.
     std::size_t Count(const std::string& table, const std::string& reason) const;
-    bool HasNotices() const { return !notices_.empty(); }
 
     // The folder where the run kept the tables it replaced (see KeptSetFolder); empty when
     // it kept none. The summary names it, so the user knows the change can be undone.
@@ -51,15 +71,36 @@ public:
     // Rows per table (with how they compare with the earlier table) and, under each, the
     // count of notices per reason.
     std::string Summary() const;
-    // The summary followed by every notice, one per line.
+    // The summary followed by every notice, one per line, handed on in pieces.
+    void WriteFullText(const TextSink& out) const;
+    // The same as one text.
     std::string FullText() const;
 
 private:
+    struct Kind {
+        std::string table;
+        std::string reason;
+        std::size_t count = 0;
+    };
+    std::uint32_t KindOf(std::string_view table, std::string_view reason);
+    void Spill();
+    void VisitRecords(std::string_view records, const NoticeVisitor& visit) const;
+
     std::vector<std::pair<std::string, std::size_t>> rows_;
     std::map<std::string, Comparison> comparisons_;
-    std::vector<Notice> notices_;
-    std::map<std::pair<std::string, std::string>, std::size_t> counts_;
-    std::vector<std::pair<std::string, std::string>> reasonOrder_;
+    // The kinds of notice (table and reason) in the order first noted, found by their
+    // joined texts.
+    std::vector<Kind> kinds_;
+    std::unordered_map<std::string, std::uint32_t> kindIndex_;
+    std::string kindKey_;
+    // Notices as records (kind, entry's length, entry). A large file can give hundreds of
+    // thousands, more than a 32-bit program should hold: past a few hundred kilobytes they
+    // go on to a scratch file, and stay here only if none can be had.
+    std::size_t noticeCount_ = 0;
+    std::string records_;
+    File spill_;
+    std::uint64_t spilled_ = 0;
+    bool spillFailed_ = false;
     std::filesystem::path keptSet_;
 };
 
@@ -75,10 +116,13 @@ struct ReportHeading {
 };
 
 // The heading, then, when the run got as far as a report, its summary and every notice.
+void WriteReportText(const ReportHeading& heading, const RunReport* report, const TextSink& out);
 std::string ReportText(const ReportHeading& heading, const RunReport* report);
 
 // Writes a report's text to a file (replaced only once written).
 void SaveReport(const std::filesystem::path& path, std::string_view text);
+// The same for the text WriteReportText gives, never held whole.
+void SaveReport(const std::filesystem::path& path, const ReportHeading& heading, const RunReport* report);
 
 // UTF-8 text as Notepad opens it: a byte order mark first (without one, older Notepads
 // read the bytes in the ANSI code page and garble every accented letter) and CR LF lines.
@@ -90,5 +134,8 @@ std::string NotepadText(std::string_view text);
 // of those kept reports only the newest `kept` stay. Throws Error as AtomicFile does; the
 // earlier report survives any failure.
 void SaveReportKeepingEarlier(const std::filesystem::path& path, std::string_view text, std::size_t kept);
+// The same for the text WriteReportText gives, never held whole.
+void SaveReportKeepingEarlier(const std::filesystem::path& path, const ReportHeading& heading,
+                              const RunReport* report, std::size_t kept);
 
 }  // namespace pasarela

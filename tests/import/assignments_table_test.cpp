@@ -83,6 +83,43 @@ TEST_F(AssignmentsTableTest, WorkedExampleTranslatesIdentifiersIntoCodes)
                                              }));
 }
 
+// Sections may come again after assignments (a file of several schools repeats them): an
+// assignment is linked as the finished tables link it, wherever in the file its subject,
+// teacher or group comes, and the rows keep the order of the file.
+TEST_F(AssignmentsTableTest, AssignmentsBeforeWhatTheyLinkAreWrittenInFileOrderAsTheFinishedTablesLinkThem)
+{
+    const RunReport report = Import(SchoolXml(std::string(kWorkedExampleLookups) + R"(
+<asignaturas>
+  <dasignatura cgrupo="7001" casig="901" cprofe="501" conexion="" nhoras="1"/>
+  <dasignatura cgrupo="G7002" casig="901" cprofe="503" conexion="" nhoras="2"/>
+  <dasignatura cgrupo="7001" casig="950" cprofe="502" conexion="" nhoras="3"/>
+</asignaturas>
+<profesores>
+  <profesor codigo="ARG" nombre="Eva" apellido1="Sanz" apellido2="Pons" idprofesor="503"/>
+</profesores>
+<asignaturas>
+  <dasignatura cgrupo="" casig="901" cprofe="501" conexion="" nhoras="4"/>
+  <dasignatura cgrupo="7001" casig="901" cprofe="" conexion="" nhoras="5"/>
+</asignaturas>
+<grupos>
+  <dgrupo codigo="SIN" codigo_nivel="ESO" curso="2" cgrupo="S" idgrupo="" idcurso="301"/>
+</grupos>
+)"));
+
+    // Teacher 503 comes after the assignment naming it; 950 is an activity, whose row
+    // comes after every subject's; a group with no identifier, later still, is the one
+    // an assignment with none is linked to.
+    const Rows expected = {
+        {"MAT", "ARG", "1ESOA", "", "", "ESO", "1", "A", "1", "1", "M1", "", "300", "7001", "901", "501"},
+        {"MAT", "ARG1", "1ESOB", "", "", "ESO", "1", "B", "2", "11", "M1", "", "300", "G7002", "901", "503"},
+        {"M1", "LMM", "1ESOA", "", "", "ESO", "1", "A", "3", "111", "M1", "", "300", "7001", "950", "502"},
+        {"MAT", "ARG", "SIN", "", "", "ESO", "2", "S", "4", "1111", "M1", "", "301", "", "901", "501"},
+        {"MAT", "", "1ESOA", "", "", "ESO", "1", "A", "5", "11111", "M1", "", "300", "7001", "901", ""},
+    };
+    ExpectRows(report, "ASIGT", expected);
+    EXPECT_TRUE(NoticeLines(report, "ASIGT").empty());
+}
+
 TEST_F(AssignmentsTableTest, HoursGiveOneSessionPerHourAndAHalfMark)
 {
     struct Case {

@@ -3,11 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "dbf/dbf_table.h"
+#include "dbf/dbf_test_support.h"
 #include "import/import_test_support.h"
 #include "import/table_registry.h"
 #include "test_support.h"
@@ -33,6 +35,11 @@ std::string Describe(const RunReport::Comparison* comparison)
     return "added " + std::to_string(comparison->added) + ", gone " + std::to_string(comparison->gone);
 }
 
+// As an import compares; with so little memory that a table is counted a part at a time
+// from the file written aside from its first rows; and with memory for the first rows
+// only, so that codes already counted go aside with their balances. All must agree.
+const ComparisonLimits kLimits[] = {{}, {.codesInMemory = 2}, {.codesInMemory = 20}};
+
 // "T<first>" to "T<last - 1>".
 std::vector<std::string> Codes(int first, int last)
 {
@@ -40,6 +47,28 @@ std::vector<std::string> Codes(int first, int last)
     for (int n = first; n < last; ++n)
         codes.push_back("T" + std::to_string(n));
     return codes;
+}
+
+std::vector<std::string> Reversed(std::vector<std::string> codes)
+{
+    std::reverse(codes.begin(), codes.end());
+    return codes;
+}
+
+// `count` rows of `code` before `rest`.
+std::vector<std::string> Repeated(const std::string& code, int count, std::vector<std::string> rest)
+{
+    rest.insert(rest.begin(), static_cast<std::size_t>(count), code);
+    return rest;
+}
+
+// The names of the files in `folder`: what the comparison leaves behind.
+std::vector<std::string> ListDir(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const fs::directory_entry& item : fs::directory_iterator(folder))
+        names.push_back(item.path().filename().string());
+    return names;
 }
 
 class TableChangesTest : public test::ImportTest {
@@ -89,17 +118,68 @@ TEST_F(TableChangesTest, CountsRowsNewAndGoneByCode)
         {"rows, not codes, are counted", {"ARG", "ARG", "LMM"}, {"ARG", "LMM", "LMM"}, "added 1, gone 1"},
         {"letter case tells codes apart", {"arg"}, {"ARG"}, "added 1, gone 1"},
         {"a large school, half its teachers replaced", Codes(0, 3000), Codes(1500, 4500), "added 1500, gone 1500"},
+        {"one code on many rows, then others", Repeated("ARG", 16, Codes(0, 10)), Repeated("ARG", 1, Codes(0, 16)),
+         "added 6, gone 15"},
+        {"a large school in reverse order", Codes(0, 3000), Reversed(Codes(0, 3000)), "added 0, gone 0"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WriteTeachers(earlier / "PROFT.DBF", c.earlier);
         WriteTeachers(built / "PROFT.DBF", c.built);
-        RunReport report;
+        for (const ComparisonLimits& limits : kLimits) {
+            SCOPED_TRACE("codes in memory: " + std::to_string(limits.codesInMemory));
+            RunReport report;
 
-        CompareWithEarlierTables(earlier, built, report);
+            CompareWithEarlierTables(earlier, built, report, limits);
 
-        EXPECT_EQ(Describe(report.ComparisonOf("PROFT")), c.expected);
-        EXPECT_EQ(Describe(report.ComparisonOf("AULAT")), "missing");
+            EXPECT_EQ(Describe(report.ComparisonOf("PROFT")), c.expected);
+            EXPECT_EQ(Describe(report.ComparisonOf("AULAT")), "missing");
+            EXPECT_THAT(ListDir(built), ::testing::UnorderedElementsAre("PROFT.DBF"));
+        }
+    }
+}
+
+TEST_F(TableChangesTest, AnotherProgramsTableIsComparedByItsCodesAsRead)
+{
+    const fs::path earlier = folder_ / "antes";
+    const fs::path built = folder_ / "ahora";
+    fs::create_directory(earlier);
+    fs::create_directory(built);
+    WriteTeachers(built / "PROFT.DBF", {"ARG", "NEW", "MUÑOZ", "LMM"});
+    struct Case {
+        const char* name;
+        test::DbfBuilder theirs;
+    };
+    // Each holds MUÑOZ, ARG filled with NULs, a deleted LMM and PQR: 2 rows added, 1 gone.
+    const Case cases[] = {
+        {"dBase III in code page 850 (0xA5 is Ñ), a wider code field",
+         {.version = 0x03,
+          .languageId = 0x02,
+          .fields = {{"NOMBRE", 'C', 12}, {"ABREV", 'C', 20}},
+          .rows = {{' ', {"Uno", "MU\xA5OZ"}},
+                   {' ', {"Dos", std::string("ARG\0\0\0", 6)}},
+                   {'*', {"Borrado", "LMM"}},
+                   {' ', {"Tres", "PQR"}}}}},
+        // Rows side by side with ours whose bytes differ only in the fill.
+        {"dBase III in Windows-1252, the code field as wide as ours",
+         {.version = 0x03,
+          .languageId = 0x57,
+          .fields = {{"ABREV", 'C', 10}},
+          .rows = {{' ', {std::string("ARG\0\0\0\0\0\0\0", 10)}},
+                   {' ', {"PQR"}},
+                   {' ', {"MU\xD1OZ"}},
+                   {'*', {"LMM"}}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFileBytes(earlier / "PROFT.DBF", c.theirs.Build());
+        for (const ComparisonLimits& limits : kLimits) {
+            RunReport report;
+
+            CompareWithEarlierTables(earlier, built, report, limits);
+
+            EXPECT_EQ(Describe(report.ComparisonOf("PROFT")), "added 2, gone 1");
+        }
     }
 }
 
@@ -117,11 +197,34 @@ TEST_F(TableChangesTest, AssignmentsAreComparedBySubjectActivityTeacherAndGroup)
     WriteTable(built / "ASIGT.DBF", "ASIGT",
                {{{"CASIG", "MAT"}, {"CTAREA", "LEC"}, {"CPROF", "ARG"}, {"CGRUP", "1A"}, {"HORAS", "4"}},
                 {{"CASIG", "MAT"}, {"CTAREA", "LEC"}, {"CPROF", "NEW"}, {"CGRUP", "1B"}}});
-    RunReport report;
+    for (const ComparisonLimits& limits : kLimits) {
+        RunReport report;
 
-    CompareWithEarlierTables(earlier, built, report);
+        CompareWithEarlierTables(earlier, built, report, limits);
 
-    EXPECT_EQ(Describe(report.ComparisonOf("ASIGT")), "added 1, gone 1");
+        EXPECT_EQ(Describe(report.ComparisonOf("ASIGT")), "added 1, gone 1");
+    }
+}
+
+TEST_F(TableChangesTest, AssignmentCodesAreToldApartFieldByField)
+{
+    const fs::path earlier = folder_ / "antes";
+    const fs::path built = folder_ / "ahora";
+    fs::create_directory(earlier);
+    fs::create_directory(built);
+    // The same letters split differently between the fields, even around a control
+    // character that another program may have left in a code.
+    WriteTable(earlier / "ASIGT.DBF", "ASIGT",
+               {{{"CASIG", "AB"}, {"CTAREA", "C"}}, {{"CASIG", "X\x1F"}, {"CTAREA", "Y"}}, {{"CPROF", "P"}}});
+    WriteTable(built / "ASIGT.DBF", "ASIGT",
+               {{{"CASIG", "A"}, {"CTAREA", "BC"}}, {{"CASIG", "X"}, {"CTAREA", "\x1FY"}}, {{"CPROF", "P"}}});
+    for (const ComparisonLimits& limits : kLimits) {
+        RunReport report;
+
+        CompareWithEarlierTables(earlier, built, report, limits);
+
+        EXPECT_EQ(Describe(report.ComparisonOf("ASIGT")), "added 2, gone 2");
+    }
 }
 
 TEST_F(TableChangesTest, EarlierTableThatCannotBeReadIsSaidAndTheImportGoesOn)

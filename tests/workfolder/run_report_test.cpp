@@ -88,6 +88,46 @@ TEST(RunReportTest, SummaryComparesEachTableWithTheOneBefore)
     }
 }
 
+// A file of a whole region gives notices by the hundred thousand; past a few hundred
+// kilobytes the report keeps them in a scratch file, and must give every one back, in order.
+TEST(RunReportTest, ManyNoticesComeBackWholeAndInTheOrderNoted)
+{
+    std::vector<RunReport::Notice> noted;
+    RunReport report;
+    report.SetRows("PROFT", 40000);
+    for (int i = 0; i < 40000; ++i) {
+        // Entries of every length, one far longer than the part held in memory, so that
+        // records run across the blocks the scratch file is read back in.
+        std::string entry = "profesor nº " + std::to_string(i + 1) + std::string(i % 97, 'x');
+        if (i == 20000)
+            entry.append(std::size_t{700} << 10, 'y');
+        const bool teacher = i % 3 != 0;
+        noted.push_back({teacher ? "PROFT" : "AULAT", teacher ? "código repetido o largo: se usa otro" : "capacidad",
+                         entry});
+        report.Note(noted.back().table, noted.back().reason, noted.back().entry);
+    }
+    RunReport earlier;
+    earlier.Note("ASIGNOMT", "lo primero", "materia nº 1");
+    earlier.AppendNotices(report);
+    noted.insert(noted.begin(), RunReport::Notice{"ASIGNOMT", "lo primero", "materia nº 1"});
+    const RunReport moved = std::move(earlier);
+
+    ASSERT_EQ(moved.NoticeCount(), noted.size());
+    EXPECT_EQ(moved.Count("AULAT", "capacidad"), 13334u);
+    EXPECT_EQ(moved.Count("PROFT", "código repetido o largo: se usa otro"), 26666u);
+    const std::vector<RunReport::Notice> given = moved.Notices();
+    ASSERT_EQ(given.size(), noted.size());
+    for (std::size_t i = 0; i < noted.size(); ++i) {
+        ASSERT_EQ(given[i].table, noted[i].table) << i;
+        ASSERT_EQ(given[i].reason, noted[i].reason) << i;
+        ASSERT_EQ(given[i].entry, noted[i].entry) << i;
+    }
+    std::string detail;
+    for (const RunReport::Notice& notice : noted)
+        detail += notice.table + " | " + notice.reason + " | " + notice.entry + "\n";
+    EXPECT_EQ(moved.FullText(), "Resumen\n" + moved.Summary() + "\nDetalle\n" + detail);
+}
+
 class SavedReportsTest : public test::TempFolderTest {
 protected:
     // The text of a report whose one notice names `entry`, so each saved report can be told apart.
@@ -162,6 +202,25 @@ TEST_F(SavedReportsTest, ReportsOfTheSameSecondAreAllKept)
     EXPECT_THAT(test::ReadFileBytes(folder_ / KeptName(Day(1))), HasSubstr("| first\r\n"));
     EXPECT_THAT(test::ReadFileBytes(folder_ / KeptName(Day(1), "-2")), HasSubstr("| second\r\n"));
     EXPECT_THAT(test::ReadFileBytes(Latest()), HasSubstr("| third\r\n"));
+}
+
+// The report is written a piece at a time, never held whole: what reaches the file must
+// be the text itself, line ends turned for Notepad across the pieces' edges too.
+TEST_F(SavedReportsTest, ReportsWrittenInPiecesHoldTheWholeText)
+{
+    const ReportHeading heading{"15/03/2013 09:05:07", "Pasarela 1.4.0", "importación (de DASTENO a Orlavi)",
+                                folder_ / "centro.xml", folder_, "Proceso finalizado"};
+    RunReport report;
+    report.SetRows("AULAT", 30000);
+    for (int i = 0; i < 30000; ++i)
+        report.Note("AULAT", "código vacío, repetido o largo: se usa otro",
+                    "aula nº " + std::to_string(i) + (i % 1000 == 0 ? "\r\n" : "") + " «Aula» -> 'A1'");
+    const std::string text = ReportText(heading, &report);
+
+    SaveReport(folder_ / "informe.txt", heading, &report);
+    EXPECT_EQ(test::ReadFileBytes(folder_ / "informe.txt"), text);
+    SaveReportKeepingEarlier(Latest(), heading, &report, 5);
+    EXPECT_EQ(test::ReadFileBytes(Latest()), NotepadText(text));
 }
 
 TEST_F(SavedReportsTest, OtherFilesOfTheFolderAreLeftAlone)
