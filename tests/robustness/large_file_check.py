@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Imports a DASTENO file of about 200 MB and checks that peak memory stays within a fixed
-ceiling, whatever the file's size: the import reads the file as a stream and must hold no
-document. Too slow for every test run; docs/robustness.md records its figures.
+"""Imports a DASTENO file of about 200 MB and checks that peak memory stays under half the
+file's size: the import reads the file as a stream and must hold no document (a tree of it
+takes several times the file, a reader holding the file whole at least the file). What it
+does keep grows with the schools in the file (their code lists, names and the rows the
+assignments look up), so no fixed ceiling holds for every size. Too slow for every test
+run; docs/robustness.md records its figures.
 
 Usage: tests/robustness/large_file_check.py [--build build/linux] [--work DIR] [--megabytes 200]
 """
@@ -17,9 +20,9 @@ sys.path.insert(0, str(ROOT / "bench"))
 from run_benchmark import measure_once as run  # noqa: E402  (same measurement as the benchmark)
 # Bytes of one school as bench/generate_school.py writes it with 1,000 assignments.
 SCHOOL_BYTES = 110_000
-# The import keeps the tables' small write buffers, the code lists and the lookups of the
-# tables it built; the file itself only a block at a time.
-CEILING_MIB = 40
+# The import keeps the tables' small write buffers, the code lists, names and lookups of
+# the tables it built; the file itself only a block at a time.
+CEILING_SHARE_OF_FILE = 0.5
 
 
 def main():
@@ -44,8 +47,9 @@ def main():
     print("|---|---|---|---|")
     print(f"| {megabytes:.0f} | {seconds:.1f} | {cpu:.1f} | {memory:.0f} |")
     shutil.rmtree(work, ignore_errors=True)
-    if memory > CEILING_MIB:
-        sys.exit(f"large_file_check: the import's peak memory is {memory:.0f} MiB (at most {CEILING_MIB} allowed)")
+    ceiling = megabytes * 1e6 * CEILING_SHARE_OF_FILE / (1 << 20)
+    if memory > ceiling:
+        sys.exit(f"large_file_check: the import's peak memory is {memory:.0f} MiB (at most {ceiling:.0f} allowed)")
 
 
 if __name__ == "__main__":
