@@ -106,7 +106,7 @@ def main():
     # assignments, which the import streams, or four times the schools, whose codes, names
     # and linked rows it must keep to the end.
     sizes = [("1 centro", 1, 1000), ("500 000 asignaciones", 500, 1000),
-             ("4 veces más asignaciones (500 centros)", 500, 4400), ("4 veces más centros (2 000)", 2000, 1000)]
+             ("4 veces más asignaciones (500 centros)", 500, 4900), ("4 veces más centros (2 000)", 2000, 1000)]
     solution_rows = 1_000_000
     if args.quick:
         sizes = [("1 centro", 1, 1000), ("10 centros", 10, 1000)]
