@@ -42,6 +42,13 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// The parts of a floor's time, one "name seconds" line each, as bench/run_benchmark.py reads them.
+void PrintTimes(double setup, double setupCpu, const char* work, double workSeconds, double write)
+{
+    std::cout << "setup " << setup << "\nsetup_cpu " << setupCpu << "\n" << work << " " << workSeconds << "\nwrite "
+              << write << "\n";
+}
+
 std::string ReadAll(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -124,7 +131,7 @@ int StreamImportFloor(const std::filesystem::path& xml, const std::filesystem::p
     start = Clock::now();
     WriteTables(scratch, contents);
     double write = Seconds(start);
-    std::cout << "setup " << setup << "\nsetup_cpu " << setupCpu << "\nparse " << parse << "\nwrite " << write << "\n";
+    PrintTimes(setup, setupCpu, "parse", parse, write);
     return 0;
 }
 
@@ -145,7 +152,7 @@ int StreamExportFloor(const std::filesystem::path& xml, const std::filesystem::p
     start = Clock::now();
     WriteAndSync(scratch / "floor.xml", bytes);
     double write = Seconds(start);
-    std::cout << "setup " << setup << "\nsetup_cpu " << setupCpu << "\nread " << read << "\nwrite " << write << "\n";
+    PrintTimes(setup, setupCpu, "read", read, write);
     return 0;
 }
 
@@ -167,7 +174,7 @@ int ImportFloor(const std::filesystem::path& xml, const std::filesystem::path& t
     start = Clock::now();
     WriteTables(scratch, contents);
     double write = Seconds(start);
-    std::cout << "setup " << setup << "\nsetup_cpu " << setupCpu << "\nparse " << parse << "\nwrite " << write << "\n";
+    PrintTimes(setup, setupCpu, "parse", parse, write);
     return 0;
 }
 
@@ -188,7 +195,7 @@ int ExportFloor(const std::filesystem::path& solution, const std::filesystem::pa
     start = Clock::now();
     document.save_file((scratch / "floor.xml").c_str(), "", pugi::format_raw | pugi::format_no_declaration);
     double write = Seconds(start);
-    std::cout << "setup " << setup << "\nsetup_cpu " << setupCpu << "\nread " << read << "\nwrite " << write << "\n";
+    PrintTimes(setup, setupCpu, "read", read, write);
     return bytes.empty() ? 1 : 0;
 }
 #endif

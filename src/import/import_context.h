@@ -21,8 +21,6 @@
 
 namespace pasarela {
 
-// What the table steps of one import share: the loaded file, the folder the tables are
-// built in, the report, and the two sets the subjects steps carry from one to the other.
 // The code and name that the file gives a subject, teacher or group.
 struct NamedInFile {
     std::string_view code;
@@ -86,15 +84,12 @@ struct LinkedRows {
     PostedRows teachers{"IDPROF", {"ABREV"}};
 };
 
+// What the table steps of one import share: the folder the tables are built in, the
+// report, and what the steps note for the assignments.
 struct ImportContext {
     std::filesystem::path tableDir;
     RunReport& report;
     char decimalSeparator = '.';
-    // Orlavi codes given to subjects and activities so far, as COD stores them
-    // (case-sensitive).
-    TextIndex usedCodes;
-    // Names the subject code rule has been applied to so far (case-sensitive).
-    TextIndex usedNames;
     // Shared by every step of the run: the assignments step reads what the others noted.
     NamesInFile& names;
     LinkedRows& rows;

@@ -39,7 +39,7 @@ Error NoSchoolSectionsError(const std::filesystem::path& path, bool hasTimetable
 // counted so far, and the first that waits for a second before the step gets either.
 struct StepSlot {
     StepSlot(const std::filesystem::path& tableDir, char decimalSeparator, NamesInFile& names, LinkedRows& rows)
-        : context{tableDir, report, decimalSeparator, {}, {}, names, rows}
+        : context{tableDir, report, decimalSeparator, names, rows}
     {
     }
 
@@ -174,11 +174,8 @@ RunReport RunImport(const ImportOptions& options)
         if (slot.failure)
             std::rethrow_exception(slot.failure);
         slot.step->Finish(slot.count);
-        // The code sets of a finished step are no use to the later ones, whose own may be
-        // as large.
+        // A finished step's code sets are no use to the later ones, whose own may be as large.
         slot.step.reset();
-        slot.context.usedCodes = TextIndex();
-        slot.context.usedNames = TextIndex();
         report.AppendNotices(slot.report);
         const std::string name(kImportedTables[i].name);
         report.SetRows(name, slot.report.Rows(name));

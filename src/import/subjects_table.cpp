@@ -13,8 +13,15 @@ enum Field : std::size_t { kCod, kCodLargo, kNombre, kCodTarea, kEsTarea, kIdAsi
 // code (case included) is an activity, any other a subject.
 enum class Pass { Subjects, Activities };
 
+// What the code rule has given out so far, over both passes (case-sensitive).
+struct UsedSoFar {
+    TextIndex codes;  // Orlavi codes, as COD stores them
+    TextIndex names;  // names the rule has been applied to
+};
+
 // The code rule and the row of one entry of the pass it belongs to.
-void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& table, const Entry& entry, Pass pass)
+void WriteRow(ImportContext& context, UsedSoFar& used, std::string_view tableName, DbfTable& table, const Entry& entry,
+              Pass pass)
 {
     const std::string_view kind = pass == Pass::Subjects ? "materia" : "actividad";
     const std::string_view code = entry.Read("codigo");
@@ -24,18 +31,18 @@ void WriteRow(ImportContext& context, std::string_view tableName, DbfTable& tabl
     const auto label = [&] { return NoticeLabel(kind, entry.Number(), code, name, id); };
 
     std::string orlaviCode = Utf8Prefix(code, 10);
-    const bool taken = context.usedCodes.Find(StoredForm(orlaviCode)).has_value();
+    const bool taken = used.codes.Find(StoredForm(orlaviCode)).has_value();
     // A long code is cut to its first 8 and last 2 characters only for the first
     // entry with its name: DASTENO numbers courses at the end (HISTORIA2024), and the
     // ending is what tells them apart.
-    if (context.usedNames.Insert(name, 0) && !taken && Utf8Length(code) > 10)
+    if (used.names.Insert(name, 0) && !taken && Utf8Length(code) > 10)
         orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
-    if (taken || context.usedCodes.Find(StoredForm(orlaviCode))) {
+    if (taken || used.codes.Find(StoredForm(orlaviCode))) {
         context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
                             label() + " -> '" + orlaviCode + "'");
         return;
     }
-    context.usedCodes.Insert(StoredForm(orlaviCode), 0);
+    used.codes.Insert(StoredForm(orlaviCode), 0);
 
     table.Append();
     StoreText(context, table, kCod, orlaviCode, label);
@@ -67,8 +74,6 @@ public:
         : TableBuildingStep(context, imported),
           activities_(context.tableDir / (std::string(imported.name) + "-actividades.tmp"))
     {
-        context_.usedCodes = {};
-        context_.usedNames = {};
     }
 
     std::string_view Path() const override { return kPath; }
@@ -84,7 +89,7 @@ public:
     void Add(const Entry& entry) override
     {
         if (!IsActivity(entry))
-            WriteRow(context_, imported_.name, table_, entry, Pass::Subjects);
+            WriteRow(context_, used_, imported_.name, table_, entry, Pass::Subjects);
     }
 
     void Finish(std::size_t count) override
@@ -97,13 +102,14 @@ public:
         activities_.Replay([&](const Entry& entry) {
             RememberName(context_, entry);
             if (SectionIsWritten(count))
-                WriteRow(context_, imported_.name, table_, entry, Pass::Activities);
+                WriteRow(context_, used_, imported_.name, table_, entry, Pass::Activities);
         });
         context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
         table_.Close();
     }
 
 private:
+    UsedSoFar used_;
     EntrySpool activities_;
 };
 
