@@ -463,13 +463,23 @@ FastUtf8Scanner::Step FastUtf8Scanner::Markup(char*& p, char* end, bool topLevel
     return StartTag(p, end);
 }
 
+FastUtf8Scanner::Step FastUtf8Scanner::Name(char* start, char* end, char*& after)
+{
+    if (start == end)
+        return Step::More;
+    if ((ClassOf(*start) & kNameStart) == 0)
+        return Step::Quit;
+    after = SkipName(start + 1, end);
+    if (after == end)
+        return Step::More;
+    return IsAscii(*after) ? Step::Done : Step::Quit;
+}
+
 FastUtf8Scanner::Step FastUtf8Scanner::StartTag(char*& at, char* end)
 {
-    char* p = SkipName(at + 1, end);
-    if (p == end)
-        return Step::More;
-    if (!IsAscii(*p))
-        return Step::Quit;
+    char* p = nullptr;
+    if (const Step step = Name(at + 1, end, p); step != Step::Done)
+        return step;
     char* const name = at + 1;
     char* const nameEnd = p;
     attributes_.clear();
@@ -499,15 +509,10 @@ FastUtf8Scanner::Step FastUtf8Scanner::StartTag(char*& at, char* end)
         c = *p;
         if (c == '>' || c == '/')
             continue;
-        if ((ClassOf(c) & kNameStart) == 0)
-            return Step::Quit;
         Attribute attribute{};
         attribute.name = p;
-        p = SkipName(p + 1, end);
-        if (p == end)
-            return Step::More;
-        if (!IsAscii(*p))
-            return Step::Quit;
+        if (const Step step = Name(attribute.name, end, p); step != Step::Done)
+            return step;
         attribute.nameEnd = p;
         p = SkipBlanks(p, end);
         if (p == end)
@@ -597,15 +602,9 @@ FastUtf8Scanner::Step FastUtf8Scanner::StartTag(char*& at, char* end)
 FastUtf8Scanner::Step FastUtf8Scanner::EndTag(char*& at, char* end)
 {
     char* const name = at + 2;
-    if (name == end)
-        return Step::More;
-    if ((ClassOf(*name) & kNameStart) == 0)
-        return Step::Quit;
-    char* p = SkipName(name + 1, end);
-    if (p == end)
-        return Step::More;
-    if (!IsAscii(*p))
-        return Step::Quit;
+    char* p = nullptr;
+    if (const Step step = Name(name, end, p); step != Step::Done)
+        return step;
     const std::string_view written(name, static_cast<std::size_t>(p - name));
     p = SkipBlanks(p, end);
     if (p == end)
@@ -659,15 +658,9 @@ FastUtf8Scanner::Step FastUtf8Scanner::Comment(char*& at, char* end, bool keep)
 FastUtf8Scanner::Step FastUtf8Scanner::Instruction(char*& at, char* end, bool keep)
 {
     char* const target = at + 2;
-    if (target == end)
-        return Step::More;
-    if ((ClassOf(*target) & kNameStart) == 0)
-        return Step::Quit;
-    char* p = SkipName(target + 1, end);
-    if (p == end)
-        return Step::More;
-    if (!IsAscii(*p))
-        return Step::Quit;
+    char* p = nullptr;
+    if (const Step step = Name(target, end, p); step != Step::Done)
+        return step;
     const std::string_view name(target, static_cast<std::size_t>(p - target));
     // "xml" in any case is reserved: a declaration out of place, or a fault.
     if (name.size() == 3 && (name[0] | 0x20) == 'x' && (name[1] | 0x20) == 'm' && (name[2] | 0x20) == 'l')

@@ -79,6 +79,9 @@ private:
     Step Run(char*& p, char* end, bool last);
     Step Declaration(char*& p, char* end);
     Step Markup(char*& p, char* end, bool topLevel);
+    // An ASCII name from `start`: Done with `after` just past it, More when the block ends
+    // first, Quit for anything that is no such name.
+    static Step Name(char* start, char* end, char*& after);
     Step StartTag(char*& p, char* end);
     Step EndTag(char*& p, char* end);
     Step Comment(char*& p, char* end, bool keep);
