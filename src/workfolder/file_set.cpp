@@ -146,7 +146,7 @@ std::filesystem::path KeepReplacedSet(const std::filesystem::path& stagingDir, c
         if (Exists(oldDir))
             RemoveQuietly(kept);
         warnings.push_back("No se han podido guardar las tablas reemplazadas en '" + DisplayPath(kept) +
-                           "': " + e.what());
+                           "': " + UserMessage(e));
         return {};
     }
     RemoveQuietly(superseded);
@@ -167,7 +167,7 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
             try {
                 MoveAside(targetDir / name, oldDir / name);
             } catch (const std::exception& e) {
-                end.warnings.push_back(e.what());
+                end.warnings.push_back(UserMessage(e));
             }
         }
         end.keptSet = KeepReplacedSet(stagingDir, targetDir, end.warnings);
@@ -175,7 +175,7 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
     try {
         RemoveFile(stagingDir / kJournal);
     } catch (const std::exception& e) {
-        end.warnings.push_back(e.what());
+        end.warnings.push_back(UserMessage(e));
     }
     RemoveQuietly(oldDir);
     RemoveQuietly(stagingDir / kSupersededDir);
@@ -208,7 +208,7 @@ bool RollForward(const std::filesystem::path& stagingDir, const std::filesystem:
 
 [[noreturn]] void ThrowLeftHalfDone(const std::exception& cause)
 {
-    throw Error(std::string(cause.what()) + ". " + kLeftHalfDone);
+    throw Error(UserMessage(cause) + ". " + kLeftHalfDone);
 }
 
 // Puts back what a failed commit moved, newest first: `swapped` files are in place with
