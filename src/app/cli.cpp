@@ -15,6 +15,7 @@
 #include "os/file.h"
 #include "os/locale_settings.h"
 #include "workfolder/staging_lock.h"
+#include "xml/xml_library.h"
 
 namespace pasarela {
 namespace {
@@ -176,7 +177,7 @@ void WriteReportFile(const Command& command, const ReportHeading& heading, const
     try {
         SaveReport(PathFromUtf8(*command.reportFile), heading, report);
     } catch (const std::exception& e) {
-        err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
+        err << "pasarela-cli: aviso: no se pudo escribir el informe: " << ErrorText(e) << "\n";
     }
 }
 
@@ -288,7 +289,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kCliOk;
     }
     if (args[0] == "--version") {
-        out << "pasarela-cli " << PASARELA_VERSION << "\n";
+        out << "pasarela-cli " << PASARELA_VERSION << "\n" << XmlLibraryVersion() << "\n";
         return kCliOk;
     }
     try {
@@ -307,7 +308,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << e.what() << "\n";
         return kCliMissingInput;
     } catch (const std::exception& e) {
-        err << "pasarela-cli: error: " << e.what() << "\n";
+        err << "pasarela-cli: error: " << ErrorText(e) << "\n";
         return kCliError;
     }
 }
