@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -25,13 +26,25 @@ inline constexpr std::string_view kCheckedAfterPendingOutcome =
     "Comprobación terminada: este archivo no ha cambiado ninguna tabla, pero antes se ha completado una "
     "importación anterior que había quedado a medias";
 
+inline constexpr std::string_view kOutOfMemoryMessage =
+    "No hay memoria suficiente para terminar el trabajo: cierre otros programas y vuelva a intentarlo";
+
+// What the user reads of an error: its own words, or ours when memory ran out (the
+// library's words for that are English and say nothing to a secretary).
+inline std::string ErrorText(const std::exception& error)
+{
+    if (dynamic_cast<const std::bad_alloc*>(&error) != nullptr)
+        return std::string(kOutOfMemoryMessage);
+    return error.what();
+}
+
 // The outcome of a run that an error stopped: a missing file is said as the user was told
 // it ("No existe archivo"), anything else as an error.
 inline std::string FailedOutcome(const std::exception& error)
 {
     if (dynamic_cast<const MissingInputError*>(&error) != nullptr)
         return error.what();
-    return "Error: " + std::string(error.what());
+    return "Error: " + ErrorText(error);
 }
 
 // The outcome of an export, naming the file it saved.

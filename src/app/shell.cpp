@@ -170,7 +170,7 @@ std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_
         SaveReportKeepingEarlier(settings_.workingDir / kReportName, heading, report, kEarlierReportsKept);
         return {};
     } catch (const std::exception& e) {
-        return e.what();
+        return ErrorText(e);
     }
 }
 
@@ -195,7 +195,7 @@ void Shell::RunJob(Job which, const std::string& jobTitle, std::function<JobResu
             [this, jobTitle, started, outcome] { EndJob(jobTitle, started, *outcome); });
     } catch (const std::exception& e) {
         ui_.SetBusy(false);
-        ui_.ShowMessage(e.what(), MessageKind::Error);
+        ui_.ShowMessage(ErrorText(e), MessageKind::Error);
     }
 }
 
@@ -214,7 +214,7 @@ void Shell::EndJob(const std::string& jobTitle, std::chrono::system_clock::time_
         Finish(FinishedMessage(result.report, result.outputFile, settings_.workingDir / kReportName, reportError),
                result.report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
     } catch (const std::exception& e) {
-        std::string message = e.what();
+        std::string message = ErrorText(e);
         // Without Orlavi's folder there is nowhere to write, and the message says so already.
         std::error_code ec;
         if (std::filesystem::is_directory(settings_.workingDir, ec)) {
