@@ -87,7 +87,8 @@ public:
             // Orlavi's integer fields hold no value as all zero bytes, which is also how
             // -2147483648 would be stored: that one position is kept as no value and said.
             if (position == std::numeric_limits<std::int32_t>::min())
-                context_.report.Note(imported_.name, "posición que el campo SESION_ORDEN no puede guardar: queda vacía",
+                context_.report.Note(imported_.name,
+                                     "posición que el campo SESION_ORDEN no puede guardar: queda vacía",
                                      label() + ": '" + std::string(entry.Read("posicion")) + "'");
             else
                 table_.SetInteger(kSesionOrden, position);

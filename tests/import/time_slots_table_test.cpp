@@ -97,20 +97,19 @@ TEST_F(TimeSlotsTableTest, PeriodsAreWrittenAsTheyCome)
 // bytes, which reads as no value: the period is kept and the lost position noted.
 TEST_F(TimeSlotsTableTest, LowestWholePositionIsStoredEmptyWithANotice)
 {
-    const RunReport report = Import(SchoolXml("<franjashorarias>\n" +
-                                              EntryXml("franjahoraria", {{"dia_semana", "1"}, {"posicion", "1"},
-                                                                         {"hora_inicio", "08:00"}, {"hora_final", "08:55"}}) +
-                                              EntryXml("franjahoraria", {{"dia_semana", "2"}, {"posicion", "-2147483648"},
-                                                                         {"hora_inicio", "08:00"}, {"hora_final", "08:55"}}) +
-                                              EntryXml("franjahoraria", {{"dia_semana", "3"}, {"posicion", "-002147483648"},
-                                                                         {"hora_inicio", "08:00"}, {"hora_final", "08:55"}}) +
-                                              "</franjashorarias>\n"));
+    const auto period = [](std::string_view day, std::string_view position) {
+        return EntryXml("franjahoraria", {{"dia_semana", day}, {"posicion", position}, {"hora_inicio", "08:00"},
+                                          {"hora_final", "08:55"}});
+    };
+    const RunReport report = Import(SchoolXml("<franjashorarias>\n" + period("1", "1") + period("2", "-2147483648") +
+                                              period("3", "-002147483648") + "</franjashorarias>\n"));
     EXPECT_EQ(ReadColumn("DIASHORAST", "SESION_ORDEN"), (std::vector<std::string>{"1", "", ""}));
     EXPECT_EQ(ReadColumn("DIASHORAST", "DIA"), (std::vector<std::string>{"1", "2", "3"}));
     const std::string cannotHold = "posición que el campo SESION_ORDEN no puede guardar: queda vacía | ";
     EXPECT_THAT(NoticeLines(report, "DIASHORAST"),
-                ::testing::IsSupersetOf({cannotHold + "franja horaria nº 2: día 2, posición -2147483648: '-2147483648'",
-                                         cannotHold + "franja horaria nº 3: día 3, posición -2147483648: '-002147483648'"}));
+                ::testing::IsSupersetOf(
+                    {cannotHold + "franja horaria nº 2: día 2, posición -2147483648: '-2147483648'",
+                     cannotHold + "franja horaria nº 3: día 3, posición -2147483648: '-002147483648'"}));
 }
 
 TEST_F(TimeSlotsTableTest, NumberOrTimeThatIsNotWholeStopsTheImportNamingThePeriod)

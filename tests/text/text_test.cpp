@@ -326,7 +326,7 @@ TEST(Utf8CountingTest, CountsAndCutsByCharacter)
 
 TEST(ExcerptTest, QuotesUpToTwoHundredCharactersAndTellsTheLengthBeyond)
 {
-    const auto Repeat = [](std::string_view text, int times) {
+    const auto repeat = [](std::string_view text, int times) {
         std::string repeated;
         for (int i = 0; i < times; ++i)
             repeated += text;
@@ -342,7 +342,8 @@ TEST(ExcerptTest, QuotesUpToTwoHundredCharactersAndTellsTheLengthBeyond)
         {"short", "Matemáticas", "Matemáticas"},
         {"exactly 200", std::string(200, 'a'), std::string(200, 'a')},
         {"201", std::string(201, 'a'), std::string(200, 'a') + "… (201 caracteres)"},
-        {"characters, not bytes", std::string(150, 'a') + Repeat("ñ", 100), std::string(150, 'a') + Repeat("ñ", 50) + "… (250 caracteres)"},
+        {"characters, not bytes", std::string(150, 'a') + repeat("ñ", 100),
+         std::string(150, 'a') + repeat("ñ", 50) + "… (250 caracteres)"},
         {"a 20 MB name", std::string(20 << 20, 'N'), std::string(200, 'N') + "… (20971520 caracteres)"},
     };
     for (const Case& c : cases) {
