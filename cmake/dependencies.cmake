@@ -12,33 +12,85 @@ endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/notices.cmake)
 
+# The Debian version of the source package unpacked in DIR (the first line of its
+# debian/changelog, beside DIR or above it), or "" when it has none.
+function(pasarela_debian_source_version variable dir)
+  set(version "")
+  foreach(changelog "${dir}/debian/changelog" "${dir}/../debian/changelog")
+    if(EXISTS "${changelog}")
+      file(STRINGS "${changelog}" first LIMIT_COUNT 1)
+      if(first MATCHES "^[^ ]+ \\(([^)]+)\\)")
+        set(version "${CMAKE_MATCH_1}")
+        break()
+      endif()
+    endif()
+  endforeach()
+  set(${variable} "${version}" PARENT_SCOPE)
+endfunction()
+
+# Whether Debian version A is newer than B, as dpkg orders versions.
+function(pasarela_version_newer variable a b)
+  execute_process(COMMAND dpkg --compare-versions "${a}" gt "${b}" RESULT_VARIABLE status)
+  if(status EQUAL 0)
+    set(${variable} TRUE PARENT_SCOPE)
+  else()
+    set(${variable} FALSE PARENT_SCOPE)
+  endif()
+endfunction()
+
 # Finds the newest source package of NAME that scripts/setup unpacked into .deps/ (with
 # `apt-get source NAME`), as the folder holding MARKER, and keeps it in the cache variable
-# VARIABLE so a user can point it at another unpacked copy.
+# VARIABLE. Newest is by the Debian version of each copy's changelog (dpkg's order; of two
+# copies of one version, the first by name), so the choice does not hang on folder names
+# or on the order the system lists them in. A copy the user points VARIABLE at is kept; one
+# found here is found again at each configure, so a newer copy unpacked later is taken.
+# VARIABLE_VERSION is set to the Debian version of the copy used ("" when it has none).
 function(pasarela_source_package name variable glob marker)
   file(GLOB candidates LIST_DIRECTORIES true "${PROJECT_SOURCE_DIR}/.deps/${glob}/${marker}")
+  list(SORT candidates)
   set(found "")
-  if(candidates)
-    list(SORT candidates COMPARE NATURAL)
-    list(GET candidates -1 newest)
-    string(REGEX REPLACE "/${marker}$" "" found "${newest}")
+  set(found_version "")
+  foreach(candidate IN LISTS candidates)
+    string(REGEX REPLACE "/${marker}$" "" dir "${candidate}")
+    pasarela_debian_source_version(version "${dir}")
+    if(found STREQUAL "")
+      set(newer TRUE)
+    else()
+      pasarela_version_newer(newer "${version}" "${found_version}")
+    endif()
+    if(newer)
+      set(found "${dir}")
+      set(found_version "${version}")
+    endif()
+  endforeach()
+  set(doc "Unpacked ${name} source package (the folder holding ${marker})")
+  if(NOT DEFINED CACHE{${variable}} OR "$CACHE{${variable}}" STREQUAL ""
+     OR "$CACHE{${variable}}" STREQUAL "$CACHE{${variable}_FOUND}")
+    set(${variable} "${found}" CACHE PATH "${doc}" FORCE)
   endif()
-  set(${variable} "${found}" CACHE PATH "Unpacked ${name} source package (the folder holding ${marker})")
-  if(${variable} STREQUAL "" AND found)
-    # Configured once before scripts/setup fetched the source: take it now.
-    set(${variable} "${found}" CACHE PATH "Unpacked ${name} source package (the folder holding ${marker})" FORCE)
-  endif()
+  set(${variable}_FOUND "${found}" CACHE INTERNAL "The copy of ${name} found in .deps/ last time")
   if(NOT EXISTS "${${variable}}/${marker}")
     message(FATAL_ERROR
       "${name} source not found (${variable}='${${variable}}'). "
       "Run scripts/setup, which unpacks Debian's ${name} source package into .deps/, "
       "or point ${variable} at the folder of an unpacked copy that holds ${marker}.")
   endif()
-  message(STATUS "${name} source: ${${variable}}")
+  pasarela_debian_source_version(version "${${variable}}")
+  set(${variable}_VERSION "${version}" PARENT_SCOPE)
+  message(STATUS "${name} source: ${${variable}} (${version})")
 endfunction()
 
 # expat's configuration header is the one its own build would write for this target.
 pasarela_source_package(expat PASARELA_EXPAT_SOURCE_DIR "expat-*/expat" lib/xmlparse.c)
+# The version compiled in, which the programs tell (--version) and the release names and
+# checks against the system's expat.
+if(PASARELA_EXPAT_SOURCE_DIR_VERSION STREQUAL "")
+  file(STRINGS "${PASARELA_EXPAT_SOURCE_DIR}/lib/expat.h" expat_numbers REGEX "#define XML_(MAJOR|MINOR|MICRO)_VERSION")
+  string(REGEX REPLACE "[^0-9;]" "" expat_numbers "${expat_numbers}")
+  list(JOIN expat_numbers "." PASARELA_EXPAT_SOURCE_DIR_VERSION)
+endif()
+file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/pasarela-expat-version.txt"
+  CONTENT "${PASARELA_EXPAT_SOURCE_DIR_VERSION}\n" @ONLY)
 
 enable_language(C)
 # CONFIGURE rewrites the header only when it changes, so expat is not rebuilt each time.
@@ -59,7 +111,8 @@ add_library(pasarela_expat STATIC
 target_include_directories(pasarela_expat
   SYSTEM PUBLIC "${PASARELA_EXPAT_SOURCE_DIR}/lib"
   PRIVATE "${PROJECT_BINARY_DIR}/expat-config")
-target_compile_definitions(pasarela_expat PUBLIC XML_STATIC)
+target_compile_definitions(pasarela_expat PUBLIC XML_STATIC
+  "PASARELA_EXPAT_PACKAGE_VERSION=\"${PASARELA_EXPAT_SOURCE_DIR_VERSION}\"")
 add_library(EXPAT::EXPAT ALIAS pasarela_expat)
 pasarela_notice(expat "${PASARELA_EXPAT_SOURCE_DIR}/COPYING")
 

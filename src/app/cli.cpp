@@ -15,6 +15,7 @@
 #include "os/file.h"
 #include "os/locale_settings.h"
 #include "workfolder/staging_lock.h"
+#include "xml/xml_library.h"
 
 namespace pasarela {
 namespace {
@@ -288,7 +289,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kCliOk;
     }
     if (args[0] == "--version") {
-        out << "pasarela-cli " << PASARELA_VERSION << "\n";
+        out << "pasarela-cli " << PASARELA_VERSION << "\n" << XmlLibraryVersion() << "\n";
         return kCliOk;
     }
     try {

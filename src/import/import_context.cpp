@@ -26,7 +26,7 @@ std::string Entry::Label(std::initializer_list<std::string_view> keys) const
     label.append(element_).append(" nº ").append(std::to_string(number_));
     bool first = true;
     for (std::string_view key : keys) {
-        label.append(first ? " (" : ", ").append(key).append("='").append(Read(key)).append("'");
+        label.append(first ? " (" : ", ").append(key).append("='").append(Excerpt(Read(key))).append("'");
         first = false;
     }
     if (!first)
@@ -243,11 +243,11 @@ std::string NoticeLabel(std::string_view kind, std::size_t number, std::string_v
     if (!code.empty() || !name.empty() || !id.empty())
         label += ":";
     if (!code.empty())
-        label.append(" ").append(code);
+        label.append(" ").append(Excerpt(code));
     if (!name.empty())
-        label.append(" «").append(name).append("»");
+        label.append(" «").append(Excerpt(name)).append("»");
     if (!id.empty())
-        label.append(" (identificador ").append(id).append(")");
+        label.append(" (identificador ").append(Excerpt(id)).append(")");
     return label;
 }
 
@@ -259,7 +259,7 @@ void StoreText(ImportContext& context, DbfTable& table, std::size_t field, std::
         return;
     const std::string& fieldName = table.Fields()[field].name;
     std::string tableName = table.Path().stem().string();
-    const std::string detail = label() + ": '" + std::string(text) + "'";
+    const std::string detail = label() + ": '" + Excerpt(text) + "'";
     if (cut == Cut::Key) {
         // Either fault makes the stored identifier another text, which no assignment
         // names: one notice says what that costs.

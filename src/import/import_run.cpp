@@ -142,7 +142,8 @@ RunReport RunImport(const ImportOptions& options)
     if (!std::filesystem::is_directory(options.workingDir, ec))
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
-    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Import, JournalFileNames());
+    StagingLock lock = StagingLock::Take(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import,
+                                         JournalFileNames());
     const std::filesystem::path& staging = lock.Folder();
 
     RunReport report;

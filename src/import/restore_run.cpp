@@ -19,7 +19,8 @@ RunReport RunRestore(const RestoreOptions& options)
     if (!std::filesystem::is_directory(options.workingDir, ec))
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
-    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Import, JournalFileNames());
+    StagingLock lock = StagingLock::Take(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import,
+                                         JournalFileNames());
     RunReport report;
     if (lock.FinishedPendingCommit())
         NoteFinishedPendingCommit(report, lock.Folder());

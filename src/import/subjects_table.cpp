@@ -39,7 +39,7 @@ void WriteRow(ImportContext& context, UsedSoFar& used, std::string_view tableNam
         orlaviCode = Utf8Prefix(code, 8) + Utf8Suffix(code, 2);
     if (taken || used.codes.Find(StoredForm(orlaviCode))) {
         context.report.Note(std::string(tableName), "código ya usado por otra materia: entrada sin fila",
-                            label() + " -> '" + orlaviCode + "'");
+                            label() + " -> '" + Excerpt(orlaviCode) + "'");
         return;
     }
     used.codes.Insert(StoredForm(orlaviCode), 0);

@@ -1,3 +1,5 @@
+#include <limits>
+
 #include "import/code_list.h"
 #include "import/table_steps.h"
 #include "text/text.h"
@@ -82,7 +84,14 @@ public:
             StoreText(context_, table_, kHoraHasta, end, label);
             StoreText(context_, table_, kMinutos, std::to_string(minutes), label);
             table_.SetString(kMarco, "0");
-            table_.SetInteger(kSesionOrden, position);
+            // Orlavi's integer fields hold no value as all zero bytes, which is also how
+            // -2147483648 would be stored: that one position is kept as no value and said.
+            if (position == std::numeric_limits<std::int32_t>::min())
+                context_.report.Note(imported_.name,
+                                     "posición que el campo SESION_ORDEN no puede guardar: queda vacía",
+                                     label() + ": '" + std::string(entry.Read("posicion")) + "'");
+            else
+                table_.SetInteger(kSesionOrden, position);
             table_.SetString(kPlantilla, "");
             table_.Post();
         } catch (const Error& e) {

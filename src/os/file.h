@@ -108,6 +108,17 @@ bool CanRenameWhileHeld();
 // false when nothing is there.
 bool IsLink(const std::filesystem::path& path);
 
+// Whether the folder `path` is where another file system is mounted (a disk, or another
+// folder bound there): on another device than the folder that holds it, or the root of a
+// mount. On Windows, any reparse point, as a mounted volume is one. False when nothing is there.
+bool IsMountPoint(const std::filesystem::path& path);
+
+// Removes `path` and, when it is a folder, everything in it, as a link goes: never through a
+// link or reparse point, and never into another file system mounted inside (IsMountPoint),
+// whose files are left where they are, with the folders that lead to them. True when nothing
+// is left; nothing is thrown.
+bool RemoveTree(const std::filesystem::path& path) noexcept;
+
 // The identity of the file at `path` when it is a plain file reached without a link (or
 // reparse point) and has no other name (a hard link); nullopt otherwise, or when nothing is
 // there. For files of ours that another program may have swapped for a link.

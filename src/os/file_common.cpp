@@ -22,6 +22,12 @@ struct ChangeFault {
 };
 ChangeFault changeFaults[2];
 
+RenameHook& ArmedRenameHook()
+{
+    static RenameHook hook;
+    return hook;
+}
+
 }  // namespace
 
 File::File(File&& other) noexcept : path_(std::move(other.path_)), handle_(other.handle_)
@@ -80,6 +86,14 @@ void FailFileChanges(FileChange kind, std::uint64_t first, std::uint64_t count)
     fault.seen = 0;
     fault.count = count;
     fault.first = first;
+}
+
+void AfterEachRename(RenameHook hook) { ArmedRenameHook() = std::move(hook); }
+
+void RunRenameHook(const std::filesystem::path& source, const std::filesystem::path& target)
+{
+    if (const RenameHook& hook = ArmedRenameHook())
+        hook(source, target);
 }
 
 std::uint64_t FileChangesSeen(FileChange kind) { return changeFaults[static_cast<int>(kind)].seen; }

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <fcntl.h>
@@ -34,6 +36,17 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
     default:
         throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + ErrnoWords(error));
     }
+}
+
+// A name that leads to something other than a file: reading a FIFO would wait for ever for
+// a writer, and a device or folder holds no table.
+[[noreturn]] void ThrowNotAFile(const std::filesystem::path& path, mode_t type)
+{
+    const char* what = S_ISDIR(type)    ? "es una carpeta"
+                       : S_ISFIFO(type) ? "es una tubería con nombre (FIFO), no un archivo"
+                       : S_ISCHR(type) || S_ISBLK(type) ? "es un dispositivo, no un archivo"
+                                                        : "no es un archivo corriente";
+    throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + what);
 }
 
 [[noreturn]] void ThrowLinkRefused(const std::filesystem::path& path)
@@ -89,30 +102,39 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
     case Mode::Keep: flags |= O_RDWR | O_CREAT; break;
     case Mode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     }
+    // Non-blocking while the type is not known: opening a FIFO would otherwise wait for a
+    // writer that never comes.
+    flags |= O_NONBLOCK;
     if (links == Links::Refuse)
-        flags |= O_NOFOLLOW | O_NONBLOCK;  // a FIFO planted in our place must not hang us
+        flags |= O_NOFOLLOW;
     int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) {
         if (errno == ELOOP && links == Links::Refuse)
             ThrowLinkRefused(path);
         if (errno == EEXIST)
             throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": ya existe");
+        if (errno == EISDIR)
+            ThrowNotAFile(path, S_IFDIR);
         ThrowOpenError(path, errno);
     }
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
         ::close(fd);
-        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": es una carpeta");
+        ThrowOpenError(path, error);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        ThrowNotAFile(path, info.st_mode);
     }
     // A second name (a hard link) shares the file with a path elsewhere: writing or cutting
     // it through ours would change that one.
     // (No name at all is a file its last holder removed meanwhile: IsStillAtItsPath tells.)
-    if (links == Links::Refuse && (!S_ISREG(info.st_mode) || info.st_nlink > 1)) {
+    if (links == Links::Refuse && info.st_nlink > 1) {
         ::close(fd);
         ThrowLinkRefused(path);
     }
-    if (links == Links::Refuse)
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // flock locks belong to the open file description, so a second open in this very
     // process is refused too, unlike fcntl record locks.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -274,6 +296,7 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     ErrnoWords(error));
     }
+    RunRenameHook(source, target);
 }
 
 void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
@@ -288,6 +311,74 @@ void RenameFolder(const std::filesystem::path& source, const std::filesystem::pa
 }
 
 bool CanRenameWhileHeld() { return true; }
+
+namespace {
+
+// The folder's device when it is no mount point; nullopt for one, or when it is not there.
+std::optional<dev_t> DeviceUnlessMounted(const std::filesystem::path& path, const struct stat& info)
+{
+#ifdef STATX_ATTR_MOUNT_ROOT
+    // A folder bound elsewhere on the same file system has the same device: only the
+    // mount table, or this attribute, tells.
+    struct statx extended {};
+    if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS, &extended) == 0 &&
+        (extended.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+        (extended.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0)
+        return std::nullopt;
+#else
+    (void)path;
+#endif
+    return info.st_dev;
+}
+
+std::filesystem::path HoldingFolder(const std::filesystem::path& path)
+{
+    const std::filesystem::path parent = path.lexically_normal().parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+// RemoveTree below the holding folder's device `device`.
+bool RemoveTreeOn(const std::filesystem::path& path, dev_t device) noexcept
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(info.st_mode))
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    const std::optional<dev_t> own = DeviceUnlessMounted(path, info);
+    if (!own || *own != device)
+        return false;  // another file system: none of its files is ours to remove
+    bool all = true;
+    try {
+        std::error_code ec;
+        for (std::filesystem::directory_iterator items(path, ec), end; !ec && items != end; items.increment(ec))
+            all = RemoveTreeOn(items->path(), device) && all;
+        all = all && !ec;
+    } catch (...) {
+        all = false;
+    }
+    return all && (::rmdir(path.c_str()) == 0 || errno == ENOENT);
+}
+
+}  // namespace
+
+bool IsMountPoint(const std::filesystem::path& path)
+{
+    struct stat info {};
+    struct stat holder {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || ::stat(HoldingFolder(path).c_str(), &holder) != 0)
+        return false;
+    const std::optional<dev_t> own = DeviceUnlessMounted(path, info);
+    return !own || *own != holder.st_dev;
+}
+
+bool RemoveTree(const std::filesystem::path& path) noexcept
+{
+    struct stat holder {};
+    if (::stat(HoldingFolder(path).c_str(), &holder) != 0)
+        return false;
+    return RemoveTreeOn(path, holder.st_dev);
+}
 
 bool IsLink(const std::filesystem::path& path)
 {

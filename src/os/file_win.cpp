@@ -44,6 +44,13 @@ bool IsInUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
     throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + SystemMessage(error));
 }
 
+// A name that leads to something other than a file on a disk (a folder, a pipe, a device):
+// none holds a table, and reading a pipe would wait for a writer.
+[[noreturn]] void ThrowNotAFile(const std::filesystem::path& path, const char* what)
+{
+    throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + what);
+}
+
 [[noreturn]] void ThrowLinkRefused(const std::filesystem::path& path)
 {
     throw Error("El archivo " + QuotedPath(path) + " es un enlace a otro lugar y no se sigue");
@@ -95,9 +102,21 @@ File File::Open(const std::filesystem::path& path, Mode mode, Links links)
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_EXISTS && mode == Mode::CreateNew)
             throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": ya existe");
+        // A folder cannot be opened as a file at all: Windows says "access denied".
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            ThrowNotAFile(path, "es una carpeta");
         ThrowOpenError(path, error);
     }
     File file(path, handle);
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_DISK)
+        ThrowNotAFile(path, type == FILE_TYPE_PIPE ? "es una tubería con nombre, no un archivo"
+                                                   : "es un dispositivo, no un archivo");
+    BY_HANDLE_FILE_INFORMATION described{};
+    if (GetFileInformationByHandle(handle, &described) && (described.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        ThrowNotAFile(path, "es una carpeta");
     // A second name (a hard link) shares the file with a path elsewhere: writing or cutting
     // it through ours would change that one.
     if (links == Links::Refuse) {
@@ -272,6 +291,7 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
                     SystemMessage(error));
     }
+    RunRenameHook(source, target);
 }
 
 void RenameFolder(const std::filesystem::path& source, const std::filesystem::path& target)
@@ -285,6 +305,35 @@ void RenameFolder(const std::filesystem::path& source, const std::filesystem::pa
 }
 
 bool CanRenameWhileHeld() { return false; }
+
+bool IsMountPoint(const std::filesystem::path& path)
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    const DWORD mounted = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & mounted) == mounted;
+}
+
+bool RemoveTree(const std::filesystem::path& path) noexcept
+{
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return DeleteFileW(path.c_str()) != 0;
+    // A junction, a link or a mounted volume goes as the name alone: what it leads to stays.
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return RemoveDirectoryW(path.c_str()) != 0;
+    bool all = true;
+    try {
+        std::error_code ec;
+        for (std::filesystem::directory_iterator items(path, ec), end; !ec && items != end; items.increment(ec))
+            all = RemoveTree(items->path()) && all;
+        all = all && !ec;
+    } catch (...) {
+        all = false;
+    }
+    return all && RemoveDirectoryW(path.c_str()) != 0;
+}
 
 bool IsLink(const std::filesystem::path& path)
 {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 
 // Test seam of the file functions, kept out of file.h: only they and the tests that stop a
 // run at each of its writes have any business with it.
@@ -29,6 +30,12 @@ void FailFileChanges(FileChange kind, std::uint64_t first, std::uint64_t count =
 std::uint64_t FileChangesSeen(FileChange kind);
 // Throws the armed failure of FailFileChanges for `path` when its turn has come.
 void CheckFileChangeFault(FileChange kind, const std::filesystem::path& path);
+// What runs right after each RenameFile that succeeds, given its source and target, as
+// another program acting in that very instant would; an empty function disarms.
+using RenameHook = std::function<void(const std::filesystem::path& source, const std::filesystem::path& target)>;
+void AfterEachRename(RenameHook hook);
+// Runs the hook AfterEachRename armed, if any; called by RenameFile.
+void RunRenameHook(const std::filesystem::path& source, const std::filesystem::path& target);
 // Throws the armed disk-full Error for `path` when its turn has come; called by File and
 // the renames before they change anything.
 void CheckWriteFault(const std::filesystem::path& path);

@@ -375,12 +375,12 @@ char32_t FoldCodePoint(char32_t codePoint)
 
 [[noreturn]] void ThrowInvalidInteger(std::string_view text)
 {
-    throw Error("'" + std::string(text) + "' is not a valid integer value");
+    throw Error("'" + Excerpt(text) + "' is not a valid integer value");
 }
 
 [[noreturn]] void ThrowInvalidNumber(std::string_view text)
 {
-    throw Error("'" + std::string(text) + "' is not a valid floating point value");
+    throw Error("'" + Excerpt(text) + "' is not a valid floating point value");
 }
 
 }  // namespace
@@ -547,6 +547,14 @@ std::string Utf8Prefix(std::string_view utf8, std::size_t count)
     for (std::size_t taken = 0; taken < count && pos < utf8.size(); ++taken)
         pos += IsAscii(utf8[pos]) ? 1 : ReadUtf8Char(utf8.substr(pos)).length;
     return std::string(utf8.substr(0, pos));
+}
+
+std::string Excerpt(std::string_view utf8)
+{
+    std::string excerpt = Utf8Prefix(utf8, kExcerptCharacters);
+    if (excerpt.size() == utf8.size())
+        return excerpt;
+    return excerpt.append("… (").append(std::to_string(Utf8Length(utf8))).append(" caracteres)");
 }
 
 std::string Utf8Suffix(std::string_view utf8, std::size_t count)

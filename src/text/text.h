@@ -126,6 +126,12 @@ std::size_t Utf8Length(std::string_view utf8);
 // a character in half.
 std::string Utf8Prefix(std::string_view utf8, std::size_t count);
 
+// How a notice or an error quotes a value from the user's file: whole up to
+// kExcerptCharacters characters; beyond that its first ones, "…" and how many it has in
+// all, so a huge value costs no more than a short one in every message that names it.
+inline constexpr std::size_t kExcerptCharacters = 200;
+std::string Excerpt(std::string_view utf8);
+
 // The last `count` characters of a UTF-8 text (all of it when shorter).
 std::string Utf8Suffix(std::string_view utf8, std::size_t count);
 

@@ -1,8 +1,8 @@
 #include "workfolder/file_set.h"
 
 #include <algorithm>
-#include <fstream>
 #include <optional>
+#include <sstream>
 
 #include "os/atomic_file.h"
 #include "os/error.h"
@@ -17,6 +17,8 @@ constexpr char kKeptDir[] = ".pasarela-anterior";
 // Where the set kept before goes while this one takes its place.
 constexpr char kSupersededDir[] = "superseded";
 constexpr char kEnd[] = "END";
+// Far more than a journal of every table and index takes.
+constexpr std::uint64_t kLongestJournal = 64 * 1024;
 // Marks a journal line that names a target to take away rather than one to replace.
 constexpr char kRemovedMark = '-';
 
@@ -35,10 +37,10 @@ bool Exists(const std::filesystem::path& path)
     return std::filesystem::exists(path, ec) || IsLink(path);
 }
 
+// Never into a disk mounted inside (whose files are not ours) nor through a link.
 void RemoveQuietly(const std::filesystem::path& path)
 {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    RemoveTree(path);
 }
 
 void WriteJournal(const std::filesystem::path& stagingDir, const FileSetChange& change)
@@ -66,7 +68,13 @@ Journal ReadJournal(const std::filesystem::path& stagingDir, const std::vector<s
     };
     if (IsLink(journalPath))
         throw damaged("es un enlace a otro lugar");
-    std::ifstream in(journalPath, std::ios::binary);
+    // Opened as our files are: a FIFO or a folder in its place is refused at once.
+    const File file = File::Open(journalPath, File::Mode::Read, File::Links::Refuse);
+    if (file.Size() > kLongestJournal)
+        throw damaged("es demasiado grande");
+    std::string text(static_cast<std::size_t>(file.Size()), '\0');
+    text.resize(file.ReadAt(0, text.data(), text.size()));
+    std::istringstream in(text);
     Journal journal;
     std::vector<std::string> seen;
     std::string line;
@@ -135,6 +143,12 @@ std::filesystem::path KeepReplacedSet(const std::filesystem::path& stagingDir, c
     std::error_code ec;
     if (std::filesystem::is_empty(oldDir, ec))
         return {};
+    if (IsMountPoint(kept)) {
+        warnings.push_back("No se han guardado las tablas reemplazadas: la carpeta '" + DisplayPath(kept) +
+                           "' es otro disco montado en la carpeta de trabajo, y Pasarela no borra ni cambia nada en "
+                           "ella");
+        return {};
+    }
     try {
         RemoveQuietly(superseded);
         if (IsLink(kept))
@@ -294,6 +308,13 @@ FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std:
             RenameFile(staged, target);
             swapped.push_back(file.name);
             hadOld.push_back(exists);
+            half.reset();
+            // Checked again once published: a file put in its place in the instant between
+            // the check and the rename is moved back out with the rest.
+            if (PlainFileIdentity(target) != file.identity)
+                throw Error("El archivo '" + DisplayPath(target) +
+                            "' no es el que escribió Pasarela (otro programa lo ha sustituido al publicarlo): se "
+                            "mantienen las tablas anteriores");
         } catch (const std::exception& e) {
             held.clear();
             Undo(stagingDir, targetDir, swapped, hadOld, half, e);

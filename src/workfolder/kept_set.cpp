@@ -23,6 +23,8 @@ KeptSet ReadKeptSet(const std::filesystem::path& workingDir, const std::vector<s
     };
     if (IsLink(kept.folder))
         throw refused("la carpeta es un enlace a otro lugar");
+    if (IsMountPoint(kept.folder))
+        throw refused("la carpeta es otro disco montado en la carpeta de trabajo");
     std::error_code ec;
     const bool isFolder = std::filesystem::is_directory(kept.folder, ec);
     if (isFolder ? std::filesystem::is_empty(kept.folder, ec) : !std::filesystem::exists(kept.folder, ec))

@@ -1,7 +1,9 @@
 #include "workfolder/staging_lock.h"
 
 #include <chrono>
+#include <random>
 #include <thread>
+#include <utility>
 
 #include "os/error.h"
 #include "workfolder/file_set.h"
@@ -30,6 +32,13 @@ bool IsPermissionError(const std::error_code& ec)
            ec == std::errc::read_only_file_system;
 }
 
+[[noreturn]] void ThrowMountedFolder(const std::filesystem::path& staging)
+{
+    throw Error("La carpeta '" + DisplayPath(staging) +
+                "' es otro disco montado en la carpeta de trabajo: Pasarela no borra ni cambia nada en ella. "
+                "Desmóntela y vuelva a intentarlo");
+}
+
 [[noreturn]] void ThrowLinkedFolder(const std::filesystem::path& staging)
 {
     throw Error("La carpeta '" + DisplayPath(staging) +
@@ -38,8 +47,8 @@ bool IsPermissionError(const std::error_code& ec)
 }
 
 // Removes what an earlier run left in the staging folder, except the lock file. A link
-// among it goes as a link, never with what it leads to: a Windows junction may look like a
-// plain folder to remove_all. False when the folder cannot be listed.
+// among it goes as a link, never with what it leads to, and a disk mounted inside is left
+// as it is (RemoveTree). False when the folder cannot be listed.
 bool ClearExceptLock(const std::filesystem::path& staging)
 {
     std::error_code ec;
@@ -56,13 +65,23 @@ bool ClearExceptLock(const std::filesystem::path& staging)
     for (const auto& item : items) {
         if (item.path().filename() == kLockFile)
             continue;
-        std::error_code removeEc;
-        if (IsLink(item.path()))
-            std::filesystem::remove(item.path(), removeEc);
-        else
-            std::filesystem::remove_all(item.path(), removeEc);
+        RemoveTree(item.path());
     }
     return true;
+}
+
+// A folder of this run's own among the system's temporary files.
+std::filesystem::path MakeScratchFolder()
+{
+    std::error_code ec;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(ec);
+    std::random_device random;
+    for (int attempt = 0; !ec && attempt < 100; ++attempt) {
+        const auto folder = temporary / ("pasarela-comprobacion-" + std::to_string(random()));
+        if (std::filesystem::create_directory(folder, ec) && !ec)
+            return folder;
+    }
+    throw Error("No se pudo crear una carpeta de trabajo temporal para la comprobación");
 }
 
 }  // namespace
@@ -92,9 +111,21 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
     const std::filesystem::path& staging = held.staging_;
     const std::filesystem::path lockPath = staging / kLockFile;
     const bool exporting = use == Use::Export;
+    const bool onlyReads = use != Use::Import;
+    // Where a run that may not write Orlavi's folder goes on: an export reads it as it is,
+    // a check builds its tables elsewhere.
+    const auto withoutTheLock = [&]() -> StagingLock {
+        if (use == Use::Check) {
+            held.staging_ = MakeScratchFolder();
+            held.scratch_ = true;
+        }
+        return std::move(held);
+    };
     for (int attempt = 1;; ++attempt) {
         if (IsLink(staging))
             ThrowLinkedFolder(staging);
+        if (IsMountPoint(staging))
+            ThrowMountedFolder(staging);
         std::error_code ec;
         const bool made = std::filesystem::create_directory(staging, ec);
         if (ec && IsPermissionError(ec) && attempt < kAttempts) {
@@ -102,9 +133,10 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
             continue;
         }
         if (ec && IsPermissionError(ec)) {
-            // The export only reads; with no staging folder there, no import is under way.
-            if (exporting)
-                return held;
+            // The export and a check only read; with no staging folder there, no import is
+            // under way.
+            if (onlyReads)
+                return withoutTheLock();
             throw Error("No hay permiso para escribir en la carpeta de trabajo de Orlavi '" + DisplayPath(workingDir) +
                         "'");
         }
@@ -128,15 +160,16 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
                 WaitForPendingDelete(attempt);
                 continue;
             }
-            // A folder the export may not write (an import killed there earlier left its
-            // staging folder) is read as it is, unless a commit waits there to be finished.
-            if (!exporting)
+            // A folder the export or a check may not write (an import killed there earlier
+            // left its staging folder) is read as it is, unless a commit waits there to be
+            // finished.
+            if (!onlyReads)
                 throw;
             if (HasPendingCommit(staging))
                 RethrowWithContext("Una importación anterior quedó a medias en '" + DisplayPath(workingDir) +
                                        "' y no se puede completar",
                                    e);
-            return held;
+            return withoutTheLock();
         } catch (const FileNotFoundError&) {
             if (attempt < kAttempts)
                 continue;  // the folder was removed by a run that finished meanwhile
@@ -166,10 +199,22 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
     return held;
 }
 
+StagingLock::StagingLock(StagingLock&& other) noexcept
+    : workingDir_(std::move(other.workingDir_)), staging_(std::move(other.staging_)), lock_(std::move(other.lock_)),
+      scratch_(std::exchange(other.scratch_, false)), finishedPendingCommit_(other.finishedPendingCommit_),
+      recoveryWarnings_(std::move(other.recoveryWarnings_))
+{
+}
+
 StagingLock::~StagingLock() { Release(); }
 
 void StagingLock::Release() noexcept
 {
+    if (scratch_) {
+        RemoveTree(staging_);
+        scratch_ = false;
+        return;
+    }
     if (!lock_.IsOpen())
         return;
     if (HasPendingCommit(staging_)) {

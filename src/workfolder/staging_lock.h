@@ -29,18 +29,23 @@ void NoteCleanupLeft(RunReport& report, const CleanupWarnings& warnings);
 // set of tables. The lock is kept until the staging folder is gone.
 class StagingLock {
 public:
-    enum class Use { Import, Export };
+    enum class Use {
+        Import,  // builds tables and replaces Orlavi's
+        Export,  // only reads Orlavi's folder
+        Check,   // builds tables to compare, replaces none (import and restore --check)
+    };
 
     // Takes the lock of `workingDir` and finishes a pending commit. Refuses (Error) a
     // staging folder or lock that is a link, another run holding the lock, a damaged
     // journal, and a pending commit it cannot finish (a table in use). A journal may name
-    // only `journalFileNames` (the caller's tables and their indexes). An export in a
-    // folder it may not write goes on without the lock when no commit is pending there: no
-    // import can be working in it either.
+    // only `journalFileNames` (the caller's tables and their indexes). An export or a check
+    // in a folder it may not write goes on without the lock when no commit is pending there:
+    // no import can be working in it either. A check then builds in a scratch folder of its
+    // own among the system's temporary files, removed on release.
     static StagingLock Take(const std::filesystem::path& workingDir, Use use,
                             const std::vector<std::string>& journalFileNames);
 
-    StagingLock(StagingLock&&) noexcept = default;
+    StagingLock(StagingLock&& other) noexcept;
     StagingLock& operator=(StagingLock&&) = delete;
     StagingLock(const StagingLock&) = delete;
     StagingLock& operator=(const StagingLock&) = delete;
@@ -66,6 +71,7 @@ private:
     std::filesystem::path workingDir_;
     std::filesystem::path staging_;
     File lock_;
+    bool scratch_ = false;  // staging_ is a scratch folder outside Orlavi's (a check in a read-only folder)
     bool finishedPendingCommit_ = false;
     CleanupWarnings recoveryWarnings_;
 };

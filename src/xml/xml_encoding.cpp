@@ -206,16 +206,56 @@ ByteOrder DetectByteOrder(std::string_view raw)
     return {};
 }
 
-// How many bytes of the file are the document: NULs with blanks at its end, as some tools
-// pad a file, are padding, not text. UTF-16 has zero bytes in every character, so there
-// the whole file counts.
-std::size_t DocumentSize(std::string_view raw)
+namespace {
+
+char32_t UnitAt(std::string_view bytes, std::size_t i, bool bigEndian)
 {
-    if (DetectByteOrder(raw).utf16)
-        return raw.size();
-    const std::size_t last = raw.find_last_not_of(std::string_view("\0 \t\r\n", 5));
-    const std::size_t end = last == std::string_view::npos ? 0 : last + 1;
-    return raw.find('\0', end) == std::string_view::npos ? raw.size() : end;
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? char32_t{first} << 8 | second : char32_t{second} << 8 | first;
+}
+
+bool IsPaddingUnit(char32_t unit)
+{
+    return unit == 0 || unit == ' ' || unit == '\t' || unit == '\r' || unit == '\n';
+}
+
+}  // namespace
+
+std::size_t TrailingPaddingStart(std::string_view bytes, bool utf16, bool bigEndian)
+{
+    if (!utf16) {
+        const std::size_t last = bytes.find_last_not_of(std::string_view("\0 \t\r\n", 5));
+        return last == std::string_view::npos ? 0 : last + 1;
+    }
+    if (bytes.size() % 2 != 0)
+        return bytes.size();
+    std::size_t end = bytes.size();
+    while (end >= 2 && IsPaddingUnit(UnitAt(bytes, end - 2, bigEndian)))
+        end -= 2;
+    return end;
+}
+
+bool HoldsNul(std::string_view bytes, bool utf16, bool bigEndian)
+{
+    if (!utf16)
+        return bytes.find('\0') != std::string_view::npos;
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        if (UnitAt(bytes, i, bigEndian) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::optional<std::string_view> StandardUnicodeName(std::string_view declared, const ByteOrder& order)
+{
+    const std::optional<TextEncoding> encoding = EncodingByName(declared);
+    if (!encoding || (*encoding != TextEncoding::Utf8 && !IsUtf16(*encoding)))
+        return std::nullopt;
+    const std::string_view name = EncodingName(*encoding);
+    if (EqualsIgnoreCase(declared, name) || IsUtf16(*encoding) != order.utf16)
+        return std::nullopt;
+    return name;
 }
 
 std::string_view EncodingName(TextEncoding encoding)

@@ -45,8 +45,12 @@ struct ByteOrder {
 };
 ByteOrder DetectByteOrder(std::string_view raw);
 
-// How many bytes of the file are the document (trailing NUL padding is not).
-std::size_t DocumentSize(std::string_view raw);
+// Where the NULs and blanks that end `bytes` begin, in whole code units for UTF-16: what
+// may be padding after the document rather than text. A UTF-16 piece of odd size ends in
+// half a unit, which is no padding.
+std::size_t TrailingPaddingStart(std::string_view bytes, bool utf16, bool bigEndian);
+// Whether `bytes` hold a NUL character (in UTF-16, a unit of two zero bytes).
+bool HoldsNul(std::string_view bytes, bool utf16, bool bigEndian);
 
 // UTF-16 bytes (after any mark) to UTF-8; unpaired surrogates and an odd last byte become
 // U+FFFD.
@@ -57,6 +61,10 @@ std::optional<std::string> DeclaredEncoding(std::string_view text);
 
 // The encoding that `name` spells (case and separators aside), if it is one read here.
 std::optional<TextEncoding> EncodingByName(std::string_view name);
+// The standard name of UTF-8 or UTF-16 ("UTF-8", "UTF-16LE", ...) for a declaration that
+// spells it another way ("utf8", "UTF16"), when the file's bytes are of that kind; nullopt
+// otherwise. An XML parser knows only the standard names, so the reader names these itself.
+std::optional<std::string_view> StandardUnicodeName(std::string_view declared, const ByteOrder& order);
 // "UTF-8", "windows-1252" and so on: the name a saved file declares.
 std::string_view EncodingName(TextEncoding encoding);
 // Every name EncodingName gives, for the message that refuses a file.

@@ -90,35 +90,20 @@ XmlParseError FaultError(const fs::path& path, const XmlFault& fault)
                          fault.line, fault.column);
 }
 
-// Expat's view of an encoding it does not know by itself: single-byte pages through their
-// table, UTF-8 under another spelling ("utf8") through its decoder.
-int ConvertUtf8(void*, const char* bytes)
-{
-    const auto lead = static_cast<unsigned char>(bytes[0]);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    const Utf8Char read = ReadUtf8Char(std::string_view(bytes, length));
-    return read.length == length ? static_cast<int>(read.codePoint) : -1;
-}
-
+// Expat's view of an encoding it does not know by itself: a single-byte page through its
+// table. UTF-8 and UTF-16 under other spellings are named to expat by the reader
+// (StandardUnicodeName), never read here: a map of bytes cannot hold their characters
+// beyond U+FFFF.
 int XMLCALL OnUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info)
 {
     const std::optional<TextEncoding> encoding = EncodingByName(name);
-    if (!encoding || IsUtf16(*encoding))
+    if (!encoding || !CodePageOf(*encoding))
         return XML_STATUS_ERROR;
     for (int byte = 0; byte < 0x80; ++byte)
         info->map[byte] = byte;
     info->data = nullptr;
     info->convert = nullptr;
     info->release = nullptr;
-    if (*encoding == TextEncoding::Utf8) {
-        for (int byte = 0x80; byte <= 0xFF; ++byte)
-            info->map[byte] = byte >= 0xC2 && byte <= 0xDF   ? -2
-                              : byte >= 0xE0 && byte <= 0xEF ? -3
-                              : byte >= 0xF0 && byte <= 0xF4 ? -4
-                                                             : -1;
-        info->convert = ConvertUtf8;
-        return XML_STATUS_OK;
-    }
     // A byte that the page leaves undefined is not a character: the file is refused there.
     const CodePage codePage = *CodePageOf(*encoding);
     for (int byte = 0x80; byte <= 0xFF; ++byte) {
@@ -218,6 +203,9 @@ struct FileForm {
     std::size_t markSize = 0;  // bytes of a byte order mark, which are no character
     // A UTF-8 mark before a declaration of a single-byte encoding: the mark wins.
     bool utf8ByMark = false;
+    // The encoding expat is told in place of the declaration's (UTF-8 by its mark, or
+    // StandardUnicodeName); null when expat reads the declaration itself.
+    const char* parserEncoding = nullptr;
 };
 
 // Counts lines and columns over a text that comes in pieces; CR, LF and CR LF each end a
@@ -386,6 +374,9 @@ public:
             throw Error("No existe el archivo " + QuotedPath(path));
         if (fs::is_directory(status))
             throw Error(QuotedPath(path) + " es una carpeta, no un archivo XML");
+        // A FIFO would keep the program waiting for a writer; a device holds no document.
+        if (!fs::is_regular_file(status))
+            throw Error(QuotedPath(path) + " es una tubería con nombre o un dispositivo, no un archivo XML");
         errno = 0;
         in_.open(path, std::ios::binary);
         if (!in_) {
@@ -444,8 +435,8 @@ using xml_detail::TopLevelNode;
 // handler; the top-level nodes are kept for a file written from this one.
 class ExpatReader {
 public:
-    ExpatReader(XmlElementHandler& handler, const ByteOrder& order, bool utf8ByMark)
-        : parser_(XML_ParserCreate(utf8ByMark ? "UTF-8" : nullptr)), handler_(handler),
+    ExpatReader(XmlElementHandler& handler, const ByteOrder& order, const char* encoding)
+        : parser_(XML_ParserCreate(encoding)), handler_(handler),
           byteOrderMark_(order.utf8Mark || order.markSize > 0), utf16_(order.utf16),
           bigEndian_(order.bigEndian)
     {
@@ -792,6 +783,11 @@ FileForm FormOf(std::string_view first, const fs::path& path, XmlFileFacts& fact
     // A byte order mark outweighs the declaration, as XML parsers agree.
     const std::optional<CodePage> codePage = CodePageOf(*encoding);
     form.utf8ByMark = codePage && order.utf8Mark;
+    const std::optional<std::string_view> standard = StandardUnicodeName(*declared, order);
+    if (form.utf8ByMark)
+        form.parserEncoding = "UTF-8";
+    else if (standard)
+        form.parserEncoding = standard->data();  // a name of kEncodings: a literal, ended by NUL
     if (codePage && *codePage != CodePage::UsAscii && !order.utf16 && !order.utf8Mark) {
         form.form = TextForm::SingleByte;
         form.codePage = *codePage;
@@ -911,7 +907,7 @@ XmlFileFacts ReadWithExpat(InputFile& file, const fs::path& path, XmlElementHand
         file.Rewind();
         block = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size, blockSize)));
     }
-    ExpatReader reader(handler, order, form.utf8ByMark);
+    ExpatReader reader(handler, order, form.parserEncoding);
     NulWatch nul(form);
     SurrogateWatch surrogates(form);
     // NULs and blanks at the end of the file wait here: padding when a NUL is among them
@@ -921,23 +917,22 @@ XmlFileFacts ReadWithExpat(InputFile& file, const fs::path& path, XmlElementHand
     for (;;) {
         nul.Scan(block, offset);
         if (!reader.Fault() && !surrogates.Lone()) {
+            std::string_view piece = block;
             if (utf16) {
                 // Up to a lone surrogate, so what comes before it is judged first.
                 const std::optional<std::uint64_t> lone = surrogates.Scan(block, offset);
-                reader.Feed(lone ? block.substr(0, static_cast<std::size_t>(*lone - offset)) : block, false);
-            } else {
-                std::size_t last = block.size();
-                while (last > 0 && IsPaddingByte(block[last - 1]))
-                    --last;
-                if (last > 0) {
-                    if (!held.empty()) {
-                        reader.Feed(held, false);
-                        held.clear();
-                    }
-                    reader.Feed(block.substr(0, last), false);
-                }
-                held.append(block.substr(last));
+                if (lone)
+                    piece = block.substr(0, static_cast<std::size_t>(*lone - offset));
             }
+            const std::size_t last = TrailingPaddingStart(piece, utf16, form.bigEndian);
+            if (last > 0) {
+                if (!held.empty()) {
+                    reader.Feed(held, false);
+                    held.clear();
+                }
+                reader.Feed(piece.substr(0, last), false);
+            }
+            held.append(piece.substr(last));
         }
         offset += block.size();
         if (options.progress && size > 0)
@@ -947,7 +942,7 @@ XmlFileFacts ReadWithExpat(InputFile& file, const fs::path& path, XmlElementHand
         block = file.Read(buffer, static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, blockSize)));
     }
     if (!reader.Fault() && !surrogates.Lone()) {
-        if (held.find('\0') != std::string::npos)
+        if (HoldsNul(held, utf16, form.bigEndian))
             held.clear();
         reader.Feed(held, true);
     }

@@ -13,6 +13,7 @@
 #include "dbf/dbf_test_support.h"
 #include "os/file.h"
 #include "test_support.h"
+#include "xml/xml_library.h"
 
 namespace pasarela {
 namespace {
@@ -80,7 +81,7 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput)
     const Case cases[] = {
         {{"--help"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
         {{"-h"}, "Uso:\n  pasarela-cli import ARCHIVO.xml"},
-        {{"--version"}, "pasarela-cli " PASARELA_VERSION "\n"},
+        {{"--version"}, "pasarela-cli " PASARELA_VERSION "\n" + XmlLibraryVersion() + "\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
@@ -89,7 +90,7 @@ TEST(CliTest, HelpAndVersionGoToStandardOutput)
         EXPECT_THAT(result.out, StartsWith(c.start));
         EXPECT_THAT(result.err, IsEmpty());
     }
-    EXPECT_EQ(RunCommand({"--version"}).out, "pasarela-cli " PASARELA_VERSION "\n");
+    EXPECT_EQ(RunCommand({"--version"}).out, "pasarela-cli " PASARELA_VERSION "\n" + XmlLibraryVersion() + "\n");
 }
 
 class CliFilesTest : public test::TempFolderTest {

@@ -93,6 +93,25 @@ TEST_F(TimeSlotsTableTest, PeriodsAreWrittenAsTheyCome)
     EXPECT_EQ(report.Count("DIASHORAST", "texto recortado al ancho del campo TEXTOHOR"), 1u);
 }
 
+// -2147483648 is a whole number, but the integer field SESION_ORDEN stores it as all zero
+// bytes, which reads as no value: the period is kept and the lost position noted.
+TEST_F(TimeSlotsTableTest, LowestWholePositionIsStoredEmptyWithANotice)
+{
+    const auto period = [](std::string_view day, std::string_view position) {
+        return EntryXml("franjahoraria", {{"dia_semana", day}, {"posicion", position}, {"hora_inicio", "08:00"},
+                                          {"hora_final", "08:55"}});
+    };
+    const RunReport report = Import(SchoolXml("<franjashorarias>\n" + period("1", "1") + period("2", "-2147483648") +
+                                              period("3", "-002147483648") + "</franjashorarias>\n"));
+    EXPECT_EQ(ReadColumn("DIASHORAST", "SESION_ORDEN"), (std::vector<std::string>{"1", "", ""}));
+    EXPECT_EQ(ReadColumn("DIASHORAST", "DIA"), (std::vector<std::string>{"1", "2", "3"}));
+    const std::string cannotHold = "posición que el campo SESION_ORDEN no puede guardar: queda vacía | ";
+    EXPECT_THAT(NoticeLines(report, "DIASHORAST"),
+                ::testing::IsSupersetOf(
+                    {cannotHold + "franja horaria nº 2: día 2, posición -2147483648: '-2147483648'",
+                     cannotHold + "franja horaria nº 3: día 3, posición -2147483648: '-002147483648'"}));
+}
+
 TEST_F(TimeSlotsTableTest, NumberOrTimeThatIsNotWholeStopsTheImportNamingThePeriod)
 {
     struct Case {
@@ -122,6 +141,12 @@ TEST_F(TimeSlotsTableTest, NumberOrTimeThatIsNotWholeStopsTheImportNamingThePeri
          "'1.5' is not a valid integer value"},
         {"an absent position", {{"dia_semana", "2"}, {"hora_inicio", "08:00"}, {"hora_final", "09:00"}},
          "'' is not a valid integer value"},
+        {"a position below 32 bits", {{"dia_semana", "2"}, {"posicion", "-2147483649"}, {"hora_inicio", "08:00"},
+                                      {"hora_final", "09:00"}},
+         "'-2147483649' is not a valid integer value"},
+        {"a position beyond 32 bits", {{"dia_semana", "2"}, {"posicion", "2147483648"}, {"hora_inicio", "08:00"},
+                                       {"hora_final", "09:00"}},
+         "'2147483648' is not a valid integer value"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

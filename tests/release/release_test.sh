@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # What scripts/release made, checked as a school receives it:
 #   the zip: its five files, 32-bit programs, one version in the file names, --version,
+#     the expat compiled in (named by pasarela-cli.exe and the read-me, and no older than
+#     the system's libexpat1),
 #     both programs' version resources, the window's manifest (version and architecture)
 #     and its version line, Pasarela-LEEME.txt for Notepad (its title underlined to its
 #     length) with every licence notice whole:
@@ -121,6 +123,44 @@ for picture in $pictures; do
         fail "Pasarela-Guia.html lacks $picture, as docs/$picture has it"
 done
 echo "guide: checked ($(wc -w <<<"$pictures") pictures)"
+# --- The XML library compiled in ------------------------------------------------------
+# The Windows programs carry their own expat, compiled from Debian's source package: never
+# older than the one the system links, which has every security fix Debian has published.
+section=expat
+expat_built=$(cat "$source_dir/build/release/pasarela-expat-version.txt" 2>/dev/null || true)
+expat_system=
+while read -r linked; do
+    if [[ -z $expat_system ]] || dpkg --compare-versions "$linked" gt "$expat_system"; then
+        expat_system=$linked
+    fi
+done < <(dpkg-query -W -f '${Version}\n' libexpat1 2>/dev/null)
+if [[ -z $expat_built ]]; then
+    fail "the build that made the release names no expat version (build/release/pasarela-expat-version.txt)"
+else
+    grep -aqF "expat $expat_built" "$app/pasarela-cli.exe" || fail "pasarela-cli.exe does not carry expat $expat_built"
+    grep -qF "expat $expat_built" "$leeme" || fail "Pasarela-LEEME.txt does not name expat $expat_built"
+    if [[ -z $expat_system ]]; then
+        fail "the system links no libexpat1 to compare the shipped expat with"
+    elif dpkg --compare-versions "$expat_built" lt "$expat_system"; then
+        # Older than the system's is refused, unless scripts/setup tried the newer source and
+        # the archives this machine reaches would not give its files: then nothing newer can
+        # be built here, and the check says so loudly instead of stopping every build.
+        unfetched_newer=
+        while read -r unfetched; do
+            if [[ -n $unfetched ]] && dpkg --compare-versions "$unfetched" ge "$expat_system"; then
+                unfetched_newer=$unfetched
+            fi
+        done < <(cat "$source_dir/.deps/expat-unfetched.txt" 2>/dev/null)
+        if [[ -z $unfetched_newer ]]; then
+            fail "the Windows programs compile expat $expat_built, older than the system's $expat_system:" \
+                "run bash scripts/setup, which unpacks the newest expat source, and release again"
+        else
+            echo "WARNING: the Windows programs compile expat $expat_built, older than the system's" \
+                "$expat_system, whose source ($unfetched_newer) the archives this machine reaches do not give"
+        fi
+    fi
+    echo "expat: checked ($expat_built compiled in; the system links $expat_system)"
+fi
 
 # --- The licence notices ----------------------------------------------------------------
 # Each notice must be there whole: its words, in order and unbroken, as the licence file
@@ -305,7 +345,8 @@ export WINEDEBUG=-all
 
 section=version
 cli_version=$(timeout 120 "${wine[@]}" "$app/pasarela-cli.exe" --version 2>/dev/null | tr -d '\r')
-[[ $cli_version == "pasarela-cli $version" ]] || fail "pasarela-cli.exe --version says '$cli_version'"
+[[ $cli_version == "pasarela-cli $version"$'\n'"expat $expat_built" ]] ||
+    fail "pasarela-cli.exe --version says '$cli_version'"
 
 # Waits up to 30 s for the trace to hold a line matching the regular expression.
 wait_trace() {

@@ -206,6 +206,28 @@ public:
 #endif
     }
 
+    // `source`, another folder, bound at `folder`: what a user who mounts a disk there sees.
+    static std::optional<ScopedMount> Bind(const std::filesystem::path& source, const std::filesystem::path& folder,
+                                           std::string& whyNot)
+    {
+#ifdef __linux__
+        if (::geteuid() != 0) {
+            whyNot = "mounting a folder needs root";
+            return std::nullopt;
+        }
+        if (::mount(source.c_str(), folder.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            whyNot = "cannot mount on " + folder.string() + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
+        return ScopedMount(folder);
+#else
+        (void)source;
+        (void)folder;
+        whyNot = "mounting a folder is only done on Linux";
+        return std::nullopt;
+#endif
+    }
+
     ScopedMount(ScopedMount&& other) noexcept : folder_(std::move(other.folder_)) { other.folder_.clear(); }
     ScopedMount& operator=(ScopedMount&&) = delete;
     ScopedMount(const ScopedMount&) = delete;

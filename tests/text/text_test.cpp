@@ -324,6 +324,37 @@ TEST(Utf8CountingTest, CountsAndCutsByCharacter)
     }
 }
 
+TEST(ExcerptTest, QuotesUpToTwoHundredCharactersAndTellsTheLengthBeyond)
+{
+    const auto repeat = [](std::string_view text, int times) {
+        std::string repeated;
+        for (int i = 0; i < times; ++i)
+            repeated += text;
+        return repeated;
+    };
+    struct Case {
+        std::string name;
+        std::string value;
+        std::string excerpt;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"short", "Matemáticas", "Matemáticas"},
+        {"exactly 200", std::string(200, 'a'), std::string(200, 'a')},
+        {"201", std::string(201, 'a'), std::string(200, 'a') + "… (201 caracteres)"},
+        {"characters, not bytes", std::string(150, 'a') + repeat("ñ", 100),
+         std::string(150, 'a') + repeat("ñ", 50) + "… (250 caracteres)"},
+        {"a 20 MB name", std::string(20 << 20, 'N'), std::string(200, 'N') + "… (20971520 caracteres)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Excerpt(c.value), c.excerpt);
+    }
+    // The conversion errors quote a value so too, in their fixed wording.
+    EXPECT_EQ(ErrorMessageOf([] { ParseInteger(std::string(300, '9')); }),
+              "'" + std::string(200, '9') + "… (300 caracteres)' is not a valid integer value");
+}
+
 TEST(FoldCaseTest, FoldsCapitalAndSmallLettersToTheSameText)
 {
     struct Case {

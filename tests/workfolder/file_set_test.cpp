@@ -12,6 +12,7 @@
 #include "dbf/dbf_test_support.h"
 #include "os/error.h"
 #include "os/error_message.h"
+#include "os/write_fault.h"
 #include "test_support.h"
 
 namespace pasarela {
@@ -106,6 +107,41 @@ TEST_F(FileSetTest, StagedFileSwappedAfterItWasWrittenIsNeverPublished)
     // The files the commit was given still go through.
     EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}}).warnings, IsEmpty());
     EXPECT_EQ(test::ReadFileBytes(target_ / "PROFT.DBF"), "nueva PROFT.DBF");
+}
+
+// Another program that puts its own file in a table's place in the very instant the
+// commit publishes it: the file is moved back out, every old table put back, and nothing
+// is left for a later run to finish.
+TEST_F(FileSetTest, FileSwappedInTheInstantOfItsRenameIsMovedBackOut)
+{
+    for (const std::string& swapped : names_) {
+        SCOPED_TRACE(swapped);
+        FileSetChange change{RecordStagedFiles(staging_, names_), {}};
+        const auto target = target_ / swapped;
+        bool done = false;
+        AfterEachRename([&](const std::filesystem::path&, const std::filesystem::path& to) {
+            if (to != target || done)
+                return;
+            done = true;
+            // Made beside it and renamed over it, so the system cannot hand it the freed
+            // file's number again.
+            test::WriteFileBytes(target.string() + ".otra", "otra tabla");
+            std::filesystem::rename(target.string() + ".otra", target);
+        });
+        const std::string message = test::ErrorMessageOf([&] { CommitFileSet(staging_, target_, change); });
+        AfterEachRename({});
+        EXPECT_EQ(message, "El archivo '" + DisplayPath(target) +
+                               "' no es el que escribió Pasarela (otro programa lo ha sustituido al publicarlo): se "
+                               "mantienen las tablas anteriores");
+        EXPECT_EQ(Targets(), OldTargets());
+        EXPECT_FALSE(HasPendingCommit(staging_));
+        EXPECT_EQ(test::ReadFileBytes(staging_ / swapped), "otra tabla");
+        // The next set is written afresh, as the next import would.
+        for (const std::string& name : names_)
+            test::WriteFileBytes(staging_ / name, "nueva " + name);
+    }
+    EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}}).warnings, IsEmpty());
+    EXPECT_EQ(test::ReadFileBytes(target_ / "AULAT.DBF"), "nueva AULAT.DBF");
 }
 
 TEST_F(FileSetTest, OnlyPlainFilesWithOneNameAreRecorded)

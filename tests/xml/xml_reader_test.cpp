@@ -15,6 +15,8 @@
 #include "os/error.h"
 #include "os/error_message.h"
 #include "os/file.h"
+#include "test_support.h"
+#include "xml/xml_reading_record.h"
 #include "xml/xml_test_support.h"
 #include "xml/xml_writer.h"
 
@@ -214,6 +216,72 @@ TEST_F(XmlReaderTest, LoadDecodesEachEncodingToUtf8)
         EXPECT_EQ(root->Name(), "centro");
         EXPECT_EQ(root->Attribute("nombre"), c.nombre);
     }
+}
+
+// Other spellings of UTF-8 and UTF-16 are read as those encodings by the reader itself, so
+// a character beyond U+FFFF (a teacher's emoji) is read under every one; NULs that pad the
+// end of a UTF-16 file are let be as after a UTF-8 one. Each file is read by expat alone and
+// as ReadXmlFile chooses (a DOCTYPE makes the choice expat too).
+TEST_F(XmlReaderTest, OtherSpellingsOfUtf8AndUtf16AreReadAsThoseEncodings)
+{
+    struct Case {
+        std::string_view name;
+        std::string input;
+        std::string_view encoding;
+        std::string_view nombre;
+    };
+    const auto declared = [](std::string_view encoding, std::string_view rest) {
+        return "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) + "\"?>" + std::string(rest);
+    };
+    const auto utf16 = [](std::u16string_view encoding, std::u16string_view rest, bool bigEndian) {
+        return Utf16Bytes(u"\uFEFF<?xml version=\"1.0\" encoding=\"" + std::u16string(encoding) + u"\"?>" +
+                              std::u16string(rest),
+                          bigEndian);
+    };
+    const Case cases[] = {
+        {"utf8", declared("utf8", "<centro nombre=\"Ana 😀\"/>"), "UTF-8", "Ana 😀"},
+        {"UTF8 with a DOCTYPE", declared("UTF8", "<!DOCTYPE centro><centro nombre=\"Ana 😀 ñ\"/>"), "UTF-8",
+         "Ana 😀 ñ"},
+        {"Utf_8", declared("Utf_8", "<centro nombre=\"😀\"/>"), "UTF-8", "😀"},
+        {"utf8 after a UTF-8 mark", "\xEF\xBB\xBF" + declared("utf8", "<centro nombre=\"😀\"/>"), "UTF-8", "😀"},
+        {"utf-8 in small letters, a name beyond ASCII", declared("utf-8", "<centro nombre=\"😀\"><año/></centro>"),
+         "UTF-8", "😀"},
+        {"UTF16", utf16(u"UTF16", u"<centro nombre=\"Ana 😀\"/>", false), "UTF-16", "Ana 😀"},
+        {"utf16, big-endian", utf16(u"utf16", u"<centro nombre=\"Ana 😀\"/>", true), "UTF-16", "Ana 😀"},
+        {"UTF16LE without a mark",
+         Utf16Bytes(u"<?xml version=\"1.0\" encoding=\"UTF16LE\"?><centro nombre=\"😀\"/>", false), "UTF-16LE",
+         "😀"},
+        {"utf_16be", utf16(u"utf_16be", u"<centro nombre=\"😀\"/>", true), "UTF-16BE", "😀"},
+        {"UTF-16 padded with NULs and blanks",
+         utf16(u"UTF-16", std::u16string(u"<centro nombre=\"😀\"/>\r\n") + std::u16string(8, u'\0') + u"  ", false),
+         "UTF-16", "😀"},
+        {"UTF-16BE padded with NULs", utf16(u"UTF-16BE", std::u16string(u"<centro nombre=\"x\"/>") + std::u16string(3, u'\0'), true),
+         "UTF-16BE", "x"},
+        {"UTF-8 padded with NULs", declared("UTF-8", std::string("<centro nombre=\"x\"/>\n\0\0\0", 24)), "UTF-8", "x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path path = WriteFile("centro.xml", c.input);
+        const test::XmlReading expat = test::ReadRecorded(path, xml_detail::XmlReaderPath::ExpatOnly);
+        EXPECT_THAT(expat.outcome, StartsWith("read: " + std::string(c.encoding)));
+        ASSERT_FALSE(expat.events.empty());
+        EXPECT_EQ(expat.events[0], "+1 centro" + std::string(1, '\0') + "nombre" + std::string(1, '\0') +
+                                       std::string(c.nombre));
+        const TestXmlFile document = TestXmlFile::Load(path);
+        EXPECT_EQ(document.Encoding(), c.encoding);
+        ASSERT_TRUE(document.Root().has_value());
+        EXPECT_EQ(document.Root()->Attribute("nombre"), c.nombre);
+    }
+}
+
+// A NUL with text after it is no padding, in UTF-16 as in UTF-8.
+TEST_F(XmlReaderTest, NulFollowedByTextInUtf16IsRefusedAtTheNul)
+{
+    const fs::path path = WriteFile(
+        "centro.xml", Utf16Bytes(u"\uFEFF<centro/>" + std::u16string(2, u'\0') + u"<!-- -->", false));
+    EXPECT_EQ(ErrorMessageOf([&] { TestXmlFile::Load(path); }),
+              "El archivo " + Quoted(path) +
+                  " no es un XML válido (línea 1, columna 10): contiene un carácter nulo (byte 0), que XML no admite");
 }
 
 TEST_F(XmlReaderTest, LoadRefusesAnEncodingItCannotReadAndSaysWhichItCan)
