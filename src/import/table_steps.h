@@ -10,9 +10,9 @@
 
 namespace pasarela {
 
-// The steps of an import, one per table (see kImportedTables for their order). Each
-// creates `table` with its fields; the run then hands it its entries as the file is read,
-// and finishes the steps in this order once the file has been read.
+// The steps of an import, one per table (kImportedTables gives their order, StepFor which
+// builds which). Each creates `table` with its fields; the run then hands it its entries as
+// the file is read, and finishes the steps in this order once the file has been read.
 std::unique_ptr<SectionStep> BuildSubjectsTable(ImportContext& context, const ImportedTable& table);     // ASIGNOMT
 std::unique_ptr<SectionStep> BuildTeachersTable(ImportContext& context, const ImportedTable& table);     // PROFT
 std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const ImportedTable& table);        // AULAT
@@ -41,9 +41,6 @@ protected:
     const ImportedTable& imported_;
     DbfTable table_;
 };
-
-// The width of ASIGT's SESIONES: a text longer than this is cut and reported.
-constexpr int kSessionsWidth = 20;
 
 // The SESIONES text of an assignment of `hours` weekly hours.
 std::string SessionsText(double hours);

@@ -116,7 +116,6 @@ TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTe
     ExportOptions options;
     options.xmlFile = folder_ / "dasteno.xml";
     options.workingDir = workDir_;
-    options.journalFileNames = JournalFileNames();
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto output = ExportOutputPath(options.xmlFile);
     test::WriteBytes(output, "la exportación anterior");
