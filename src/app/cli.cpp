@@ -80,9 +80,9 @@ const std::string& Usage()
     return usage;
 }
 
-class UsageError : public Error {
+class UsageError : public ErrorKind<UsageError> {
 public:
-    using Error::Error;
+    using ErrorKind<UsageError>::ErrorKind;
 };
 
 struct Command {
