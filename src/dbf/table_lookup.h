@@ -20,7 +20,8 @@ namespace pasarela {
 class TableLookup {
 public:
     // For each text of `keyField`, the first record with it in stored order (deleted
-    // records left out), as DbfTable::Locate finds it; `fields` as AsString reads them.
+    // records left out), exactly as stored (letter case included); `fields` as AsString
+    // reads them.
     // Scans the table, so its current record is past the end afterwards.
     TableLookup(DbfTable& table, std::size_t keyField, std::span<const std::size_t> fields);
     TableLookup(DbfTable& table, std::string_view keyField, std::span<const std::string_view> fields);

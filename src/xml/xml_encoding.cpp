@@ -206,18 +206,6 @@ ByteOrder DetectByteOrder(std::string_view raw)
     return {};
 }
 
-// How many bytes of the file are the document: NULs with blanks at its end, as some tools
-// pad a file, are padding, not text. UTF-16 has zero bytes in every character, so there
-// the whole file counts.
-std::size_t DocumentSize(std::string_view raw)
-{
-    if (DetectByteOrder(raw).utf16)
-        return raw.size();
-    const std::size_t last = raw.find_last_not_of(std::string_view("\0 \t\r\n", 5));
-    const std::size_t end = last == std::string_view::npos ? 0 : last + 1;
-    return raw.find('\0', end) == std::string_view::npos ? raw.size() : end;
-}
-
 std::string_view EncodingName(TextEncoding encoding)
 {
     return InfoOf(encoding).name;

@@ -45,9 +45,6 @@ struct ByteOrder {
 };
 ByteOrder DetectByteOrder(std::string_view raw);
 
-// How many bytes of the file are the document (trailing NUL padding is not).
-std::size_t DocumentSize(std::string_view raw);
-
 // UTF-16 bytes (after any mark) to UTF-8; unpaired surrogates and an odd last byte become
 // U+FFFD.
 std::string Utf16ToUtf8(std::string_view bytes, bool bigEndian);
