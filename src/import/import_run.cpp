@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "import/entry.h"
 #include "import/import_context.h"
+#include "import/section_step.h"
 #include "import/table_changes.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"

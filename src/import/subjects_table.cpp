@@ -1,6 +1,7 @@
 #include "import/table_steps.h"
 
 #include "import/code_list.h"
+#include "import/entry_spool.h"
 
 namespace pasarela {
 namespace {

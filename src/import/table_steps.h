@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "import/import_context.h"
+#include "import/section_step.h"
 #include "import/table_registry.h"
 
 namespace pasarela {
@@ -19,28 +19,6 @@ std::unique_ptr<SectionStep> BuildRoomsTable(ImportContext& context, const Impor
 std::unique_ptr<SectionStep> BuildGroupsTable(ImportContext& context, const ImportedTable& table);       // GRUPOST
 std::unique_ptr<SectionStep> BuildTimeSlotsTable(ImportContext& context, const ImportedTable& table);    // DIASHORAST
 std::unique_ptr<SectionStep> BuildAssignmentsTable(ImportContext& context, const ImportedTable& table);  // ASIGT
-
-// What every step holds: the run's context, its registry row and the table it builds.
-class TableBuildingStep : public SectionStep {
-protected:
-    TableBuildingStep(ImportContext& context, const ImportedTable& imported)
-        : context_(context), imported_(imported), table_(CreateStepTable(context, imported))
-    {
-    }
-
-    // Ends a table whose rows were written as its entries came: notes a section of one
-    // entry (`kind` names its entries), counts the rows and closes the table.
-    void FinishRows(std::size_t count, std::string_view kind)
-    {
-        NoteSingleEntry(context_, imported_.name, kind, count);
-        context_.report.SetRows(std::string(imported_.name), table_.RecordCount());
-        table_.Close();
-    }
-
-    ImportContext& context_;
-    const ImportedTable& imported_;
-    DbfTable table_;
-};
 
 // The SESIONES text of an assignment of `hours` weekly hours.
 std::string SessionsText(double hours);
