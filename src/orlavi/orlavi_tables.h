@@ -53,17 +53,12 @@ std::vector<std::string> StaleIndexNames();
 // The registry's row for `name`; throws Error when the import builds no such table.
 const ImportedTable& ImportedTableNamed(std::string_view name);
 
-// SOLUC, Orlavi's timetable, which the export translates: the fields it reads.
+// SOLUC, Orlavi's timetable, which the export translates: its name and the fields it reads.
 struct SolutionTable {
     static constexpr std::string_view kName = "SOLUC";
-    static constexpr std::string_view kDay = "DIA";
-    static constexpr std::string_view kPeriod = "HORA";
-    static constexpr std::string_view kSessions = "SESIONES";
-    static constexpr std::string_view kGroupCode = "CODGRUPO";
-    static constexpr std::string_view kSubjectCode = "ASIG";
-    static constexpr std::string_view kActivityCode = "TAREA";
-    static constexpr std::string_view kTeacherCode = "PROF";
-    static constexpr std::string_view kRoomCode = "AULA";
+    static constexpr std::string_view kDay = "DIA", kPeriod = "HORA", kSessions = "SESIONES";
+    static constexpr std::string_view kGroupCode = "CODGRUPO", kSubjectCode = "ASIG", kActivityCode = "TAREA";
+    static constexpr std::string_view kTeacherCode = "PROF", kRoomCode = "AULA";
 };
 
 }  // namespace pasarela

@@ -20,23 +20,15 @@ namespace {
 
 constexpr char kCleanupReason[] = "limpieza pendiente tras completar el cambio (la hará la próxima ejecución)";
 
-// A school imported once and timetabled by Orlavi, with an import of another school
-// interrupted after its journal: its PROFT waits in the staging folder.
+// A school imported once and timetabled by Orlavi.
 class OpenRunTest : public test::ImportTest {
 protected:
     void SetUp() override
     {
         test::ImportTest::SetUp();
-        RunImport(OptionsFor(test::GeneratedSchool(5, "primero")));
+        import_ = OptionsFor(test::GeneratedSchool(5, "primero"));
+        RunImport(import_);
         test::WriteSolution(workDir_ / "SOLUC.DBF", 20, 5);
-        xml_ = folder_ / "dasteno.xml";
-        const auto reference = folder_ / "referencia";
-        std::filesystem::create_directory(reference);
-        ImportOptions other;
-        other.xmlFile = WriteXml(test::GeneratedSchool(7, "segundo"), "segundo.xml");
-        other.workingDir = reference;
-        RunImport(other);
-        newTeachers_ = test::ReadBytes(reference / "PROFT.DBF");
     }
 
     void TearDown() override
@@ -45,25 +37,16 @@ protected:
         test::ImportTest::TearDown();
     }
 
+    // An import interrupted after its journal: its PROFT waits in the staging folder.
     void LeaveInterruptedCommit() const
     {
         const auto staging = StagingFolder(workDir_);
         std::filesystem::create_directories(staging);
-        test::WriteBytes(staging / "PROFT.DBF", newTeachers_);
+        std::filesystem::copy_file(TablePath("PROFT"), staging / "PROFT.DBF");
         test::WriteBytes(staging / "COMMIT", "PROFT.DBF\nEND\n");
     }
 
-    ImportOptions ImportOf(bool check) const
-    {
-        ImportOptions options;
-        options.xmlFile = xml_;
-        options.workingDir = workDir_;
-        options.checkOnly = check;
-        return options;
-    }
-
-    std::filesystem::path xml_;
-    std::string newTeachers_;
+    ImportOptions import_;
 };
 
 // Every run finishes the interrupted import before it starts; when the journal cannot be
@@ -75,12 +58,17 @@ TEST_F(OpenRunTest, EveryRunNotesTheFinishedImportAndWhatFinishingItLeft)
         std::function<RunReport()> run;
     };
     const Case cases[] = {
-        {"import", [&] { return RunImport(ImportOf(false)); }},
-        {"import --check", [&] { return RunImport(ImportOf(true)); }},
+        {"import", [&] { return RunImport(import_); }},
+        {"import --check",
+         [&] {
+             ImportOptions check = import_;
+             check.checkOnly = true;
+             return RunImport(check);
+         }},
         {"export",
          [&] {
              ExportOptions options;
-             options.xmlFile = xml_;
+             options.xmlFile = import_.xmlFile;
              options.workingDir = workDir_;
              options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
              return RunExport(options).report;
