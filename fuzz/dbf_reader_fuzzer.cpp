@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dbf/dbf_table.h"
+#include "dbf/table_lookup.h"
 #include "fuzz/fuzz_support.h"
 #include "os/error.h"
 
@@ -54,10 +55,10 @@ void ReadEverything(pasarela::DbfTable& table)
     }
     for (std::size_t field = 0; field < fieldCount; ++field) {
         Try([&] {
-            if (table.Locate(field, firstValues[field]))
-                table.AsString(field);
+            const pasarela::TableLookup lookup(table, field, std::vector<std::size_t>{field});
+            lookup.Find(firstValues[field]);
+            lookup.Find("MAT");
         });
-        Try([&] { table.Locate(field, "MAT"); });
     }
     // A field number past the end must be refused like any other bad request.
     Try([&] { table.AsString(fieldCount); });

@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pasarela::ExportOptions options;
     options.xmlFile = setup.xml;
     options.workingDir = setup.workDir;
-    options.journalFileNames = pasarela::JournalFileNames();
     options.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000)); };
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2024 09:30:00"; };
     try {

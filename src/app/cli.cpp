@@ -81,9 +81,9 @@ const std::string& Usage()
     return usage;
 }
 
-class UsageError : public Error {
+class UsageError : public ErrorKind<UsageError> {
 public:
-    using Error::Error;
+    using ErrorKind<UsageError>::ErrorKind;
 };
 
 struct Command {
@@ -257,7 +257,6 @@ int Export(const Command& command, std::ostream& out, std::ostream& err)
     ExportOptions options;
     options.xmlFile = PathFromUtf8(command.file);
     options.workingDir = WorkingDirectory(command);
-    options.journalFileNames = JournalFileNames();
     CheckReportDestination(command);
     ReportHeading heading = HeadingNow(kExportJobTitle, options.xmlFile, options.workingDir);
     const ExportResult result = RunReported(command, heading, err, [&] { return RunExport(options); });

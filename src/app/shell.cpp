@@ -8,6 +8,7 @@
 #include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
+#include "orlavi/orlavi_tables.h"
 #include "os/date_stamp.h"
 #include "os/error.h"
 #include "os/file.h"
@@ -141,14 +142,13 @@ void Shell::RunExport()
 {
     ui_.ShowMessage("Deberá Abrir el fichero XML de DASTENO,\r\ndesde el cual realizó la Importación a Orlavi",
                     MessageKind::Information);
-    if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / "SOLUC.DBF"))
+    if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / (std::string(SolutionTable::kName) + ".DBF")))
         return;
     RunJob(Job::Export, std::string(kExportJobTitle),
            [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
                ExportResult result = pasarela::RunExport(
                    {.xmlFile = file,
                     .workingDir = settings.workingDir,
-                    .journalFileNames = JournalFileNames(),
                     .now = [clock = settings.now] { return clock ? clock() : std::chrono::system_clock::now(); },
                     .formatDate = {},
                     .progress = progress});

@@ -22,9 +22,6 @@ constexpr std::size_t kPendingLimit = 1 << 16;
 constexpr std::size_t kWindowBytes = std::size_t{1} << 18;
 constexpr char kDriverName[] = "DBWINUS0";
 
-// A record number as searches keep it: the header counts records in 32 bits.
-std::uint32_t RecordIndex(std::size_t record) { return static_cast<std::uint32_t>(record); }
-
 void StampDate(unsigned char* header)
 {
     const std::tm today = LocalTime(std::chrono::system_clock::now());
@@ -158,7 +155,6 @@ void DbfTable::Close()
     file_.Close();
     records_.clear();
     records_.shrink_to_fit();
-    indexes_.clear();
     loaded_ = false;
 }
 
@@ -451,35 +447,6 @@ std::optional<bool> DbfTable::AsLogical(std::size_t field) const
     Fail(field, "el campo no es lógico");
 }
 
-bool DbfTable::Locate(std::size_t field, std::string_view text)
-{
-    CheckedField(field);
-    auto it = indexes_.find(field);
-    if (it == indexes_.end()) {
-        // Built aside and kept only when complete: a value that cannot be read fails this
-        // search and the next, instead of leaving a partial index that misses records.
-        TextIndex index;
-        index.Reserve(header_.recordCount);
-        const std::size_t saved = position_;
-        std::string buffer;
-        try {
-            for (position_ = 0; position_ < header_.recordCount; ++position_)
-                if (!IsDeleted(position_))
-                    index.Insert(Text(field, buffer), RecordIndex(position_));  // keeps the first in stored order
-        } catch (...) {
-            position_ = saved;
-            throw;
-        }
-        position_ = saved;
-        it = indexes_.emplace(field, std::move(index)).first;
-    }
-    const auto found = it->second.Find(text);
-    if (!found)
-        return false;
-    position_ = *found;
-    return true;
-}
-
 void DbfTable::Append()
 {
     if (access_ != Access::ReadWrite)
@@ -541,15 +508,6 @@ void DbfTable::Post()
         records_.insert(records_.end(), current_.begin(), current_.end());
     pending_.insert(pending_.end(), current_.begin(), current_.end());
     ++header_.recordCount;
-    if (!indexes_.empty()) {
-        // Indexes exist only once the records are loaded, so the new record is readable.
-        std::size_t saved = position_;
-        position_ = header_.recordCount - 1;
-        std::string buffer;
-        for (auto& [field, index] : indexes_)
-            index.Insert(Text(field, buffer), RecordIndex(position_));
-        position_ = saved;
-    }
     appending_ = false;
     modified_ = true;
     if (pending_.size() >= kPendingLimit)

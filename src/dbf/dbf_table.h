@@ -9,13 +9,11 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "dbf/dbf_codecs.h"
 #include "dbf/dbf_header.h"
-#include "dbf/text_index.h"
 #include "os/file.h"
 #include "text/text.h"
 
@@ -99,10 +97,6 @@ public:
     // Makes current the record with this 1-based physical number, deleted or not.
     // Throws Error when the table has no such record.
     void GoTo(std::size_t recordNumber);
-
-    // Makes current the first record, in stored order, whose field equals `text` exactly
-    // (letter case included). Hashed per field on first use. Returns whether one was found.
-    bool Locate(std::size_t field, std::string_view text);
 
     // Reads of the current record.
     DbfValue Value(std::size_t field) const;
@@ -214,7 +208,6 @@ private:
     std::vector<unsigned char> blank_;  // a record with every field empty, made on first use
     Flag appending_;
     Flag modified_;
-    std::unordered_map<std::size_t, TextIndex> indexes_;
 };
 
 // Human name of a dialect ("dBase 7", "Visual FoxPro", ...), for the dump.

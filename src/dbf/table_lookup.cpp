@@ -3,7 +3,7 @@
 namespace pasarela {
 namespace {
 
-std::vector<std::size_t> FieldIndexes(const DbfTable& table, std::initializer_list<std::string_view> names)
+std::vector<std::size_t> FieldIndexes(const DbfTable& table, std::span<const std::string_view> names)
 {
     std::vector<std::size_t> indexes;
     for (std::string_view name : names)
@@ -39,9 +39,14 @@ TableLookup::TableLookup(DbfTable& table, std::size_t keyField, std::span<const 
     }
 }
 
+TableLookup::TableLookup(DbfTable& table, std::string_view keyField, std::span<const std::string_view> fields)
+    : TableLookup(table, table.FieldIndex(keyField), FieldIndexes(table, fields))
+{
+}
+
 TableLookup::TableLookup(DbfTable& table, std::string_view keyField,
                          std::initializer_list<std::string_view> fields)
-    : TableLookup(table, table.FieldIndex(keyField), FieldIndexes(table, fields))
+    : TableLookup(table, keyField, std::span<const std::string_view>(fields.begin(), fields.size()))
 {
 }
 

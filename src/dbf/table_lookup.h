@@ -20,9 +20,11 @@ namespace pasarela {
 class TableLookup {
 public:
     // For each text of `keyField`, the first record with it in stored order (deleted
-    // records left out), as DbfTable::Locate finds it; `fields` as AsString reads them.
+    // records left out), exactly as stored (letter case included); `fields` as AsString
+    // reads them.
     // Scans the table, so its current record is past the end afterwards.
     TableLookup(DbfTable& table, std::size_t keyField, std::span<const std::size_t> fields);
+    TableLookup(DbfTable& table, std::string_view keyField, std::span<const std::string_view> fields);
     TableLookup(DbfTable& table, std::string_view keyField, std::initializer_list<std::string_view> fields);
     // Its views lead into itself.
     TableLookup(const TableLookup&) = delete;
@@ -55,7 +57,7 @@ private:
 class HeldTableLookup {
 public:
     HeldTableLookup(const std::filesystem::path& path, std::string_view keyField,
-                    std::initializer_list<std::string_view> fields)
+                    std::span<const std::string_view> fields)
         : table_(DbfTable::Open(path)), rows_(table_, keyField, fields)
     {
     }

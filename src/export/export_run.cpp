@@ -8,18 +8,19 @@
 
 #include "dbf/dbf_table.h"
 #include "dbf/table_lookup.h"
+#include "orlavi/open_run.h"
+#include "orlavi/orlavi_tables.h"
 #include "os/date_stamp.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "text/text.h"
-#include "workfolder/staging_lock.h"
 #include "xml/xml_reader.h"
 #include "xml/xml_writer.h"
 
 namespace pasarela {
 namespace {
 
-constexpr char kSolution[] = "SOLUC";
+constexpr std::string_view kSolution = SolutionTable::kName;
 
 struct HeaderValues {
     std::string code, name, year, version;
@@ -72,7 +73,8 @@ HeaderValues ReadHeader(const RootReader& root, const std::filesystem::path& pat
     return header;
 }
 
-// The lookup tables the import built, searched by the short codes SOLUC holds.
+// The lookup tables the import built, searched by the short codes SOLUC holds; each
+// gives the identifiers its table keeps (idFields).
 struct ExportLookups {
     const HeldTableLookup& groups;    // IDGRUPO, IDCURSO
     const HeldTableLookup& teachers;  // IDPROF
@@ -80,15 +82,24 @@ struct ExportLookups {
     const HeldTableLookup& subjects;  // IDASIG
 };
 
+// The table the import built as `name`, searched by its code for its identifiers.
+HeldTableLookup OpenLookup(const std::filesystem::path& workingDir, std::string_view name)
+{
+    const ImportedTable& table = ImportedTableNamed(name);
+    return HeldTableLookup(workingDir / (std::string(name) + ".DBF"), table.codeFields.front(), table.idFields);
+}
+
 // Where SOLUC keeps each value a timetable row needs.
 struct SolutionColumns {
     std::size_t day, period, sessions, groupCode, subjectCode, activityCode, teacherCode, roomCode;
 
     static SolutionColumns Of(const DbfTable& solution)
     {
-        return {solution.FieldIndex("DIA"),      solution.FieldIndex("HORA"), solution.FieldIndex("SESIONES"),
-                solution.FieldIndex("CODGRUPO"), solution.FieldIndex("ASIG"), solution.FieldIndex("TAREA"),
-                solution.FieldIndex("PROF"),     solution.FieldIndex("AULA")};
+        using T = SolutionTable;
+        return {solution.FieldIndex(T::kDay),          solution.FieldIndex(T::kPeriod),
+                solution.FieldIndex(T::kSessions),     solution.FieldIndex(T::kGroupCode),
+                solution.FieldIndex(T::kSubjectCode),  solution.FieldIndex(T::kActivityCode),
+                solution.FieldIndex(T::kTeacherCode),  solution.FieldIndex(T::kRoomCode)};
     }
 };
 
@@ -203,23 +214,21 @@ ExportResult RunExport(const ExportOptions& options)
         !std::filesystem::is_regular_file(solutionPath, ec))
         throw MissingInputError("No existe archivo XML o Solución.");
 
-    ExportResult result;
-    RunReport& report = result.report;
-
     // Before any table is read: an import swapping the tables meanwhile, or one that an
     // interruption left half done, would give a mix of two schools' tables.
-    StagingLock lock = StagingLock::Take(options.workingDir, StagingLock::Use::Export, options.journalFileNames);
-    if (lock.FinishedPendingCommit())
-        NoteFinishedPendingCommit(report, lock.Folder());
+    OpenedRun run = OpenRun(options.workingDir, StagingLock::Use::Export);
+    ExportResult result;
+    result.report = std::move(run.report);
+    RunReport& report = result.report;
 
     // Opened in this order, each for exclusive use, and closed again on every path out.
     DbfTable solution = DbfTable::Open(solutionPath);
-    const HeldTableLookup groups(options.workingDir / "GRUPOST.DBF", "ABREV", {"IDGRUPO", "IDCURSO"});
-    const HeldTableLookup teachers(options.workingDir / "PROFT.DBF", "ABREV", {"IDPROF"});
-    const HeldTableLookup rooms(options.workingDir / "AULAT.DBF", "ABREV", {"IDAULA"});
-    const HeldTableLookup subjects(options.workingDir / "ASIGNOMT.DBF", "COD", {"IDASIG"});
+    const HeldTableLookup groups = OpenLookup(options.workingDir, kGroupsTable);
+    const HeldTableLookup teachers = OpenLookup(options.workingDir, kTeachersTable);
+    const HeldTableLookup rooms = OpenLookup(options.workingDir, kRoomsTable);
+    const HeldTableLookup subjects = OpenLookup(options.workingDir, kSubjectsTable);
     // ASIGT is not read, only held, so Orlavi does not rewrite it under the export.
-    DbfTable assignments = DbfTable::Open(options.workingDir / "ASIGT.DBF");
+    DbfTable assignments = DbfTable::Open(options.workingDir / (std::string(kAssignmentsTable) + ".DBF"));
 
     const SolutionColumns column = SolutionColumns::Of(solution);
     const ExportLookups lookups{groups, teachers, rooms, subjects};
@@ -283,7 +292,7 @@ ExportResult RunExport(const ExportOptions& options)
         out.EndElement();
         out.EndElement();
     });
-    report.SetRows(kSolution, read);
+    report.SetRows(std::string(kSolution), read);
     report.SetRows("dsolucion", translated);
     return result;
 }

@@ -13,9 +13,6 @@ namespace pasarela {
 struct ExportOptions {
     std::filesystem::path xmlFile;     // the DASTENO file the import was made from
     std::filesystem::path workingDir;  // Orlavi's folder (C:\VTEMP), holding SOLUC.DBF
-    // The files an interrupted import's journal may name (the import's tables and their
-    // indexes): an export first finishes such an import, so it reads one whole set.
-    std::vector<std::string> journalFileNames;
     // The clock for fecha_exportacion; the system clock when empty.
     std::function<std::chrono::system_clock::time_point()> now;
     // Formats fecha_exportacion; the user's regional date and time when empty.

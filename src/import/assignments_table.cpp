@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "import/code_list.h"
+#include "import/entry_spool.h"
 #include "import/table_steps.h"
 #include "text/text.h"
 

@@ -5,16 +5,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "import/entry.h"
 #include "import/import_context.h"
+#include "import/section_step.h"
 #include "import/table_changes.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"
+#include "orlavi/open_run.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "workfolder/file_set.h"
-#include "workfolder/staging_lock.h"
 #include "xml/xml_reader.h"
 
 namespace pasarela {
@@ -142,14 +145,11 @@ RunReport RunImport(const ImportOptions& options)
     if (!std::filesystem::is_directory(options.workingDir, ec))
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
-    StagingLock lock = StagingLock::Take(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import,
-                                         JournalFileNames());
+    OpenedRun run =
+        OpenRun(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import);
+    StagingLock& lock = run.lock;
+    RunReport& report = run.report;
     const std::filesystem::path& staging = lock.Folder();
-
-    RunReport report;
-    if (lock.FinishedPendingCommit())
-        NoteFinishedPendingCommit(report, staging);
-    NoteCleanupLeft(report, lock.RecoveryWarnings());
     // On any failure the lock's release clears the staging folder, unless a commit that
     // could not put the old tables back left there what the next run needs to finish it.
     NamesInFile namesInFile;
@@ -157,7 +157,7 @@ RunReport RunImport(const ImportOptions& options)
     std::vector<std::unique_ptr<StepSlot>> slots;
     for (const ImportedTable& table : kImportedTables) {
         auto slot = std::make_unique<StepSlot>(staging, options.decimalSeparator, namesInFile, linkedRows);
-        slot->step = table.step(slot->context, table);
+        slot->step = StepFor(table)(slot->context, table);
         SplitEntryPath(slot->step->Path(), slot->section, slot->element);
         slots.push_back(std::move(slot));
     }
@@ -200,7 +200,7 @@ RunReport RunImport(const ImportOptions& options)
         report.SetKeptSet(end.keptSet);
     }
     lock.Release();
-    return report;
+    return std::move(report);
 }
 
 }  // namespace pasarela

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
 #include "workfolder/run_report.h"
 
 namespace pasarela {

@@ -1,15 +1,16 @@
 #include "import/restore_run.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dbf/dbf_table.h"
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
+#include "orlavi/open_run.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "workfolder/file_set.h"
 #include "workfolder/kept_set.h"
-#include "workfolder/staging_lock.h"
 
 namespace pasarela {
 
@@ -19,12 +20,10 @@ RunReport RunRestore(const RestoreOptions& options)
     if (!std::filesystem::is_directory(options.workingDir, ec))
         throw Error("No existe la carpeta de trabajo de Orlavi '" + DisplayPath(options.workingDir) + "'");
 
-    StagingLock lock = StagingLock::Take(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import,
-                                         JournalFileNames());
-    RunReport report;
-    if (lock.FinishedPendingCommit())
-        NoteFinishedPendingCommit(report, lock.Folder());
-    NoteCleanupLeft(report, lock.RecoveryWarnings());
+    OpenedRun run =
+        OpenRun(options.workingDir, options.checkOnly ? StagingLock::Use::Check : StagingLock::Use::Import);
+    StagingLock& lock = run.lock;
+    RunReport& report = run.report;
 
     const KeptSet kept = ReadKeptSet(options.workingDir, TableFileNames(".DBF"), JournalFileNames());
     // Every kept table must open as one: a file that is not a table is never put in
@@ -41,7 +40,7 @@ RunReport RunRestore(const RestoreOptions& options)
     }
     if (options.checkOnly) {
         lock.Release();
-        return report;
+        return std::move(report);
     }
 
     FileSetChange change{StageKeptSet(kept, lock.Folder()), {}};
@@ -57,7 +56,7 @@ RunReport RunRestore(const RestoreOptions& options)
     NoteCleanupLeft(report, end.warnings);
     report.SetKeptSet(end.keptSet);
     lock.Release();
-    return report;
+    return std::move(report);
 }
 
 }  // namespace pasarela

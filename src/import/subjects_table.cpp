@@ -1,6 +1,7 @@
 #include "import/table_steps.h"
 
 #include "import/code_list.h"
+#include "import/entry_spool.h"
 
 namespace pasarela {
 namespace {
@@ -95,10 +96,7 @@ public:
     void Finish(std::size_t count) override
     {
         NoteSingleEntry(context_, imported_.name, "materia", count);
-        table_.Close();
-        std::filesystem::path path = context_.tableDir / (std::string(imported_.name) + ".DBF");
-        table_ = DbfTable::Open(path, {.access = DbfTable::Access::ReadWrite, .codePage = {},
-                                       .decimalSeparator = context_.decimalSeparator});
+        // The activities' rows follow every subject's in the same open table.
         activities_.Replay([&](const Entry& entry) {
             RememberName(context_, entry);
             if (SectionIsWritten(count))

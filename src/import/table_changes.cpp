@@ -14,7 +14,7 @@
 
 #include "dbf/dbf_bytes.h"
 #include "dbf/dbf_table.h"
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "text/text.h"

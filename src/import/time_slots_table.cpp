@@ -59,44 +59,45 @@ public:
     void Add(const Entry& entry) override
     {
         const auto keys = {std::string_view("dia_semana"), std::string_view("posicion")};
+        std::int32_t day = 0;
+        std::int32_t position = 0;
+        std::int32_t minutes = 0;
         try {
-            const std::int32_t day = ParseInteger(entry.Read("dia_semana"));
-            const std::int32_t position = ParseInteger(entry.Read("posicion"));
-            const std::string_view start = entry.Read("hora_inicio");
-            const std::string_view end = entry.Read("hora_final");
+            day = ParseInteger(entry.Read("dia_semana"));
+            position = ParseInteger(entry.Read("posicion"));
             // The start first, so that of two faulty times the message names the start.
-            const std::int32_t startMinutes = MinutesOf(start);
-            const std::int32_t minutes = MinutesOf(end) - startMinutes;
-            const std::string positionText = std::to_string(position);
-            const auto label = [&] {
-                return "franja horaria nº " + std::to_string(entry.Number()) + ": día " + std::to_string(day) +
-                       ", posición " + positionText;
-            };
-
-            table_.Append();
-            StoreText(context_, table_, kDiho, std::to_string(day) + positionText, label);
-            StoreText(context_, table_, kDia, std::to_string(day), label);
-            table_.SetString(kTextoDia, DayName(day));
-            StoreText(context_, table_, kHora, positionText, label);
-            StoreText(context_, table_, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end),
-                      label);
-            StoreText(context_, table_, kHoraDesde, start, label);
-            StoreText(context_, table_, kHoraHasta, end, label);
-            StoreText(context_, table_, kMinutos, std::to_string(minutes), label);
-            table_.SetString(kMarco, "0");
-            // Orlavi's integer fields hold no value as all zero bytes, which is also how
-            // -2147483648 would be stored: that one position is kept as no value and said.
-            if (position == std::numeric_limits<std::int32_t>::min())
-                context_.report.Note(imported_.name,
-                                     "posición que el campo SESION_ORDEN no puede guardar: queda vacía",
-                                     label() + ": '" + std::string(entry.Read("posicion")) + "'");
-            else
-                table_.SetInteger(kSesionOrden, position);
-            table_.SetString(kPlantilla, "");
-            table_.Post();
+            const std::int32_t startMinutes = MinutesOf(entry.Read("hora_inicio"));
+            minutes = MinutesOf(entry.Read("hora_final")) - startMinutes;
         } catch (const Error& e) {
             RethrowWithContext(entry.Label(keys), e);
         }
+        const std::string_view start = entry.Read("hora_inicio");
+        const std::string_view end = entry.Read("hora_final");
+        const std::string positionText = std::to_string(position);
+        const auto label = [&] {
+            return "franja horaria nº " + std::to_string(entry.Number()) + ": día " + std::to_string(day) +
+                   ", posición " + positionText;
+        };
+
+        table_.Append();
+        StoreText(context_, table_, kDiho, std::to_string(day) + positionText, label);
+        StoreText(context_, table_, kDia, std::to_string(day), label);
+        table_.SetString(kTextoDia, DayName(day));
+        StoreText(context_, table_, kHora, positionText, label);
+        StoreText(context_, table_, kTextoHor, positionText + "-" + std::string(start) + "-" + std::string(end), label);
+        StoreText(context_, table_, kHoraDesde, start, label);
+        StoreText(context_, table_, kHoraHasta, end, label);
+        StoreText(context_, table_, kMinutos, std::to_string(minutes), label);
+        table_.SetString(kMarco, "0");
+        // Orlavi's integer fields hold no value as all zero bytes, which is also how
+        // -2147483648 would be stored: that one position is kept as no value and said.
+        if (position == std::numeric_limits<std::int32_t>::min())
+            context_.report.Note(imported_.name, "posición que el campo SESION_ORDEN no puede guardar: queda vacía",
+                                 label() + ": '" + std::string(entry.Read("posicion")) + "'");
+        else
+            table_.SetInteger(kSesionOrden, position);
+        table_.SetString(kPlantilla, "");
+        table_.Post();
     }
 
     void Finish(std::size_t count) override

@@ -20,6 +20,11 @@ public:
     {
     }
 
+    [[noreturn]] void ThrowReworded(const std::string& message) const override
+    {
+        throw XmlParseError(message, line_, column_);
+    }
+
     // 1-based line of the fault; CR, LF and CR LF each end a line.
     std::size_t Line() const { return line_; }
     // 1-based position in the line, counted in characters rather than bytes.

@@ -16,7 +16,7 @@
 
 #include "dbf/dbf_table.h"
 #include "dbf/dbf_test_support.h"
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
 #include "os/date_stamp.h"
 #include "os/error.h"
 #include "test_support.h"
@@ -212,7 +212,6 @@ protected:
         ExportOptions options;
         options.xmlFile = xmlFile;
         options.workingDir = workDir_;
-        options.journalFileNames = JournalFileNames();
         options.now = [] { return kMoment; };
         options.formatDate = [](std::chrono::system_clock::time_point when) {
             EXPECT_EQ(when, kMoment) << "the date stamp is not the run's clock";

@@ -28,7 +28,7 @@
 #include "export/export_run.h"
 #include "import/golden_corpus.h"
 #include "import/import_run.h"
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
 #include "os/environment.h"
 #include "os/error.h"
 #include "os/file.h"
@@ -162,7 +162,6 @@ protected:
         ExportOptions options;
         options.xmlFile = xml_;
         options.workingDir = exportDir_;
-        options.journalFileNames = JournalFileNames();
         options.now = [] { return std::chrono::system_clock::time_point(std::chrono::hours(24 * 20000)); };
         options.formatDate = [](std::chrono::system_clock::time_point) { return std::string("05/10/2024 09:30:00"); };
         std::error_code ec;

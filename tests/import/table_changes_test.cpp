@@ -11,7 +11,7 @@
 #include "dbf/dbf_table.h"
 #include "dbf/dbf_test_support.h"
 #include "import/import_test_support.h"
-#include "import/table_registry.h"
+#include "orlavi/orlavi_tables.h"
 #include "test_support.h"
 
 namespace pasarela {

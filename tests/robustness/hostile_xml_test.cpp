@@ -86,7 +86,6 @@ TEST_F(HostileXmlTest, DeepNestingIsReadSelectedSavedAndFreedWithoutRecursion)
         ExportOptions options;
         options.xmlFile = path;
         options.workingDir = workDir_;
-        options.journalFileNames = JournalFileNames();
         ExpectBounded([&] { RunExport(options); });
         EXPECT_THAT(test::ReadBytes(ExportOutputPath(path)), AllOf(HasSubstr("<solucion_horario/>"), Not(HasSubstr("<x>"))));
     }

@@ -253,7 +253,6 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
     ExportOptions exportOptions;
     exportOptions.xmlFile = old.xmlFile;
     exportOptions.workingDir = workDir_;
-    exportOptions.journalFileNames = JournalFileNames();
     exportOptions.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto exported = [&] { return test::ReadBytes(RunExport(exportOptions).outputFile); };
 

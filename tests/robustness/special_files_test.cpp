@@ -59,7 +59,6 @@ protected:
         ExportOptions options;
         options.xmlFile = folder_ / "dasteno.xml";
         options.workingDir = workDir_;
-        options.journalFileNames = JournalFileNames();
         options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
         return options;
     }

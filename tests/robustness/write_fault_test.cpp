@@ -4,14 +4,17 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "export/export_run.h"
 #include "import/import_run.h"
 #include "os/error.h"
 #include "os/file.h"
+#include "os/error_message.h"
 #include "os/write_fault.h"
 #include "robustness/robustness_test_support.h"
 #include "test_support.h"
+#include "workfolder/staging_lock.h"
 
 namespace pasarela {
 namespace {
@@ -109,6 +112,40 @@ TEST_F(WriteFaultTest, ImportStoppedAtAnyWriteLeavesTheTablesAsTheyWere)
     }
 }
 
+// A table's own write failing is the table's failure, whichever entry's row was on its way
+// out: the message names the table's file and no entry.
+TEST_F(WriteFaultTest, FailedTableWriteNamesTheTableFileAndNoEntry)
+{
+    std::string slots;
+    for (int i = 1; i <= 2000; ++i)
+        slots += test::EntryXml("franjahoraria", {{"dia_semana", std::to_string(1 + i % 5)},
+                                                  {"posicion", std::to_string(i)},
+                                                  {"hora_inicio", "08:00"},
+                                                  {"hora_final", "08:55"}});
+    const ImportOptions options = OptionsFor(test::SchoolXml("<franjashorarias>\n" + slots + "</franjashorarias>\n"));
+    const std::string table = DisplayPath(StagingFolder(workDir_) / "DIASHORAST.DBF");
+    std::vector<std::string> tableFailures;
+    for (std::uint64_t n = 1;; ++n) {
+        FailNthWrite(n);
+        const std::string message = test::ErrorMessageOf([&] { RunImport(options); });
+        const bool fired = WriteFaultFired();
+        FailNthWrite(0);
+        if (!fired)
+            break;
+        if (message.find("DIASHORAST") != std::string::npos && message.find("franja") != std::string::npos)
+            ADD_FAILURE() << message;
+        if (message.starts_with("No se puede guardar el archivo '" + table + "'"))
+            tableFailures.push_back(message);
+    }
+    // Rows leave in blocks as they are added, and the last ones when the table is closed:
+    // each failure is told as the table's, through the temporary file its rows go to.
+    ASSERT_GE(tableFailures.size(), 2u);
+    for (const std::string& message : tableFailures)
+        EXPECT_THAT(message, AllOf(StartsWith("No se puede guardar el archivo '" + table +
+                                              "': No se pudo escribir el archivo '"),
+                                   EndsWith("': el disco está lleno")));
+}
+
 TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTemporaryFile)
 {
     Import(test::GeneratedSchool(5, "horario"));
@@ -116,7 +153,6 @@ TEST_F(WriteFaultTest, ExportStoppedAtAnyWriteKeepsTheEarlierOutputAndLeavesNoTe
     ExportOptions options;
     options.xmlFile = folder_ / "dasteno.xml";
     options.workingDir = workDir_;
-    options.journalFileNames = JournalFileNames();
     options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
     const auto output = ExportOutputPath(options.xmlFile);
     test::WriteBytes(output, "la exportación anterior");

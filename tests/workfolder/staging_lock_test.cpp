@@ -87,7 +87,6 @@ protected:
         ExportOptions options;
         options.xmlFile = xml_;
         options.workingDir = workDir_;
-        options.journalFileNames = JournalFileNames();
         options.formatDate = [](std::chrono::system_clock::time_point) { return "05/10/2026 09:30:00"; };
         return options;
     }
