@@ -362,11 +362,15 @@ TEST_F(ShellTest, OfferedFileTakenAgainIsReadAgain)
     WriteSchool({.teacher = "NEW"});
     ui_.WillPick(school);  // Enter on the name offered
     shell.RunImport();
-    // The second import replaced the first one's tables: the message says where they are kept.
+    // The second import replaced the first one's tables: the message says what changed, in
+    // a few lines, and where they are kept.
     EXPECT_THAT(ui_.TakeCalls(),
                 ElementsAre("dialog", "busy on", "busy off",
-                            "message: Proceso finalizado\r\n\r\nLas tablas que había antes se han guardado en " +
-                                DisplayPath(workDir_ / ".pasarela-anterior") +
+                            "message: Proceso finalizado\r\n\r\nFilas frente a las tablas que había:\r\n"
+                            "PROFT: 1 nueva, 1 que falta\r\nASIGT: 1 nueva, 1 que falta\r\n"
+                            "Sin cambios en: ASIGNOMT, AULAT, GRUPOST, DIASHORAST\r\n"
+                            "\r\nLas tablas que había antes se han guardado en " +
+                                DisplayPath(workDir_ / ".pasarela-guardadas" / "0000000001") +
                                 "; para volver a ellas, ejecute: pasarela-cli restore"));
     EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
@@ -524,7 +528,7 @@ TEST_F(ShellTest, EveryRunReplacesTheReportWithOneHeadedByItsDateProgramFileAndO
          "\r\nPROFT: 2 filas (no había tabla antes)\r\n"},
         {"import of a file with another teacher", [&] { WriteSchool({.teacher = "NEW"}); }, false,
          "importación (de DASTENO a Orlavi)", "Proceso finalizado",
-         "\r\nPROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta)\r\n"},
+         "\r\nPROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta, 0 cambiadas)\r\n"},
         {"export", [&] { WriteSolution(); }, true, "exportación (de Orlavi a DASTENO)",
          "Proceso finalizado. Guardado en " + DisplayPath(folder_ / "ResultadoOrlaviscentro.xml"),
          "\r\ndsolucion: 1 fila\r\n"},
