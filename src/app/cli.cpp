@@ -186,7 +186,7 @@ std::string Comparable(const std::filesystem::path& path)
     std::filesystem::path resolved = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
     if (ec)
         resolved = path.lexically_normal();
-    std::string text = resolved.generic_u8string().empty() ? std::string() : DisplayPath(resolved);
+    std::string text = DisplayPath(resolved);
     for (char& c : text)
         if (c == '\\')
             c = '/';

@@ -450,6 +450,49 @@ TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
     EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
 }
 
+TEST_F(ShellTest, BatchExportOfAnotherSchoolsFileIsAnErrorThatLeaves0AndWritesNothing)
+{
+    const auto school = WriteSchool();
+    RunImport({.xmlFile = school, .workingDir = workDir_, .checkOnly = false, .decimalSeparator = '.', .progress = {}});
+    WriteSolution();
+    // The dialog offered the file of another school, kept under the same name.
+    WriteSchool({.schoolCode = "29000002", .schoolName = "IES Otro"});
+    ui_.WillPick(school);
+    Shell shell = Start(kBatchExport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre(kExportFirstMessage, "dialog", "busy on", "busy off",
+                            "message: El archivo '" + DisplayPath(school) +
+                                "' es del centro 29000002 (IES Otro, 2013), pero las tablas de Orlavi son del centro "
+                                "41000001 (IES Ejemplo, 2013): no se ha exportado nada. Elija el archivo de DASTENO "
+                                "del centro 41000001 (IES Ejemplo, 2013), el que importó"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "ResultadoOrlaviscentro.xml"));
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=0\r\n");
+}
+
+TEST_F(ShellTest, ImportOfAnotherSchoolSaysSoBeforeEverythingElse)
+{
+    const auto school = WriteSchool();
+    Shell shell = Start(kInteractive);
+    ui_.WillPick(school);
+    shell.RunImport();
+    ui_.TakeCalls();
+
+    WriteSchool({.schoolCode = "29000002", .schoolName = "IES Otro"});
+    ui_.WillPick(school);
+    shell.RunImport();
+    const std::vector<std::string> calls = ui_.TakeCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_THAT(calls[3], StartsWith("message: ATENCIÓN: las tablas que había eran del centro 41000001 (IES Ejemplo, "
+                                     "2013) y ahora son del centro 29000002 (IES Otro, 2013). Si no era lo que quería, "
+                                     "«Deshacer» (o pasarela-cli restore) vuelve a poner las del centro 41000001 (IES "
+                                     "Ejemplo, 2013).\r\n\r\nProceso finalizado\r\n\r\nFilas frente a las tablas que "
+                                     "había:\r\n"));
+}
+
 TEST_F(ShellTest, ErrorDuringAnImportIsShownAndTheWindowStaysOpen)
 {
     ui_.WillPick(WriteSchool({.capacity = "12.5"}));
