@@ -132,14 +132,15 @@ void MoveAside(const std::filesystem::path& target, const std::filesystem::path&
 // The number a generation's folder name stands for; nothing for any other name.
 std::optional<std::uint64_t> GenerationNumber(const std::filesystem::path& folder)
 {
-    const std::string name = folder.filename().string();
+    // As UTF-8: a name of another's in the folder may have letters no code page holds.
+    const std::u8string name = folder.filename().u8string();
     if (name.size() != kGenerationDigits)
         return std::nullopt;
     std::uint64_t number = 0;
-    for (const char c : name) {
-        if (c < '0' || c > '9')
+    for (const char8_t c : name) {
+        if (c < u8'0' || c > u8'9')
             return std::nullopt;
-        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+        number = number * 10 + static_cast<std::uint64_t>(c - u8'0');
     }
     return number;
 }
@@ -152,7 +153,10 @@ std::filesystem::path GenerationFolder(const std::filesystem::path& targetDir, s
 }
 
 // The files of a set that say what its tables are, rather than being them.
-bool DescribesTheSet(const std::string& name) { return name == kKeptDescriptionName || name == kSchoolRecordName; }
+bool DescribesTheSet(const std::filesystem::path& name)
+{
+    return name == kKeptDescriptionName || name == kSchoolRecordName;
+}
 
 // Whether two files hold the same bytes.
 bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b)
@@ -180,20 +184,20 @@ bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b)
 bool SameTables(const std::filesystem::path& set, const std::filesystem::path& other, bool sameNames)
 {
     std::error_code ec;
-    std::vector<std::string> names;
+    std::vector<std::filesystem::path> names;
     for (const auto& item : std::filesystem::directory_iterator(set, ec))
-        if (!DescribesTheSet(item.path().filename().string()))
-            names.push_back(item.path().filename().string());
+        if (!DescribesTheSet(item.path().filename()))
+            names.push_back(item.path().filename());
     if (ec)
         return false;
     if (sameNames) {
         std::size_t otherCount = 0;
         for (const auto& item : std::filesystem::directory_iterator(other, ec))
-            otherCount += DescribesTheSet(item.path().filename().string()) ? 0 : 1;
+            otherCount += DescribesTheSet(item.path().filename()) ? 0 : 1;
         if (ec || otherCount != names.size())
             return false;
     }
-    for (const std::string& name : names)
+    for (const std::filesystem::path& name : names)
         if (IsLink(other / name) || !SameBytes(set / name, other / name))
             return false;
     return true;
