@@ -29,7 +29,20 @@ constexpr std::size_t kEarlierReportsKept = 5;
 std::string FinishedMessage(const RunReport& report, const std::filesystem::path& outputFile,
                             const std::filesystem::path& reportFile, const std::string& reportError)
 {
-    std::string message(kFinishedOutcome);
+    // What must not be missed comes before everything else: another school's tables
+    // replaced, a set that could not be kept, a timetable older than its tables.
+    std::string message;
+    for (const std::string& headline : report.Headlines())
+        message += headline + "\r\n\r\n";
+    message += kFinishedOutcome;
+    if (const std::string changes = report.ChangesBlock(); !changes.empty()) {
+        message += "\r\n\r\nFilas frente a las tablas que había:";
+        for (std::size_t at = 0; at < changes.size();) {
+            const std::size_t end = changes.find('\n', at);
+            message += "\r\n" + changes.substr(at, end - at);
+            at = end == std::string::npos ? changes.size() : end + 1;
+        }
+    }
     if (!outputFile.empty())
         message += "\r\n\r\nGuardado en:\r\n" + DisplayPath(outputFile);
     // An import can be undone: the user learns how while the tables it replaced are kept.

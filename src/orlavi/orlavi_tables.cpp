@@ -1,6 +1,7 @@
 #include "orlavi/orlavi_tables.h"
 
 #include "os/error.h"
+#include "workfolder/school_record.h"
 
 namespace pasarela {
 namespace {
@@ -64,6 +65,7 @@ std::vector<std::string> JournalFileNames()
         names.push_back(std::string(table.name) + ".DBF");
         names.push_back(std::string(table.name) + ".MDX");
     }
+    names.push_back(kSchoolRecordName);
     return names;
 }
 

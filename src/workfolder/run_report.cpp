@@ -185,14 +185,63 @@ std::string ComparisonText(const RunReport::Comparison& comparison)
         break;
     }
     return " (frente a la tabla que había: " + Counted(comparison.added, "nueva", "nuevas") + ", " +
-           Counted(comparison.gone, "que falta", "que faltan") + ")";
+           Counted(comparison.gone, "que falta", "que faltan") + ", " +
+           Counted(comparison.changed, "cambiada", "cambiadas") + ")";
 }
 
 }  // namespace
 
+std::string RunReport::ChangesBlock() const
+{
+    // In the order the tables were first listed, as the summary lists them; the tables
+    // that did not change on one line, so the block stays a few lines long.
+    std::vector<std::string> tables;
+    for (const auto& [name, count] : rows_)
+        tables.push_back(name);
+    for (const auto& [name, comparison] : comparisons_)
+        if (std::find(tables.begin(), tables.end(), name) == tables.end())
+            tables.push_back(name);
+    std::string text;
+    std::string unchanged;
+    bool compared = false;
+    for (const std::string& table : tables) {
+        const Comparison* comparison = ComparisonOf(table);
+        if (comparison == nullptr || comparison->earlier == Comparison::Earlier::Missing)
+            continue;
+        compared = true;
+        if (comparison->earlier == Comparison::Earlier::Unreadable) {
+            text += table + ": no se pudo comparar\n";
+            continue;
+        }
+        std::vector<std::string> parts;
+        if (comparison->added > 0)
+            parts.push_back(Counted(comparison->added, "nueva", "nuevas"));
+        if (comparison->gone > 0)
+            parts.push_back(Counted(comparison->gone, "que falta", "que faltan"));
+        if (comparison->changed > 0)
+            parts.push_back(Counted(comparison->changed, "cambiada", "cambiadas"));
+        if (parts.empty()) {
+            unchanged.append(unchanged.empty() ? "" : ", ").append(table);
+            continue;
+        }
+        text += table + ":";
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            text += (i == 0 ? " " : ", ") + parts[i];
+        text += "\n";
+    }
+    // A first import compares with nothing: no block.
+    if (!compared)
+        return {};
+    if (!unchanged.empty())
+        text += (text.empty() ? "Sin cambios: " : "Sin cambios en: ") + unchanged + "\n";
+    return text;
+}
+
 std::string RunReport::Summary() const
 {
     std::string text;
+    for (const std::string& headline : headlines_)
+        text += headline + "\n\n";
     std::vector<std::string> tables;
     const auto list = [&tables](const std::string& table) {
         if (std::find(tables.begin(), tables.end(), table) == tables.end())
