@@ -798,7 +798,7 @@ TEST_F(ShellUndoTest, PutsBackTheNewestSetByteForByteAndCanBeUndoneInTurn)
                             "busy on", "busy off",
                             AllOf(StartsWith("message: Proceso finalizado\r\n\r\n"),
                                   EndsWith("Las tablas que había antes se han guardado: para volver a ellas, "
-                                           "pulse «Deshacer…».")))));
+                                           "pulse «Deshacer…»."))));
     EXPECT_EQ(Tables(), first);
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
     EXPECT_THAT(Report(), HasSubstr("Trabajo: " + std::string(kRestoreJobTitle) + "\r\n"));
