@@ -234,7 +234,7 @@ int Restore(const Command& command, std::ostream& out, std::ostream& err)
     options.checkOnly = command.check;
     CheckReportDestination(command);
     ReportHeading heading = HeadingNow(command.check ? kRestoreCheckJobTitle : kRestoreJobTitle,
-                                       KeptSetFolder(options.workingDir), options.workingDir);
+                                       KeptGenerationsFolder(options.workingDir), options.workingDir);
     const RunReport report = RunReported(command, heading, err, [&] { return RunRestore(options); });
     if (!command.check)
         heading.outcome = kFinishedOutcome;
@@ -243,7 +243,7 @@ int Restore(const Command& command, std::ostream& out, std::ostream& err)
     else
         heading.outcome = kCheckedOutcome;
     if (command.check)
-        out << "Tablas guardadas en '" << DisplayPath(KeptSetFolder(options.workingDir))
+        out << "Tablas guardadas en '" << DisplayPath(KeptGenerationsFolder(options.workingDir))
             << "', que una restauración volvería a poner:\n";
     out << report.Summary();
     WriteReportFile(command, heading, &report, err);

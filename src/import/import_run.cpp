@@ -193,7 +193,7 @@ RunReport RunImport(const ImportOptions& options)
     CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
-        FileSetChange change{std::move(staged), StaleIndexNames()};
+        FileSetChange change{std::move(staged), StaleIndexNames(), {}};
         const FinishedChange end = CommitFileSet(staging, options.workingDir, change);
         NoteCleanupLeft(report, end.warnings);
         report.SetKeptSet(end.keptSet);

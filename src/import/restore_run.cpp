@@ -25,7 +25,7 @@ RunReport RunRestore(const RestoreOptions& options)
         NoteFinishedPendingCommit(report, lock.Folder());
     NoteCleanupLeft(report, lock.RecoveryWarnings());
 
-    const KeptSet kept = ReadKeptSet(options.workingDir, TableFileNames(".DBF"), JournalFileNames());
+    const KeptSet kept = ReadKeptSet(options.workingDir, TableFileNames(".DBF"), JournalFileNames(), options.generation);
     // Every kept table must open as one: a file that is not a table is never put in
     // Orlavi's place.
     for (const ImportedTable& table : kImportedTables) {
@@ -43,7 +43,7 @@ RunReport RunRestore(const RestoreOptions& options)
         return report;
     }
 
-    FileSetChange change{StageKeptSet(kept, lock.Folder()), {}};
+    FileSetChange change{StageKeptSet(kept, lock.Folder()), {}, {}};
     // An index the kept set lacks would describe the rows being replaced.
     for (const std::string& index : StaleIndexNames()) {
         bool restored = false;

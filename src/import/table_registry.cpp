@@ -2,6 +2,7 @@
 
 #include "import/table_steps.h"
 #include "os/error.h"
+#include "workfolder/school_record.h"
 
 namespace pasarela {
 namespace {
@@ -65,6 +66,7 @@ std::vector<std::string> JournalFileNames()
         names.push_back(std::string(table.name) + ".DBF");
         names.push_back(std::string(table.name) + ".MDX");
     }
+    names.push_back(kSchoolRecordName);
     return names;
 }
 

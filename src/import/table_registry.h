@@ -36,7 +36,8 @@ extern const std::span<const ImportedTable> kImportedTables;
 // The names of kImportedTables, in the same order.
 std::vector<std::string> ImportedTableNames();
 
-// The only files an import's journal may name: the tables and their indexes.
+// The only files an import's journal may name: the tables, their indexes and the school
+// record (kSchoolRecordName).
 std::vector<std::string> JournalFileNames();
 
 // The tables' file names: each name with `extension` (".DBF"), in the registry's order.

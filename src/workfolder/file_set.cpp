@@ -1,20 +1,27 @@
 #include "workfolder/file_set.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <optional>
 
 #include "os/atomic_file.h"
 #include "os/error.h"
 #include "os/file.h"
+#include "workfolder/school_record.h"
 
 namespace pasarela {
 namespace {
 
 constexpr char kJournal[] = "COMMIT";
 constexpr char kOldDir[] = "old";
-constexpr char kKeptDir[] = ".pasarela-anterior";
-// Where the set kept before goes while this one takes its place.
+constexpr char kLegacyKeptDir[] = ".pasarela-anterior";
+constexpr char kGenerationsDir[] = ".pasarela-guardadas";
+// A generation's folder name: its number, with as many digits as a number can have here.
+constexpr std::size_t kGenerationDigits = 10;
+// The description waits here, in the staging folder, until it goes with the replaced files.
+constexpr char kPendingDescription[] = "DESCRIPTION";
+// Where the oldest generation goes, whole, before it is removed.
 constexpr char kSupersededDir[] = "superseded";
 constexpr char kEnd[] = "END";
 // Marks a journal line that names a target to take away rather than one to replace.
@@ -122,35 +129,157 @@ void MoveAside(const std::filesystem::path& target, const std::filesystem::path&
     RenameFile(target, aside);
 }
 
-// Makes old/ the kept set, in place of the one kept before. A set that cannot be kept is
-// not left as the last one kept either: it would be taken for this change's.
-std::filesystem::path KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
-                                      CleanupWarnings& warnings)
+// The number a generation's folder name stands for; nothing for any other name.
+std::optional<std::uint64_t> GenerationNumber(const std::filesystem::path& folder)
+{
+    const std::string name = folder.filename().string();
+    if (name.size() != kGenerationDigits)
+        return std::nullopt;
+    std::uint64_t number = 0;
+    for (const char c : name) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        number = number * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return number;
+}
+
+std::filesystem::path GenerationFolder(const std::filesystem::path& targetDir, std::uint64_t number)
+{
+    std::string name = std::to_string(number);
+    name.insert(0, kGenerationDigits - std::min(kGenerationDigits, name.size()), '0');
+    return KeptGenerationsFolder(targetDir) / name;
+}
+
+// The files of a set that say what its tables are, rather than being them.
+bool DescribesTheSet(const std::string& name) { return name == kKeptDescriptionName || name == kSchoolRecordName; }
+
+// Whether two files hold the same bytes.
+bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code ec;
+    if (std::filesystem::file_size(a, ec) != std::filesystem::file_size(b, ec) || ec)
+        return false;
+    std::ifstream inA(a, std::ios::binary);
+    std::ifstream inB(b, std::ios::binary);
+    std::vector<char> blockA(1 << 16);
+    std::vector<char> blockB(1 << 16);
+    while (inA && inB) {
+        inA.read(blockA.data(), static_cast<std::streamsize>(blockA.size()));
+        inB.read(blockB.data(), static_cast<std::streamsize>(blockB.size()));
+        if (inA.gcount() != inB.gcount() ||
+            !std::equal(blockA.begin(), blockA.begin() + inA.gcount(), blockB.begin()))
+            return false;
+    }
+    return !inA.bad() && !inB.bad();
+}
+
+// Whether `set` holds the same tables and indexes as `kept`, byte for byte: the same import
+// repeated. When they were imported, and the description, do not count.
+bool SameTables(const std::filesystem::path& set, const std::filesystem::path& kept)
+{
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (const auto& item : std::filesystem::directory_iterator(set, ec))
+        if (!DescribesTheSet(item.path().filename().string()))
+            names.push_back(item.path().filename().string());
+    if (ec)
+        return false;
+    std::size_t keptCount = 0;
+    for (const auto& item : std::filesystem::directory_iterator(kept, ec))
+        keptCount += DescribesTheSet(item.path().filename().string()) ? 0 : 1;
+    if (ec || keptCount != names.size())
+        return false;
+    for (const std::string& name : names)
+        if (IsLink(kept / name) || !SameBytes(set / name, kept / name))
+            return false;
+    return true;
+}
+
+// Lets the oldest generations go until kKeptGenerations are left. Each goes whole into the
+// staging folder first, so a generation is there whole or not at all.
+void DropOldestGenerations(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                           CleanupWarnings& warnings)
+{
+    const std::vector<std::filesystem::path> folders = KeptGenerationFolders(targetDir);
+    for (std::size_t i = folders.size(); i-- > kKeptGenerations;) {
+        const auto superseded = stagingDir / kSupersededDir;
+        try {
+            RemoveQuietly(superseded);
+            RenameFolder(folders[i], superseded);
+        } catch (const std::exception& e) {
+            warnings.push_back(e.what());
+            return;
+        }
+        RemoveQuietly(superseded);
+    }
+}
+
+// The set an older version kept goes among the generations, as the oldest; a link there
+// goes as a link, never with what it leads to.
+void AdoptLegacyKeptSet(const std::filesystem::path& targetDir)
+{
+    const auto legacy = LegacyKeptSetFolder(targetDir);
+    std::error_code ec;
+    if (IsLink(legacy)) {
+        std::filesystem::remove(legacy, ec);
+        return;
+    }
+    if (!std::filesystem::is_directory(legacy, ec))
+        return;
+    if (std::filesystem::is_empty(legacy, ec)) {
+        std::filesystem::remove(legacy, ec);
+        return;
+    }
+    RenameFolder(legacy, GenerationFolder(targetDir, 0));
+}
+
+// Makes old/ a new generation, unless the newest one holds the same tables. A set that
+// cannot be kept leaves the generations as they were, and keepFailure says so.
+void KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
+                     FinishedChange& end)
 {
     const auto oldDir = stagingDir / kOldDir;
-    const auto kept = KeptSetFolder(targetDir);
-    const auto superseded = stagingDir / kSupersededDir;
-    // A change that replaced nothing leaves the set kept before: it is still the last one
-    // replaced, and a restore of it keeps what it replaces in turn.
+    // A change that replaced nothing keeps nothing: the generations stay as they were.
     std::error_code ec;
-    if (std::filesystem::is_empty(oldDir, ec))
-        return {};
-    try {
-        RemoveQuietly(superseded);
-        if (IsLink(kept))
-            std::filesystem::remove(kept);  // the link alone, never what it leads to
-        else if (Exists(kept))
-            RenameFolder(kept, superseded);
-        RenameFolder(oldDir, kept);
-    } catch (const std::exception& e) {
-        if (Exists(oldDir))
-            RemoveQuietly(kept);
-        warnings.push_back("No se han podido guardar las tablas reemplazadas en '" + DisplayPath(kept) +
-                           "': " + e.what());
-        return {};
+    if (std::filesystem::is_empty(oldDir, ec)) {
+        RemoveQuietly(stagingDir / kPendingDescription);
+        return;
     }
-    RemoveQuietly(superseded);
-    return kept;
+    try {
+        if (Exists(stagingDir / kPendingDescription))
+            RenameFile(stagingDir / kPendingDescription, oldDir / kKeptDescriptionName);
+        const std::vector<std::filesystem::path> kept = KeptGenerationFolders(targetDir);
+        if (!kept.empty() && SameTables(oldDir, kept.front())) {
+            end.keptSet = kept.front();
+            return;
+        }
+        std::filesystem::create_directories(KeptGenerationsFolder(targetDir));
+        if (IsLink(KeptGenerationsFolder(targetDir)))
+            throw Error("La carpeta '" + DisplayPath(KeptGenerationsFolder(targetDir)) +
+                        "' es un enlace a otro lugar");
+        try {
+            AdoptLegacyKeptSet(targetDir);
+        } catch (const std::exception& e) {
+            // It stays where it is, still listed as the oldest.
+            end.warnings.push_back(e.what());
+        }
+        std::uint64_t next = 1;
+        for (const auto& folder : KeptGenerationFolders(targetDir))
+            if (const auto number = GenerationNumber(folder))
+                next = std::max(next, *number + 1);
+        const auto generation = GenerationFolder(targetDir, next);
+        RenameFolder(oldDir, generation);
+        end.keptSet = generation;
+    } catch (const std::exception& e) {
+        const std::size_t earlier = KeptGenerationFolders(targetDir).size();
+        end.keepFailure = "Las tablas que había antes de este cambio no se han podido guardar, así que no se podrá "
+                          "deshacer: " +
+                          std::string(e.what()) + ". " +
+                          (earlier == 0 ? std::string("No había otras tablas guardadas")
+                                        : "Se conservan las " + std::to_string(earlier) +
+                                              (earlier == 1 ? " tablas guardadas antes" : " copias guardadas antes"));
+    }
 }
 
 // Everything after the last file is in place: the change is made, so a failure here is
@@ -170,8 +299,9 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
                 end.warnings.push_back(e.what());
             }
         }
-        end.keptSet = KeepReplacedSet(stagingDir, targetDir, end.warnings);
+        KeepReplacedSet(stagingDir, targetDir, end);
     }
+    DropOldestGenerations(stagingDir, targetDir, end.warnings);
     try {
         RemoveFile(stagingDir / kJournal);
     } catch (const std::exception& e) {
@@ -179,6 +309,7 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
     }
     RemoveQuietly(oldDir);
     RemoveQuietly(stagingDir / kSupersededDir);
+    RemoveQuietly(stagingDir / kPendingDescription);
     return end;
 }
 
@@ -255,7 +386,32 @@ std::vector<StagedFile> RecordStagedFiles(const std::filesystem::path& stagingDi
     return files;
 }
 
-std::filesystem::path KeptSetFolder(const std::filesystem::path& targetDir) { return targetDir / kKeptDir; }
+std::filesystem::path KeptGenerationsFolder(const std::filesystem::path& targetDir)
+{
+    return targetDir / kGenerationsDir;
+}
+
+std::filesystem::path LegacyKeptSetFolder(const std::filesystem::path& targetDir) { return targetDir / kLegacyKeptDir; }
+
+std::vector<std::filesystem::path> KeptGenerationFolders(const std::filesystem::path& targetDir)
+{
+    std::vector<std::pair<std::uint64_t, std::filesystem::path>> numbered;
+    std::error_code ec;
+    const auto root = KeptGenerationsFolder(targetDir);
+    if (!IsLink(root))
+        for (const auto& item : std::filesystem::directory_iterator(root, ec))
+            if (const auto number = GenerationNumber(item.path());
+                number && !IsLink(item.path()) && item.is_directory(ec))
+                numbered.emplace_back(*number, item.path());
+    std::sort(numbered.begin(), numbered.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::filesystem::path> folders;
+    for (auto& [number, folder] : numbered)
+        folders.push_back(std::move(folder));
+    const auto legacy = LegacyKeptSetFolder(targetDir);
+    if (!IsLink(legacy) && std::filesystem::is_directory(legacy, ec) && !std::filesystem::is_empty(legacy, ec))
+        folders.push_back(legacy);
+    return folders;
+}
 
 FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                               const FileSetChange& change)
@@ -271,6 +427,12 @@ FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std:
     std::filesystem::create_directories(oldDir);
     if (!std::filesystem::is_empty(oldDir))
         throw Error("No se pudo vaciar la carpeta '" + DisplayPath(oldDir) + "'");
+    RemoveQuietly(stagingDir / kPendingDescription);
+    if (!change.keptDescription.empty()) {
+        AtomicFile description(stagingDir / kPendingDescription);
+        description.Write(change.keptDescription);
+        description.Commit();
+    }
     WriteJournal(stagingDir, change);
 
     std::vector<std::string> swapped;

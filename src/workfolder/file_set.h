@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ std::vector<StagedFile> RecordStagedFiles(const std::filesystem::path& stagingDi
 struct FileSetChange {
     std::vector<StagedFile> replaced;  // staged files that replace their targets (or become them)
     std::vector<std::string> removed;  // targets that go once every file is in place (indexes of the old rows)
+    // Kept with the files the change replaces, as their generation's description
+    // (KeptDescriptionText); none when empty.
+    std::string keptDescription;
 };
 
 // What a finished change could not tidy afterwards (an index, the journal, the old files),
@@ -31,18 +35,33 @@ struct FileSetChange {
 // what is left.
 using CleanupWarnings = std::vector<std::string>;
 
-// The folder beside the staging folder where a commit keeps, whole, the set of files it
-// replaced (and the indexes it took away), in place of the set the commit before kept, so
-// the change can be undone. A commit that replaced nothing leaves it as it was. Orlavi
+// How many kept generations a working folder holds at most: a commit that keeps one more
+// lets the oldest go.
+inline constexpr std::size_t kKeptGenerations = 10;
+// The description a generation keeps beside its files.
+inline constexpr char kKeptDescriptionName[] = "DESCRIPCION.TXT";
+
+// The folder beside the staging folder where each commit keeps, whole, the set of files it
+// replaced (and the indexes it took away) as a generation of its own, in a sub-folder
+// named by a number that grows with each; the oldest go beyond kKeptGenerations. Orlavi
 // reads only its own tables in its folder.
-std::filesystem::path KeptSetFolder(const std::filesystem::path& targetDir);
+std::filesystem::path KeptGenerationsFolder(const std::filesystem::path& targetDir);
+// The one set an older version kept, in place of the generations; listed as the oldest
+// until the next commit moves it among them.
+std::filesystem::path LegacyKeptSetFolder(const std::filesystem::path& targetDir);
+// The folders of the kept generations of `targetDir`, newest first, the older version's set
+// last; links and anything but folders named as generations are left out.
+std::vector<std::filesystem::path> KeptGenerationFolders(const std::filesystem::path& targetDir);
 
 // How a change ended once every file was in place.
 struct FinishedChange {
     CleanupWarnings warnings;
-    // KeptSetFolder when the files the change replaced are kept there; empty when it
-    // replaced none, or they could not be kept (a warning says why).
+    // The generation that holds the files the change replaced: a new one, or the newest
+    // when it held the very same files. Empty when the change replaced none, or they
+    // could not be kept (keepFailure says why).
     std::filesystem::path keptSet;
+    // Why the files the change replaced could not be kept; the generations kept before stay.
+    std::string keepFailure;
 };
 
 // Publishes a set of finished files as one change: either every target is replaced by
@@ -56,7 +75,8 @@ struct FinishedChange {
 // thrown. When even the undoing fails, the journal and the old files stay for the next
 // run to finish the change, and the Error says so. Once the last file is in place the
 // change is made: what fails after that is returned, not thrown. The replaced files are
-// kept in KeptSetFolder(targetDir).
+// kept as a new generation in KeptGenerationsFolder(targetDir), unless the newest holds the
+// very same bytes.
 FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                               const FileSetChange& change);
 

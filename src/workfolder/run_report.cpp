@@ -190,9 +190,13 @@ std::string ComparisonText(const RunReport::Comparison& comparison)
 
 }  // namespace
 
+std::string RunReport::ChangesBlock() const { return {}; }
+
 std::string RunReport::Summary() const
 {
     std::string text;
+    for (const std::string& headline : headlines_)
+        text += headline + "\n\n";
     std::vector<std::string> tables;
     const auto list = [&tables](const std::string& table) {
         if (std::find(tables.begin(), tables.end(), table) == tables.end())

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "os/file.h"
+#include "workfolder/school_record.h"
 
 namespace pasarela {
 
@@ -35,6 +37,7 @@ public:
         Earlier earlier = Earlier::Compared;
         std::size_t added = 0;  // rows whose code the earlier table did not hold
         std::size_t gone = 0;   // rows of the earlier table whose code is no longer there
+        std::size_t changed = 0;  // rows whose code both hold but whose stored values differ
         std::string problem;    // why the tables could not be compared (Unreadable)
     };
 
@@ -67,6 +70,26 @@ public:
     // it kept none. The summary names it, so the user knows the change can be undone.
     void SetKeptSet(std::filesystem::path folder) { keptSet_ = std::move(folder); }
     const std::filesystem::path& KeptSet() const { return keptSet_; }
+
+    // What the tables in the working folder are once the run is over: their school, when
+    // they were imported and from which file (a restore names what it put back).
+    struct FolderTables {
+        std::optional<SchoolIdentity> school;
+        std::string dateTime;  // as the user's regional settings write it; empty when unknown
+        std::filesystem::path file;
+    };
+    void SetFolderTables(FolderTables tables) { folderTables_ = std::move(tables); }
+    const std::optional<FolderTables>& TablesInFolder() const { return folderTables_; }
+
+    // What the user must read first, before any count: another school's tables replaced,
+    // a set that could not be kept, a timetable older than its tables, what a restore put
+    // back. Each is one short paragraph; the summary and both end messages start with them.
+    void AddHeadline(std::string text) { headlines_.push_back(std::move(text)); }
+    const std::vector<std::string>& Headlines() const { return headlines_; }
+
+    // The comparisons as the end message shows them: one short line per table with rows
+    // new, gone and changed; empty when no table was compared.
+    std::string ChangesBlock() const;
 
     // Rows per table (with how they compare with the earlier table) and, under each, the
     // count of notices per reason.
@@ -102,6 +125,8 @@ private:
     std::uint64_t spilled_ = 0;
     bool spillFailed_ = false;
     std::filesystem::path keptSet_;
+    std::optional<FolderTables> folderTables_;
+    std::vector<std::string> headlines_;
 };
 
 // What heads a report, so that it is never taken for the report of another run: when it

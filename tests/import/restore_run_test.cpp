@@ -41,7 +41,12 @@ protected:
 
     RunReport Restore(bool check = false) const { return RunRestore({.workingDir = workDir_, .checkOnly = check}); }
 
-    std::filesystem::path Kept() const { return KeptSetFolder(workDir_); }
+    // The newest kept generation; the generations' folder while none is kept.
+    std::filesystem::path Kept() const
+    {
+        const auto folders = KeptGenerationFolders(workDir_);
+        return folders.empty() ? KeptGenerationsFolder(workDir_) : folders.front();
+    }
 
     RunReport secondReport_;
 };

@@ -292,7 +292,7 @@ TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
     const Tables first = test::ImportedTableBytes(workDir_);
     RunImport(OptionsFor(test::GeneratedSchool(3, "segundo")));
     const Tables second = test::ImportedTableBytes(workDir_);
-    const auto kept = KeptSetFolder(workDir_);
+    const auto kept = KeptGenerationFolders(workDir_).front();
     const auto keptBytes = [&] {
         Tables tables;
         for (const auto& [table, bytes] : first) {
