@@ -25,9 +25,9 @@ constexpr char kReportName[] = "PASARELA-INFORME.TXT";
 constexpr std::size_t kEarlierReportsKept = 5;
 
 // The completion message: first what must be read before any count (another school's
-// tables replaced, what a restore put back); for an export the file it saved; a pointer to the report when
-// entries were left out or altered, so the user learns of them without a second dialog in
-// Orlavi's batch runs; and, when the report could not be written, why.
+// tables replaced, what a restore put back); for an export the file it saved; a pointer to
+// the report when entries were left out or altered, so the user learns of them without a
+// second dialog in Orlavi's batch runs; and, when the report could not be written, why.
 std::string FinishedMessage(const RunReport& report, const std::filesystem::path& outputFile,
                             const std::filesystem::path& reportFile, const std::string& reportError)
 {
@@ -72,6 +72,16 @@ std::string RestoreQuestion(const KeptGeneration& set, const std::filesystem::pa
            "Centro: " + columns.school + "\r\n"
            "Filas: " + RowsPerTable(set) + "\r\n\r\n"
            "Las tablas que hay ahora se guardarán antes, así que también esto se podrá deshacer.";
+}
+
+// What a finished restore left in the folder: the set it put back.
+std::string NowInFolderText(const KeptGeneration& set, const std::filesystem::path& workingDir)
+{
+    const KeptSetColumns columns = DescribeKeptSet(set);
+    return "Ahora están en " + DisplayPath(workingDir) + " las tablas elegidas:\r\n"
+           "Importadas: " + columns.date + "\r\n"
+           "Archivo: " + columns.file + "\r\n"
+           "Centro: " + columns.school;
 }
 
 }  // namespace
@@ -241,11 +251,14 @@ void Shell::RunUndo()
             break;
     }
     RunJob(Job::Restore, {std::string(kRestoreJobTitle), chosen->folder},
-           [generation = chosen->number, settings = settings_](const ProgressFunction&) {
-               return JobResult{pasarela::RunRestore({.workingDir = settings.workingDir,
-                                                      .checkOnly = false,
-                                                      .generation = generation}),
-                                {}};
+           [set = *chosen, settings = settings_](const ProgressFunction&) {
+               RunReport report = pasarela::RunRestore(
+                   {.workingDir = settings.workingDir, .checkOnly = false, .generation = set.number});
+               // The end message names what is now in the folder; the set chosen says it
+               // when the restore's report does not.
+               if (!report.TablesInFolder())
+                   report.AddHeadline(NowInFolderText(set, settings.workingDir));
+               return JobResult{std::move(report), {}};
            });
 }
 

@@ -796,7 +796,9 @@ TEST_F(ShellUndoTest, PutsBackTheNewestSetByteForByteAndCanBeUndoneInTurn)
                                   EndsWith("\r\n\r\nLas tablas que hay ahora se guardarán antes, así que también "
                                            "esto se podrá deshacer.")),
                             "busy on", "busy off",
-                            AllOf(StartsWith("message: Proceso finalizado\r\n\r\n"),
+                            // What is now in the folder: the first file's tables.
+                            AllOf(StartsWith("message: Proceso finalizado\r\n\r\n"), HasSubstr("a.xml"),
+                                  HasSubstr("41000001 (IES Ejemplo, 2013)"),
                                   EndsWith("Las tablas que había antes se han guardado: para volver a ellas, "
                                            "pulse «Deshacer…»."))));
     EXPECT_EQ(Tables(), first);
