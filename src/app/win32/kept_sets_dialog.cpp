@@ -25,9 +25,9 @@ struct Column {
     int format;
 };
 constexpr Column kColumns[] = {
-    {L"Fecha", 22, LVCFMT_LEFT},
-    {L"Archivo", 25, LVCFMT_LEFT},
-    {L"Centro", 39, LVCFMT_LEFT},
+    {L"Fecha", 20, LVCFMT_LEFT},
+    {L"Archivo", 19, LVCFMT_LEFT},
+    {L"Centro", 47, LVCFMT_LEFT},
     {L"Filas", 14, LVCFMT_RIGHT},
 };
 
