@@ -1,5 +1,6 @@
 #include "export/export_run.h"
 
+#include <chrono>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include "os/error.h"
 #include "os/file.h"
 #include "text/text.h"
+#include "workfolder/school_record.h"
 #include "workfolder/staging_lock.h"
 #include "xml/xml_reader.h"
 #include "xml/xml_writer.h"
@@ -51,6 +53,24 @@ private:
     std::string rootName_;
     std::vector<std::pair<std::string, std::string>> attributes_;
 };
+
+// A timetable computed before the tables were last imported places rows by codes those
+// tables may no longer hold: it is still exported, and the user told first.
+void NoteStaleTimetable(const std::filesystem::path& solutionPath, const SchoolRecord& record, RunReport& report)
+{
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(solutionPath, ec);
+    if (ec || record.importedAt.time_since_epoch().count() == 0)
+        return;
+    const auto writtenAt = std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+        std::chrono::file_clock::to_sys(written));
+    if (writtenAt >= record.importedAt)
+        return;
+    report.AddHeadline("ATENCIÓN: el horario (SOLUC.DBF, del " + UserDateTimeText(writtenAt) +
+                       ") es anterior a las tablas importadas el " + UserDateTimeText(record.importedAt) +
+                       ": puede que algunas filas hayan perdido profesores, grupos o asignaturas. Vuelva a calcular "
+                       "el horario en Orlavi y exporte de nuevo.");
+}
 
 HeaderValues ReadHeader(const RootReader& root, const std::filesystem::path& path, RunReport& report)
 {
@@ -233,6 +253,17 @@ ExportResult RunExport(const ExportOptions& options)
     };
     const XmlFileFacts facts = ReadXmlFile(options.xmlFile, root, {.progress = [&](double share) { progress(share * 0.2); }});
     const HeaderValues header = ReadHeader(root, options.xmlFile, report);
+    // DASTENO would load the result into the school the file names: a timetable of this
+    // folder's tables under another school's header would land in the wrong school.
+    const std::optional<SchoolRecord> record = ReadSchoolRecord(options.workingDir);
+    const SchoolIdentity fileSchool{header.code, header.name, header.year};
+    if (record && !SameSchool(record->school, fileSchool))
+        throw Error("El archivo '" + DisplayPath(options.xmlFile) + "' es del centro " + SchoolText(fileSchool) +
+                    ", pero las tablas de Orlavi son del centro " + SchoolText(record->school) +
+                    ": no se ha exportado nada. Elija el archivo de DASTENO del centro " +
+                    SchoolText(record->school) + ", el que importó");
+    if (record)
+        NoteStaleTimetable(solutionPath, *record, report);
     const auto now = options.now ? options.now() : std::chrono::system_clock::now();
     const std::string stamp = options.formatDate ? options.formatDate(now) : UserDateTimeText(now);
 

@@ -1,5 +1,6 @@
 #include "import/import_run.h"
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -8,18 +9,33 @@
 #include <vector>
 
 #include "import/import_context.h"
+#include "import/kept_tables.h"
 #include "import/table_changes.h"
 #include "import/table_registry.h"
 #include "import/table_steps.h"
+#include "os/atomic_file.h"
+#include "os/date_stamp.h"
 #include "os/error.h"
 #include "os/file.h"
+#include "text/text.h"
 #include "workfolder/file_set.h"
+#include "workfolder/school_record.h"
 #include "workfolder/staging_lock.h"
 #include "xml/xml_reader.h"
 
 namespace pasarela {
 
 namespace {
+
+constexpr char kImportJob[] = "importación";
+
+// The file as the record names it: whole, so it says where even when read from elsewhere.
+std::filesystem::path WholePath(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    std::filesystem::path whole = std::filesystem::absolute(path, ec);
+    return ec ? path : whole;
+}
 
 // A file without any of them has nothing to import: taken as it is, it would empty all six
 // tables. The export's own result (ResultadoOrlavis...) is such a file, and it sits beside
@@ -67,6 +83,14 @@ public:
         if (depth == 1) {
             if (name != "centro")
                 wrongRoot_ = std::string(name);
+            for (const XmlAttributeRef& attribute : attributes) {
+                if (NameIs(attribute.name, "codigo_interno"))
+                    school_.code = Trim(attribute.value);
+                else if (NameIs(attribute.name, "nombre"))
+                    school_.name = Trim(attribute.value);
+                else if (NameIs(attribute.name, "curso"))
+                    school_.year = Trim(attribute.value);
+            }
             return;
         }
         if (wrongRoot_ || depth > 3)
@@ -93,6 +117,8 @@ public:
     // Whether the root holds any of the sections the tables are built from.
     bool SawSchoolSection() const { return sawSection_; }
     bool SawTimetable() const { return sawTimetable_; }
+    // The school the root names.
+    const SchoolIdentity& School() const { return school_; }
 
 private:
     void Deliver(std::size_t index, const Entry& entry)
@@ -121,6 +147,7 @@ private:
     std::string section_;
     bool sawSection_ = false;
     bool sawTimetable_ = false;
+    SchoolIdentity school_;
 };
 
 // "/centro/profesores/profesor" gives "profesores" and "profesor".
@@ -185,18 +212,36 @@ RunReport RunImport(const ImportOptions& options)
     slots.clear();
     namesInFile = NamesInFile();
     linkedRows = LinkedRows();
+    // The tables say which school they are, so a later export or import can tell.
+    const SchoolRecord record{dispatcher.School(), std::chrono::system_clock::now(), WholePath(options.xmlFile)};
+    {
+        AtomicFile out(staging / kSchoolRecordName);
+        out.Write(SchoolRecordText(record));
+        out.Commit();
+    }
+    std::vector<std::string> files = TableFileNames(".DBF");
+    files.push_back(kSchoolRecordName);
     // Taken as the steps leave their tables: the commit publishes these very files.
-    std::vector<StagedFile> staged = RecordStagedFiles(staging, TableFileNames(".DBF"));
+    std::vector<StagedFile> staged = RecordStagedFiles(staging, files);
+
+    if (const std::string headline =
+            SchoolChangeHeadline(RecordedSchool(options.workingDir), record.school, options.checkOnly);
+        !headline.empty())
+        report.AddHeadline(headline);
 
     // Before the commit, while the earlier tables are still there (a check compares with
     // the tables it leaves in place).
     CompareWithEarlierTables(options.workingDir, staging, report);
 
     if (!options.checkOnly) {
-        FileSetChange change{std::move(staged), StaleIndexNames(), {}};
+        FileSetChange change{std::move(staged), StaleIndexNames(),
+                             DescribeTablesReplaced(options.workingDir, kImportJob)};
         const FinishedChange end = CommitFileSet(staging, options.workingDir, change);
+        if (!end.keepFailure.empty())
+            report.AddHeadline(end.keepFailure);
         NoteCleanupLeft(report, end.warnings);
         report.SetKeptSet(end.keptSet);
+        report.SetFolderTables({record.school, UserDateTimeText(record.importedAt), record.file});
     }
     lock.Release();
     return report;

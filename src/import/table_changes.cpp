@@ -222,7 +222,48 @@ public:
             const DbfField& field = table_.Fields()[index];
             fields_.push_back({index, field.offset, field.length, field.type == 'C'});
         }
+        for (const FieldSpec& spec : imported.fields) {
+            const auto& fields = table_.Fields();
+            std::size_t index = 0;
+            while (index < fields.size() && !EqualsIgnoreCase(fields[index].name, spec.name))
+                ++index;
+            valueFields_.push_back(index);
+        }
         table_.First();
+    }
+
+    // Whether this table and `other` store every value alike (the same fields at the same
+    // places, in the same code page), so equal record bytes are equal values.
+    bool StoresRowsAs(const CodeRows& other) const
+    {
+        const auto& mine = table_.Fields();
+        const auto& theirs = other.table_.Fields();
+        if (table_.TextCodePage() != other.table_.TextCodePage() || mine.size() != theirs.size())
+            return false;
+        for (std::size_t i = 0; i < mine.size(); ++i)
+            if (mine[i].name != theirs[i].name || mine[i].type != theirs[i].type ||
+                mine[i].length != theirs[i].length || mine[i].decimals != theirs[i].decimals ||
+                mine[i].offset != theirs[i].offset)
+                return false;
+        return true;
+    }
+
+    // A hash of the values `record`, the current row, stores: its bytes when `asBytes`
+    // (tables that store rows alike), else the text of each of the table's fields, so
+    // tables laid out apart compare by what they hold.
+    std::uint64_t ValueHash(std::string_view record, bool asBytes)
+    {
+        if (asBytes)
+            return HashCode(record);
+        values_.clear();
+        for (const std::size_t index : valueFields_) {
+            const std::string_view text =
+                index < table_.Fields().size() ? table_.Text(index, buffer_) : std::string_view();
+            const auto length = static_cast<std::uint32_t>(text.size());
+            values_.append(reinterpret_cast<const char*>(&length), sizeof length);
+            values_.append(text);
+        }
+        return HashCode(values_);
     }
 
     bool Done() const { return table_.Eof(); }
@@ -292,7 +333,9 @@ private:
 
     DbfTable table_;
     std::vector<CodeField> fields_;
+    std::vector<std::size_t> valueFields_;  // of the registry's fields, in its order; past the end when missing
     std::string buffer_;
+    std::string values_;
     std::size_t read_ = 0;
 };
 
@@ -397,6 +440,41 @@ unsigned SpillBits(std::size_t codes, std::size_t limit)
     return std::min<unsigned>(kMaxSpillBits, static_cast<unsigned>(std::countr_zero(parts)));
 }
 
+// A CodeBalance that, once it would hold more than the limit, goes on in a CodeSpill.
+class Tally {
+public:
+    Tally(std::filesystem::path spillPath, std::size_t limit) : spillPath_(std::move(spillPath)), limit_(limit) {}
+
+    // `left`: how many rows may still come, to size the parts.
+    void Add(std::string_view code, std::uint64_t hash, std::int64_t step, std::size_t left)
+    {
+        if (!spill_ && (balance_.MayExceed(1, limit_) || balance_.TextBytes() > limit_ * 64)) {
+            // Too many codes differ to hold them: from here on they are counted a part at a time.
+            spill_.emplace(spillPath_, SpillBits(balance_.Size() + left, limit_));
+            balance_.ForEach([&](std::string_view held, std::int32_t value) { spill_->Put(held, HashCode(held), value); });
+            balance_.Clear();
+        }
+        if (spill_)
+            spill_->Put(code, hash, step);
+        else
+            balance_.Add(code, hash, step);
+    }
+
+    void Total(std::uint64_t& added, std::uint64_t& gone)
+    {
+        if (spill_)
+            spill_->Total(balance_, added, gone);
+        else
+            balance_.Total(added, gone);
+    }
+
+private:
+    std::filesystem::path spillPath_;
+    std::size_t limit_;
+    CodeBalance balance_;
+    std::optional<CodeSpill> spill_;
+};
+
 RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::filesystem::path& built,
                               const std::filesystem::path& spillPath, const ImportedTable& imported,
                               const ComparisonLimits& limits)
@@ -409,24 +487,39 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
     }
     CodeRows earlierRows(earlier, imported);
     CodeRows builtRows(built, imported);
-    CodeBalance balance;
-    std::optional<CodeSpill> spill;
     const std::size_t limit = std::max<std::size_t>(1, limits.codesInMemory);
+    // Rows are counted twice: by their code, for the rows new and gone, and by their code
+    // with their values, for the rows whose values changed under the same code.
+    Tally codes(spillPath, limit);
+    std::filesystem::path rowsSpillPath = spillPath;
+    rowsSpillPath += "-filas";
+    Tally rows(rowsSpillPath, limit);
     // A table rebuilt from much the same file holds much the same rows in the same order:
     // two rows side by side whose code fields hold the same bytes balance at once.
     const bool sameBytesSameCode = earlierRows.StoresCodesAs(builtRows);
-    std::string codes;
+    const bool valuesAsBytes = earlierRows.StoresRowsAs(builtRows);
+    std::string text;
     std::array<std::size_t, kBatch + 1> ends{};
     std::array<std::uint64_t, kBatch> hashes{};
+    std::array<std::uint64_t, kBatch> valueHashes{};
     std::array<int, kBatch> steps{};
+    std::string rowKey;
+    // A row by its code and its values' hash.
+    const auto countRow = [&](std::string_view code, std::uint64_t valueHash, int step) {
+        rowKey.assign(code);
+        rowKey.append(reinterpret_cast<const char*>(&valueHash), sizeof valueHash);
+        rows.Add(rowKey, HashCode(rowKey), step, earlierRows.Left() + builtRows.Left());
+    };
+    std::string sameCode;
     while (!earlierRows.Done() || !builtRows.Done()) {
-        codes.clear();
+        text.clear();
         std::size_t count = 0;
-        const auto take = [&](CodeRows& rows, std::string_view record, int step) {
-            rows.AppendCode(record, codes);
+        const auto take = [&](CodeRows& table, std::string_view record, int step) {
+            table.AppendCode(record, text);
+            valueHashes[count] = table.ValueHash(record, valuesAsBytes);
             steps[count] = step;
-            ends[++count] = codes.size();
-            rows.Next();
+            ends[++count] = text.size();
+            table.Next();
         };
         while (count + 2 <= kBatch && (!earlierRows.Done() || !builtRows.Done())) {
             if (earlierRows.Done()) {
@@ -440,6 +533,17 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
             }
             const std::string_view builtRecord = builtRows.Record();
             if (sameBytesSameCode && earlierRows.SameCodeBytes(earlierRecord, builtRows, builtRecord)) {
+                // The same code: the rows balance, unless their values differ.
+                if (!valuesAsBytes || earlierRecord != builtRecord) {
+                    const std::uint64_t earlierValues = earlierRows.ValueHash(earlierRecord, valuesAsBytes);
+                    const std::uint64_t builtValues = builtRows.ValueHash(builtRecord, valuesAsBytes);
+                    if (earlierValues != builtValues) {
+                        sameCode.clear();
+                        earlierRows.AppendCode(earlierRecord, sameCode);
+                        countRow(sameCode, earlierValues, 1);
+                        countRow(sameCode, builtValues, -1);
+                    }
+                }
                 earlierRows.Next();
                 builtRows.Next();
                 continue;
@@ -447,31 +551,26 @@ RunReport::Comparison Compare(const std::filesystem::path& earlier, const std::f
             take(earlierRows, earlierRecord, 1);
             take(builtRows, builtRecord, -1);
         }
-        const auto code = [&](std::size_t n) { return std::string_view(codes).substr(ends[n], ends[n + 1] - ends[n]); };
+        const auto code = [&](std::size_t n) { return std::string_view(text).substr(ends[n], ends[n + 1] - ends[n]); };
         for (std::size_t n = 0; n < count; ++n)
             hashes[n] = HashCode(code(n));
-        if (!spill && (balance.MayExceed(count, limit) || balance.TextBytes() > limit * 64)) {
-            // Too many codes differ to hold them: from here on they are counted a part at a time.
-            const std::size_t left = balance.Size() + earlierRows.Left() + builtRows.Left();
-            spill.emplace(spillPath, SpillBits(left, limit));
-            balance.ForEach([&](std::string_view held, std::int32_t value) { spill->Put(held, HashCode(held), value); });
-            balance.Clear();
-        }
+        const std::size_t left = earlierRows.Left() + builtRows.Left() + count;
         for (std::size_t n = 0; n < count; ++n) {
-            if (spill)
-                spill->Put(code(n), hashes[n], steps[n]);
-            else
-                balance.Add(code(n), hashes[n], steps[n]);
+            codes.Add(code(n), hashes[n], steps[n], left);
+            countRow(code(n), valueHashes[n], steps[n]);
         }
     }
     earlierRows.Close();
     builtRows.Close();
     std::uint64_t added = 0;
     std::uint64_t gone = 0;
-    if (spill)
-        spill->Total(balance, added, gone);
-    else
-        balance.Total(added, gone);
+    codes.Total(added, gone);
+    // A row whose values no earlier row of its code held is new, or changed when its code
+    // is not.
+    std::uint64_t rowsAdded = 0;
+    std::uint64_t rowsGone = 0;
+    rows.Total(rowsAdded, rowsGone);
+    comparison.changed = static_cast<std::size_t>(rowsAdded > added ? rowsAdded - added : 0);
     comparison.added = static_cast<std::size_t>(added);
     comparison.gone = static_cast<std::size_t>(gone);
     return comparison;

@@ -185,12 +185,42 @@ std::string ComparisonText(const RunReport::Comparison& comparison)
         break;
     }
     return " (frente a la tabla que había: " + Counted(comparison.added, "nueva", "nuevas") + ", " +
-           Counted(comparison.gone, "que falta", "que faltan") + ")";
+           Counted(comparison.gone, "que falta", "que faltan") + ", " +
+           Counted(comparison.changed, "cambiada", "cambiadas") + ")";
 }
 
 }  // namespace
 
-std::string RunReport::ChangesBlock() const { return {}; }
+std::string RunReport::ChangesBlock() const
+{
+    std::string text;
+    // In the order the tables were first listed, as the summary lists them.
+    std::vector<std::string> tables;
+    for (const auto& [name, count] : rows_)
+        tables.push_back(name);
+    for (const auto& [name, comparison] : comparisons_)
+        if (std::find(tables.begin(), tables.end(), name) == tables.end())
+            tables.push_back(name);
+    for (const std::string& table : tables) {
+        const Comparison* comparison = ComparisonOf(table);
+        if (comparison == nullptr)
+            continue;
+        text += table + ": ";
+        switch (comparison->earlier) {
+        case Comparison::Earlier::Missing:
+            text += Counted(Rows(table), "fila", "filas") + ", no había tabla antes\n";
+            continue;
+        case Comparison::Earlier::Unreadable:
+            text += Counted(Rows(table), "fila", "filas") + ", no se pudo comparar\n";
+            continue;
+        case Comparison::Earlier::Compared:
+            break;
+        }
+        text += "+" + std::to_string(comparison->added) + " nuevas, -" + std::to_string(comparison->gone) +
+                " faltan, " + std::to_string(comparison->changed) + " cambiadas\n";
+    }
+    return text;
+}
 
 std::string RunReport::Summary() const
 {

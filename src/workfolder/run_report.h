@@ -37,8 +37,8 @@ public:
         Earlier earlier = Earlier::Compared;
         std::size_t added = 0;  // rows whose code the earlier table did not hold
         std::size_t gone = 0;   // rows of the earlier table whose code is no longer there
-        std::size_t changed = 0;  // rows whose code both hold but whose stored values differ
         std::string problem;    // why the tables could not be compared (Unreadable)
+        std::size_t changed = 0;  // rows whose code both hold but whose stored values differ
     };
 
     RunReport();

@@ -161,6 +161,8 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
     Recovery recovery = RecoverFileSet(staging, workingDir, journalFileNames);
     held.finishedPendingCommit_ = recovery.changedFiles;
     held.recoveryWarnings_ = std::move(recovery.end.warnings);
+    if (!recovery.end.keepFailure.empty())
+        held.recoveryWarnings_.push_back(recovery.end.keepFailure);
     if (!ClearExceptLock(staging))
         throw Error("No se pudo leer la carpeta '" + DisplayPath(staging) + "'");
     return held;

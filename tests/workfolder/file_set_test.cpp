@@ -85,7 +85,7 @@ TEST_F(FileSetTest, StagedFileSwappedAfterItWasWrittenIsNeverPublished)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        FileSetChange change{RecordStagedFiles(staging_, names_), {}};
+        FileSetChange change{RecordStagedFiles(staging_, names_), {}, {}};
         const auto staged = staging_ / c.swapped;
         std::error_code ec;
         c.swap(staged, ec);
@@ -104,7 +104,7 @@ TEST_F(FileSetTest, StagedFileSwappedAfterItWasWrittenIsNeverPublished)
         test::WriteFileBytes(staged, "nueva " + c.swapped);
     }
     // The files the commit was given still go through.
-    EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}}).warnings, IsEmpty());
+    EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}, {}}).warnings, IsEmpty());
     EXPECT_EQ(test::ReadFileBytes(target_ / "PROFT.DBF"), "nueva PROFT.DBF");
 }
 
