@@ -74,16 +74,6 @@ std::string RestoreQuestion(const KeptGeneration& set, const std::filesystem::pa
            "Las tablas que hay ahora se guardarán antes, así que también esto se podrá deshacer.";
 }
 
-// What a finished restore left in the folder: the set it put back.
-std::string NowInFolderText(const KeptGeneration& set, const std::filesystem::path& workingDir)
-{
-    const KeptSetColumns columns = DescribeKeptSet(set);
-    return "Ahora están en " + DisplayPath(workingDir) + " las tablas elegidas:\r\n"
-           "Importadas: " + columns.date + "\r\n"
-           "Archivo: " + columns.file + "\r\n"
-           "Centro: " + columns.school;
-}
-
 }  // namespace
 
 KeptSetColumns DescribeKeptSet(const KeptGeneration& set)
@@ -251,14 +241,12 @@ void Shell::RunUndo()
             break;
     }
     RunJob(Job::Restore, {std::string(kRestoreJobTitle), chosen->folder},
-           [set = *chosen, settings = settings_](const ProgressFunction&) {
-               RunReport report = pasarela::RunRestore(
-                   {.workingDir = settings.workingDir, .checkOnly = false, .generation = set.number});
-               // The end message names what is now in the folder; the set chosen says it
-               // when the restore's report does not.
-               if (!report.TablesInFolder())
-                   report.AddHeadline(NowInFolderText(set, settings.workingDir));
-               return JobResult{std::move(report), {}};
+           [generation = chosen->number, settings = settings_](const ProgressFunction&) {
+               // Its report's first headline names what is now in the folder, and so does the end message.
+               return JobResult{pasarela::RunRestore({.workingDir = settings.workingDir,
+                                                      .checkOnly = false,
+                                                      .generation = generation}),
+                                {}};
            });
 }
 
