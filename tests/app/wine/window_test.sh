@@ -54,7 +54,7 @@ die() {
 }
 
 # Copies the program into a folder of its own (Orlavi.ini is written beside it) and starts
-# it with the given parameters.
+# it with the given parameters; it is stopped after `program_seconds` (120 unless set).
 start_program() {
     local folder=$1
     shift
@@ -62,7 +62,7 @@ start_program() {
     cp "$exe" "$folder/Pasarela.exe"
     run_log=$work/$test_name.log
     messages_seen=0
-    timeout --kill-after=10 120 "${wine[@]}" "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
+    timeout --kill-after=10 "${program_seconds:-120}" "${wine[@]}" "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
     program_pid=$!
 }
 
@@ -370,7 +370,9 @@ mkdir -p "$vtemp"
 # Another school, and one of its teachers with another code, so its tables differ.
 sed -e 's/codigo_interno="99990001" nombre="IES Valle del Ejemplo"/codigo_interno="99990002" nombre="IES Otro Ejemplo"/' \
     -e 's/codigo="KOB"/codigo="KOC"/' "$work/data/centro.xml" >"$work/data/otro.xml"
+program_seconds=480  # two imports and five lists, each step waited for
 start_program "$work/undo"
+program_seconds=
 id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
 undo_dialog='^Deshacer una importaci'
 press "$id" alt+d  # greyed: its key does nothing
