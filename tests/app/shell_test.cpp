@@ -756,6 +756,7 @@ protected:
         ui_.WillPick(file);
         shell.RunImport();
         ASSERT_THAT(ui_.TakeCalls(), ::testing::Contains(StartsWith("message: Proceso finalizado")));
+        ui_.TakeMessageKinds();
     }
 
     // The bytes of the six tables, to tell one set from another.

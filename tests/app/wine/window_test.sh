@@ -428,6 +428,9 @@ expect_message 'L"Proceso finalizado' information
 press "$id" alt+s
 expect_status 0
 [[ ! -e $work/undo/Orlavi.ini ]] || fail "Deshacer wrote Orlavi.ini"
+# The tests after this one start from an empty folder, with Deshacer greyed.
+rm -rf "$vtemp"
+mkdir -p "$vtemp"
 echo "$test_name: $((SECONDS - begun)) s"
 
 # --- An empty second parameter ends the list: interactive mode. Both areas and the
