@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <charconv>
 #include <fstream>
 #include <optional>
 
@@ -8,12 +9,15 @@
 #include "app/version.h"
 #include "export/export_run.h"
 #include "import/import_run.h"
-#include "os/date_stamp.h"
 #include "import/restore_run.h"
+#include "os/date_stamp.h"
 #include "os/environment.h"
 #include "os/error.h"
 #include "os/file.h"
 #include "os/locale_settings.h"
+#include "text/text.h"
+#include "workfolder/file_set.h"
+#include "workfolder/kept_set.h"
 #include "workfolder/staging_lock.h"
 
 namespace pasarela {
@@ -56,7 +60,7 @@ std::string BuildUsage()
     return "Uso:\n"
            "  pasarela-cli import ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
            "  pasarela-cli export ARCHIVO.xml [--vtemp CARPETA] [--report INFORME.txt]\n"
-           "  pasarela-cli restore [--vtemp CARPETA] [--report INFORME.txt] [--check]\n"
+           "  pasarela-cli restore [--list] [--set N] [--check] [--vtemp CARPETA] [--report INFORME.txt]\n"
            "  pasarela-cli dump TABLA.DBF [--json]\n"
            "  pasarela-cli --help | --version\n"
            "\n" +
@@ -65,11 +69,15 @@ std::string BuildUsage()
                                           "archivo e informa, sin cambiar ninguna tabla.") +
            "export  traduce el horario de Orlavi (SOLUC.DBF) y lo guarda junto al archivo XML como\n"
            "        ResultadoOrlavis<nombre del archivo>.\n" +
-           UsageParagraph("restore ", "vuelve a poner las tablas que reemplazó la última importación (guardadas en "
-                                      ".pasarela-anterior, dentro de la carpeta de trabajo); las que quita se guardan "
-                                      "a su vez. Con --check solo dice qué pondría, sin cambiar ninguna tabla.") +
+           UsageParagraph("restore ", "vuelve a poner unas tablas guardadas: cada importación y cada restauración "
+                                      "guarda las que reemplaza (las 10 últimas, en .pasarela-guardadas, dentro de la "
+                                      "carpeta de trabajo). --list las muestra, la 1 la más reciente; --set N elige "
+                                      "cuáles (sin --set, la 1). Las que quita se guardan a su vez. Con --check solo "
+                                      "dice qué pondría, sin cambiar ninguna tabla.") +
            "dump    muestra una tabla dBase como CSV (o JSON con --json).\n"
            "\n"
+           "El informe (--report) no puede ser el archivo de DASTENO, una tabla, un índice ni otro\n"
+           "archivo de la carpeta de trabajo que use Pasarela.\n"
            "La carpeta de trabajo de Orlavi es --vtemp; si no se da, la variable PASARELA_VTEMP;\n"
            "si no, C:\\VTEMP (en Linux, la de Wine: $WINEPREFIX/drive_c/VTEMP).\n";
 }
@@ -92,6 +100,8 @@ struct Command {
     std::optional<std::string> reportFile;
     bool check = false;
     bool json = false;
+    bool list = false;
+    int set = 1;
 };
 
 Command ParseCommand(const std::vector<std::string>& args)
@@ -116,6 +126,17 @@ Command ParseCommand(const std::vector<std::string>& args)
             command.check = true;
         else if (arg == "--json" && command.name == "dump")
             command.json = true;
+        else if (arg == "--list" && command.name == "restore")
+            command.list = true;
+        else if (arg == "--set" && command.name == "restore") {
+            const std::string number = value();
+            int parsed = 0;
+            const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), parsed);
+            if (ec != std::errc() || end != number.data() + number.size() || parsed < 1)
+                throw UsageError("--set necesita el número de unas tablas guardadas (1 = las más recientes), no '" +
+                                 number + "'");
+            command.set = parsed;
+        }
         else if (!arg.empty() && arg[0] == '-' && arg != "-")
             throw UsageError("opción desconocida: " + arg);
         else if (command.file.empty() && command.name != "restore")
@@ -137,9 +158,45 @@ std::filesystem::path WorkingDirectory(const Command& command)
     return DefaultWorkingDirectory();
 }
 
+// What a report must never overwrite: a file the run reads or owns.
+struct OwnedPaths {
+    std::vector<std::pair<std::filesystem::path, std::string>> files;    // with what each is
+    std::vector<std::pair<std::filesystem::path, std::string>> folders;  // and everything inside them
+};
+
+// The files of the working folder every run reads or owns: the tables, their indexes,
+// the school record, Orlavi's timetable, the staging folder and the kept generations.
+OwnedPaths WorkingFolderPaths(const std::filesystem::path& workingDir)
+{
+    OwnedPaths owned;
+    for (const std::string& name : JournalFileNames())
+        owned.files.emplace_back(workingDir / name, "un archivo de las tablas de Orlavi");
+    owned.files.emplace_back(workingDir / "SOLUC.DBF", "el horario de Orlavi");
+    owned.folders.emplace_back(StagingFolder(workingDir), "la carpeta de trabajo de Pasarela");
+    owned.folders.emplace_back(KeptGenerationsFolder(workingDir), "las tablas guardadas");
+    owned.folders.emplace_back(LegacyKeptSetFolder(workingDir), "las tablas guardadas");
+    return owned;
+}
+
+// The path with its links resolved as far as it exists, for comparing: Windows does not
+// tell letters' case apart in names, so neither do we.
+std::string Comparable(const std::filesystem::path& path)
+{
+    std::error_code ec;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(std::filesystem::absolute(path, ec), ec);
+    if (ec)
+        resolved = path.lexically_normal();
+    std::string text = DisplayPath(resolved);
+    for (char& c : text)
+        if (c == '\\')
+            c = '/';
+    return LowerAscii(text);
+}
+
 // Checked before the run changes anything: a report that could never be written is a
-// mistyped option, not a reason to leave the tables replaced and call the run failed.
-void CheckReportDestination(const Command& command)
+// mistyped option, not a reason to leave the tables replaced and call the run failed; and
+// a report over a file the run reads or owns would destroy it, whatever the outcome.
+void CheckReportDestination(const Command& command, const OwnedPaths& owned = {})
 {
     if (!command.reportFile)
         return;
@@ -150,6 +207,21 @@ void CheckReportDestination(const Command& command)
         throw UsageError("no existe la carpeta del informe '" + DisplayPath(folder) + "'");
     if (std::filesystem::is_directory(path, ec))
         throw UsageError("el informe '" + DisplayPath(path) + "' es una carpeta");
+    const std::string report = Comparable(path);
+    const auto refuse = [&](const std::string& what) {
+        throw UsageError("el informe '" + DisplayPath(path) + "' sería " + what +
+                         ", que se perdería al escribirlo: elija otro nombre para el informe");
+    };
+    for (const auto& [file, what] : owned.files) {
+        std::error_code equivalentEc;
+        if (Comparable(file) == report || std::filesystem::equivalent(file, path, equivalentEc))
+            refuse(what + " '" + DisplayPath(file) + "'");
+    }
+    for (const auto& [inside, what] : owned.folders) {
+        const std::string prefix = Comparable(inside);
+        if (report == prefix || report.starts_with(prefix + "/"))
+            refuse("un archivo de " + what + " ('" + DisplayPath(inside) + "')");
+    }
 }
 
 // The report's heading for a run starting now; its outcome is filled in when it ends.
@@ -211,7 +283,9 @@ int Import(const Command& command, std::ostream& out, std::ostream& err)
     options.workingDir = WorkingDirectory(command);
     options.checkOnly = command.check;
     options.decimalSeparator = UserDecimalSeparator();
-    CheckReportDestination(command);
+    OwnedPaths owned = WorkingFolderPaths(options.workingDir);
+    owned.files.emplace_back(options.xmlFile, "el archivo de DASTENO que se importa");
+    CheckReportDestination(command, owned);
     ReportHeading heading =
         HeadingNow(command.check ? kCheckJobTitle : kImportJobTitle, options.xmlFile, options.workingDir);
     const RunReport report = RunReported(command, heading, err, [&] { return RunImport(options); });
@@ -227,12 +301,37 @@ int Import(const Command& command, std::ostream& out, std::ostream& err)
     return kCliOk;
 }
 
+// The kept generations as the window's list shows them: number, date, file, school, rows.
+void ListGenerations(const std::filesystem::path& workingDir, std::ostream& out)
+{
+    const std::vector<KeptGeneration> generations = ListKeptGenerations(workingDir);
+    if (generations.empty()) {
+        out << "No hay tablas guardadas en '" << DisplayPath(workingDir) << "'\n";
+        return;
+    }
+    out << "Tablas guardadas en '" << DisplayPath(workingDir) << "' (la 1, las más recientes):\n";
+    for (const KeptGeneration& generation : generations) {
+        out << generation.number << ". fecha: " << (generation.dateTime.empty() ? "desconocida" : generation.dateTime)
+            << "; archivo: " << (generation.file.empty() ? "desconocido" : DisplayPath(generation.file))
+            << "; centro: " << SchoolText(generation.school) << "\n";
+        std::string rows;
+        for (const auto& [table, count] : generation.rows)
+            rows.append(rows.empty() ? "" : ", ").append(table + " " + std::to_string(count));
+        out << "   filas: " << (rows.empty() ? "desconocidas" : rows) << "\n";
+    }
+}
+
 int Restore(const Command& command, std::ostream& out, std::ostream& err)
 {
     RestoreOptions options;
     options.workingDir = WorkingDirectory(command);
     options.checkOnly = command.check;
-    CheckReportDestination(command);
+    options.generation = command.set;
+    if (command.list) {
+        ListGenerations(options.workingDir, out);
+        return kCliOk;
+    }
+    CheckReportDestination(command, WorkingFolderPaths(options.workingDir));
     ReportHeading heading = HeadingNow(command.check ? kRestoreCheckJobTitle : kRestoreJobTitle,
                                        KeptGenerationsFolder(options.workingDir), options.workingDir);
     const RunReport report = RunReported(command, heading, err, [&] { return RunRestore(options); });
@@ -242,9 +341,6 @@ int Restore(const Command& command, std::ostream& out, std::ostream& err)
         heading.outcome = kRestoreCheckedAfterPendingOutcome;
     else
         heading.outcome = kCheckedOutcome;
-    if (command.check)
-        out << "Tablas guardadas en '" << DisplayPath(KeptGenerationsFolder(options.workingDir))
-            << "', que una restauración volvería a poner:\n";
     out << report.Summary();
     WriteReportFile(command, heading, &report, err);
     out << heading.outcome << "\n";
@@ -257,7 +353,10 @@ int Export(const Command& command, std::ostream& out, std::ostream& err)
     options.xmlFile = PathFromUtf8(command.file);
     options.workingDir = WorkingDirectory(command);
     options.journalFileNames = JournalFileNames();
-    CheckReportDestination(command);
+    OwnedPaths owned = WorkingFolderPaths(options.workingDir);
+    owned.files.emplace_back(options.xmlFile, "el archivo de DASTENO que se exporta");
+    owned.files.emplace_back(ExportOutputPath(options.xmlFile), "el resultado de la exportación");
+    CheckReportDestination(command, owned);
     ReportHeading heading = HeadingNow(kExportJobTitle, options.xmlFile, options.workingDir);
     const ExportResult result = RunReported(command, heading, err, [&] { return RunExport(options); });
     heading.outcome = ExportedOutcome(DisplayPath(result.outputFile));

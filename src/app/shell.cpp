@@ -24,16 +24,27 @@ constexpr char kReportName[] = "PASARELA-INFORME.TXT";
 // Earlier reports kept beside the latest, so a second run does not wipe out the first one's.
 constexpr std::size_t kEarlierReportsKept = 5;
 
-// The completion message: first what must be read before any count (another school's
-// tables replaced, what a restore put back); for an export the file it saved; a pointer to
-// the report when entries were left out or altered, so the user learns of them without a
-// second dialog in Orlavi's batch runs; and, when the report could not be written, why.
+// The completion message: for an export the file it saved; how to undo a run that replaced
+// tables; a pointer to the report when entries were left out or altered, so the user learns
+// of them without a second dialog in Orlavi's batch runs; and, when the report could not be
+// written, why.
 std::string FinishedMessage(const RunReport& report, const std::filesystem::path& outputFile,
                             const std::filesystem::path& reportFile, const std::string& reportError)
 {
-    std::string message(kFinishedOutcome);
+    // What must not be missed comes before everything else: another school's tables
+    // replaced, a set that could not be kept, a timetable older than its tables.
+    std::string message;
     for (const std::string& headline : report.Headlines())
-        message += "\r\n\r\n" + headline;
+        message += headline + "\r\n\r\n";
+    message += kFinishedOutcome;
+    if (const std::string changes = report.ChangesBlock(); !changes.empty()) {
+        message += "\r\n\r\nFilas frente a las tablas que había:";
+        for (std::size_t at = 0; at < changes.size();) {
+            const std::size_t end = changes.find('\n', at);
+            message += "\r\n" + changes.substr(at, end - at);
+            at = end == std::string::npos ? changes.size() : end + 1;
+        }
+    }
     if (!outputFile.empty())
         message += "\r\n\r\nGuardado en:\r\n" + DisplayPath(outputFile);
     // A run that replaced tables can be undone: the user learns how while they are kept.

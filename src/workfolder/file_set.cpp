@@ -174,9 +174,10 @@ bool SameBytes(const std::filesystem::path& a, const std::filesystem::path& b)
     return !inA.bad() && !inB.bad();
 }
 
-// Whether `set` holds the same tables and indexes as `kept`, byte for byte: the same import
-// repeated. When they were imported, and the description, do not count.
-bool SameTables(const std::filesystem::path& set, const std::filesystem::path& kept)
+// Whether every table and index of `set` is in `other` with the same bytes; with
+// `sameNames`, `other` holds no table or index `set` lacks. When they were imported, and
+// the description, do not count.
+bool SameTables(const std::filesystem::path& set, const std::filesystem::path& other, bool sameNames)
 {
     std::error_code ec;
     std::vector<std::string> names;
@@ -185,13 +186,15 @@ bool SameTables(const std::filesystem::path& set, const std::filesystem::path& k
             names.push_back(item.path().filename().string());
     if (ec)
         return false;
-    std::size_t keptCount = 0;
-    for (const auto& item : std::filesystem::directory_iterator(kept, ec))
-        keptCount += DescribesTheSet(item.path().filename().string()) ? 0 : 1;
-    if (ec || keptCount != names.size())
-        return false;
+    if (sameNames) {
+        std::size_t otherCount = 0;
+        for (const auto& item : std::filesystem::directory_iterator(other, ec))
+            otherCount += DescribesTheSet(item.path().filename().string()) ? 0 : 1;
+        if (ec || otherCount != names.size())
+            return false;
+    }
     for (const std::string& name : names)
-        if (IsLink(kept / name) || !SameBytes(set / name, kept / name))
+        if (IsLink(other / name) || !SameBytes(set / name, other / name))
             return false;
     return true;
 }
@@ -249,8 +252,15 @@ void KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesys
     try {
         if (Exists(stagingDir / kPendingDescription))
             RenameFile(stagingDir / kPendingDescription, oldDir / kKeptDescriptionName);
+        // The same import repeated replaced its tables with the very same bytes: nothing
+        // was lost, and the set kept before is still the one to go back to. Nor is a set
+        // the newest generation already holds kept twice.
         const std::vector<std::filesystem::path> kept = KeptGenerationFolders(targetDir);
-        if (!kept.empty() && SameTables(oldDir, kept.front())) {
+        if (SameTables(oldDir, targetDir, false)) {
+            end.keptSet = kept.empty() ? std::filesystem::path() : kept.front();
+            return;
+        }
+        if (!kept.empty() && SameTables(oldDir, kept.front(), true)) {
             end.keptSet = kept.front();
             return;
         }

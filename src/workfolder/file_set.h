@@ -75,8 +75,8 @@ struct FinishedChange {
 // thrown. When even the undoing fails, the journal and the old files stay for the next
 // run to finish the change, and the Error says so. Once the last file is in place the
 // change is made: what fails after that is returned, not thrown. The replaced files are
-// kept as a new generation in KeptGenerationsFolder(targetDir), unless the newest holds the
-// very same bytes.
+// kept as a new generation in KeptGenerationsFolder(targetDir), unless they are the very
+// bytes now in place (the same import repeated) or the newest generation holds them.
 FinishedChange CommitFileSet(const std::filesystem::path& stagingDir, const std::filesystem::path& targetDir,
                               const FileSetChange& change);
 

@@ -193,32 +193,47 @@ std::string ComparisonText(const RunReport::Comparison& comparison)
 
 std::string RunReport::ChangesBlock() const
 {
-    std::string text;
-    // In the order the tables were first listed, as the summary lists them.
+    // In the order the tables were first listed, as the summary lists them; the tables
+    // that did not change on one line, so the block stays a few lines long.
     std::vector<std::string> tables;
     for (const auto& [name, count] : rows_)
         tables.push_back(name);
     for (const auto& [name, comparison] : comparisons_)
         if (std::find(tables.begin(), tables.end(), name) == tables.end())
             tables.push_back(name);
+    std::string text;
+    std::string unchanged;
+    bool compared = false;
     for (const std::string& table : tables) {
         const Comparison* comparison = ComparisonOf(table);
-        if (comparison == nullptr)
+        if (comparison == nullptr || comparison->earlier == Comparison::Earlier::Missing)
             continue;
-        text += table + ": ";
-        switch (comparison->earlier) {
-        case Comparison::Earlier::Missing:
-            text += Counted(Rows(table), "fila", "filas") + ", no había tabla antes\n";
+        compared = true;
+        if (comparison->earlier == Comparison::Earlier::Unreadable) {
+            text += table + ": no se pudo comparar\n";
             continue;
-        case Comparison::Earlier::Unreadable:
-            text += Counted(Rows(table), "fila", "filas") + ", no se pudo comparar\n";
-            continue;
-        case Comparison::Earlier::Compared:
-            break;
         }
-        text += "+" + std::to_string(comparison->added) + " nuevas, -" + std::to_string(comparison->gone) +
-                " faltan, " + std::to_string(comparison->changed) + " cambiadas\n";
+        std::vector<std::string> parts;
+        if (comparison->added > 0)
+            parts.push_back(Counted(comparison->added, "nueva", "nuevas"));
+        if (comparison->gone > 0)
+            parts.push_back(Counted(comparison->gone, "que falta", "que faltan"));
+        if (comparison->changed > 0)
+            parts.push_back(Counted(comparison->changed, "cambiada", "cambiadas"));
+        if (parts.empty()) {
+            unchanged.append(unchanged.empty() ? "" : ", ").append(table);
+            continue;
+        }
+        text += table + ":";
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            text += (i == 0 ? " " : ", ") + parts[i];
+        text += "\n";
     }
+    // A first import compares with nothing: no block.
+    if (!compared)
+        return {};
+    if (!unchanged.empty())
+        text += (text.empty() ? "Sin cambios: " : "Sin cambios en: ") + unchanged + "\n";
     return text;
 }
 

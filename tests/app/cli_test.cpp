@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -361,6 +362,68 @@ TEST_F(CliFilesTest, ReportThatCannotBeWrittenAfterTheRunIsAWarningAndTheRunSucc
     EXPECT_TRUE(fs::exists(Path("VTEMP") / "AULAT.DBF"));
     heldByAnEditor.Close();  // Windows lets nobody read it before
     EXPECT_EQ(test::ReadFileBytes(Path("informe.txt")), "informe anterior");
+}
+
+TEST_F(CliFilesTest, ReportNamingAFileTheRunReadsOrOwnsIsAUsageErrorAndChangesNothing)
+{
+    test::WriteFileBytes(Path("centro.xml"), kSmallSchool);
+    const fs::path vtemp = Path("VTEMP");
+    fs::create_directory(vtemp);
+    ASSERT_EQ(RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(vtemp)}).status, kCliOk);
+    ASSERT_EQ(RunCommand({"import", Utf8(Path("centro.xml")), "--vtemp", Utf8(vtemp)}).status, kCliOk);
+    test::WriteFileBytes(vtemp / "SOLUC.DBF", "el horario");
+    test::WriteFileBytes(vtemp / "PROFT.MDX", "un índice");
+    // A second kept set, so there is a generation to point into.
+    std::string other = kSmallSchool;
+    other.replace(other.find("\"A1\""), 4, "\"A9\"");
+    test::WriteFileBytes(Path("otro.xml"), other);
+    ASSERT_EQ(RunCommand({"import", Utf8(Path("otro.xml")), "--vtemp", Utf8(vtemp)}).status, kCliOk);
+    const fs::path generation = vtemp / ".pasarela-guardadas" / "0000000001";
+    ASSERT_TRUE(fs::exists(generation / "PROFT.DBF"));
+
+    const auto listing = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& item : fs::recursive_directory_iterator(folder_))
+            if (item.is_regular_file())
+                files[item.path().lexically_relative(folder_).generic_string()] = test::ReadFileBytes(item.path());
+        return files;
+    };
+    struct Case {
+        std::string name;
+        std::vector<std::string> command;  // before --vtemp and --report
+        fs::path report;
+        std::string what;
+    };
+    const std::string xml = Utf8(Path("centro.xml"));
+    const Case cases[] = {
+        {"the file imported", {"import", xml}, Path("centro.xml"), "el archivo de DASTENO que se importa"},
+        {"the file checked", {"import", xml, "--check"}, Path("centro.xml"), "el archivo de DASTENO que se importa"},
+        {"a table", {"import", xml}, vtemp / "PROFT.DBF", "un archivo de las tablas de Orlavi"},
+        {"a table, in other letters", {"import", xml}, vtemp / "proft.dbf", "un archivo de las tablas de Orlavi"},
+        {"an index", {"import", xml}, vtemp / "PROFT.MDX", "un archivo de las tablas de Orlavi"},
+        {"the school record", {"import", xml}, vtemp / "PASARELA-CENTRO.TXT", "un archivo de las tablas de Orlavi"},
+        {"the timetable", {"export", xml}, vtemp / "SOLUC.DBF", "el horario de Orlavi"},
+        {"the file exported", {"export", xml}, Path("centro.xml"), "el archivo de DASTENO que se exporta"},
+        {"the export's result", {"export", xml}, Path("ResultadoOrlaviscentro.xml"), "el resultado de la exportación"},
+        {"the timetable, by a restore", {"restore"}, vtemp / "SOLUC.DBF", "el horario de Orlavi"},
+        {"a file in the staging folder", {"import", xml}, vtemp / ".pasarela-import" / "LOCK",
+         "un archivo de la carpeta de trabajo de Pasarela"},
+        {"a file in a kept set", {"restore", "--check"}, generation / "PROFT.DBF", "un archivo de las tablas guardadas"},
+        {"a new file in a kept set", {"restore"}, generation / "informe.txt", "un archivo de las tablas guardadas"},
+    };
+    fs::create_directory(vtemp / ".pasarela-import");
+    test::WriteFileBytes(vtemp / ".pasarela-import" / "LOCK", "");
+    const auto before = listing();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.command;
+        args.insert(args.end(), {"--vtemp", Utf8(vtemp), "--report", Utf8(c.report)});
+        const CliOutput result = RunCommand(args);
+        EXPECT_EQ(result.status, kCliUsage);
+        EXPECT_THAT(result.err, StartsWith("pasarela-cli: el informe '" + Utf8(c.report) + "' sería " + c.what));
+        EXPECT_THAT(result.err, HasSubstr("que se perdería al escribirlo: elija otro nombre para el informe\n"));
+        EXPECT_EQ(listing(), before);
+    }
 }
 
 }  // namespace

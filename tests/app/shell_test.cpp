@@ -410,11 +410,15 @@ TEST_F(ShellTest, OfferedFileTakenAgainIsReadAgain)
     WriteSchool({.teacher = "NEW"});
     ui_.WillPick(school);  // Enter on the name offered
     shell.RunImport();
-    // The second import replaced the first one's tables: the message says where they are kept.
+    // The second import replaced the first one's tables: the message says what changed, in
+    // a few lines, and where they are kept.
     EXPECT_THAT(ui_.TakeCalls(),
                 ElementsAre("dialog", "busy on", "busy off",
-                            "message: Proceso finalizado\r\n\r\nLas tablas que había antes se han guardado: para "
-                            "volver a ellas, pulse «Deshacer…»."));
+                            "message: Proceso finalizado\r\n\r\nFilas frente a las tablas que había:\r\n"
+                            "PROFT: 1 nueva, 1 que falta\r\nASIGT: 1 nueva, 1 que falta\r\n"
+                            "Sin cambios en: ASIGNOMT, AULAT, GRUPOST, DIASHORAST\r\n"
+                            "\r\nLas tablas que había antes se han guardado: para volver a ellas, pulse "
+                            "«Deshacer…»."));
     EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
 
@@ -491,6 +495,49 @@ TEST_F(ShellTest, BatchExportThatCompletesClosesTheWindowAndLeaves1)
                           R"(dia="1" hora="2" sesiones="1" idcurso="301")"));
     shell.OnClose();
     EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=1\r\n");
+}
+
+TEST_F(ShellTest, BatchExportOfAnotherSchoolsFileIsAnErrorThatLeaves0AndWritesNothing)
+{
+    const auto school = WriteSchool();
+    RunImport({.xmlFile = school, .workingDir = workDir_, .checkOnly = false, .decimalSeparator = '.', .progress = {}});
+    WriteSolution();
+    // The dialog offered the file of another school, kept under the same name.
+    WriteSchool({.schoolCode = "29000002", .schoolName = "IES Otro"});
+    ui_.WillPick(school);
+    Shell shell = Start(kBatchExport);
+
+    shell.OnShow();
+
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre(kExportFirstMessage, "dialog", "busy on", "busy off",
+                            "message: El archivo '" + DisplayPath(school) +
+                                "' es del centro 29000002 (IES Otro, 2013), pero las tablas de Orlavi son del centro "
+                                "41000001 (IES Ejemplo, 2013): no se ha exportado nada. Elija el archivo de DASTENO "
+                                "del centro 41000001 (IES Ejemplo, 2013), el que importó"));
+    EXPECT_FALSE(std::filesystem::exists(folder_ / "ResultadoOrlaviscentro.xml"));
+    shell.OnClose();
+    EXPECT_EQ(SettingsText(), "[Transformadores]\r\nTransformado=0\r\n");
+}
+
+TEST_F(ShellTest, ImportOfAnotherSchoolSaysSoBeforeEverythingElse)
+{
+    const auto school = WriteSchool();
+    Shell shell = Start(kInteractive);
+    ui_.WillPick(school);
+    shell.RunImport();
+    ui_.TakeCalls();
+
+    WriteSchool({.schoolCode = "29000002", .schoolName = "IES Otro"});
+    ui_.WillPick(school);
+    shell.RunImport();
+    const std::vector<std::string> calls = ui_.TakeCalls();
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_THAT(calls[3], StartsWith("message: ATENCIÓN: las tablas que había eran del centro 41000001 (IES Ejemplo, "
+                                     "2013) y ahora son del centro 29000002 (IES Otro, 2013). Si no era lo que quería, "
+                                     "«Deshacer» (o pasarela-cli restore) vuelve a poner las del centro 41000001 (IES "
+                                     "Ejemplo, 2013).\r\n\r\nProceso finalizado\r\n\r\nFilas frente a las tablas que "
+                                     "había:\r\n"));
 }
 
 TEST_F(ShellTest, ErrorDuringAnImportIsShownAndTheWindowStaysOpen)
@@ -571,7 +618,7 @@ TEST_F(ShellTest, EveryRunReplacesTheReportWithOneHeadedByItsDateProgramFileAndO
          "\r\nPROFT: 2 filas (no había tabla antes)\r\n"},
         {"import of a file with another teacher", [&] { WriteSchool({.teacher = "NEW"}); }, false,
          "importación (de DASTENO a Orlavi)", "Proceso finalizado",
-         "\r\nPROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta)\r\n"},
+         "\r\nPROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta, 0 cambiadas)\r\n"},
         {"export", [&] { WriteSolution(); }, true, "exportación (de Orlavi a DASTENO)",
          "Proceso finalizado. Guardado en " + DisplayPath(folder_ / "ResultadoOrlaviscentro.xml"),
          "\r\ndsolucion: 1 fila\r\n"},
@@ -798,8 +845,8 @@ TEST_F(ShellUndoTest, PutsBackTheNewestSetByteForByteAndCanBeUndoneInTurn)
                                            "esto se podrá deshacer.")),
                             "busy on", "busy off",
                             // What is now in the folder: the first file's tables.
-                            AllOf(StartsWith("message: Proceso finalizado\r\n\r\n"), HasSubstr("a.xml"),
-                                  HasSubstr("41000001 (IES Ejemplo, 2013)"),
+                            AllOf(StartsWith("message: "), HasSubstr("Proceso finalizado\r\n\r\n"),
+                                  HasSubstr("a.xml"), HasSubstr("41000001 (IES Ejemplo, 2013)"),
                                   EndsWith("Las tablas que había antes se han guardado: para volver a ellas, "
                                            "pulse «Deshacer…»."))));
     EXPECT_EQ(Tables(), first);

@@ -20,7 +20,9 @@
 #include "os/date_stamp.h"
 #include "os/error.h"
 #include "test_support.h"
+#include "os/error_message.h"
 #include "workfolder/run_report.h"
+#include "workfolder/school_record.h"
 #include "xml/xml_reader.h"
 #include "xml/xml_test_support.h"
 
@@ -252,6 +254,67 @@ TEST_F(ExportRunTest, RowTranslatedThroughEveryTableAndTheFileAroundTheRootKept)
     EXPECT_EQ(result.report.Rows("SOLUC"), 1u);
     EXPECT_EQ(result.report.Rows("dsolucion"), 1u);
     ExpectTablesReleased();
+}
+
+TEST_F(ExportRunTest, FileOfAnotherSchoolThanTheTablesIsRefusedAndNothingIsWritten)
+{
+    struct Case {
+        const char* name;
+        std::optional<SchoolIdentity> recorded;  // nothing: tables written before the record
+        bool refused;
+    };
+    const Case cases[] = {
+        {"another school", SchoolIdentity{"29000002", "IES Otro", "2012/2013"}, true},
+        {"another year of the same school", SchoolIdentity{"37001234", "IES Ejemplo", "2011/2012"}, true},
+        {"the same school, its name written otherwise", SchoolIdentity{"37001234", "I.E.S. Ejemplo", "2012/2013"},
+         false},
+        {"no record", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(OutputFile());
+        WriteSample();
+        fs::remove(workDir_ / kSchoolRecordName);
+        if (c.recorded)
+            WriteFileBytes(workDir_ / kSchoolRecordName,
+                           SchoolRecordText({*c.recorded, kMoment, folder_ / "escuela.xml"}));
+        if (!c.refused) {
+            Export();
+            EXPECT_EQ(ReadFileBytes(OutputFile()), ExpectedOutput(kSampleRow));
+            continue;
+        }
+        EXPECT_EQ(test::ErrorMessageOf([&] { Export(); }),
+                  "El archivo '" + DisplayPath(xmlFile_) + "' es del centro 37001234 (IES Ejemplo, 2012/2013), pero "
+                  "las tablas de Orlavi son del centro " + SchoolText(c.recorded) +
+                  ": no se ha exportado nada. Elija el archivo de DASTENO del centro " + SchoolText(c.recorded) +
+                  ", el que importó");
+        EXPECT_THAT(FolderContents(), ElementsAre("VTEMP", "escuela.xml"));
+        ExpectTablesReleased();
+    }
+}
+
+TEST_F(ExportRunTest, TimetableOlderThanTheTablesIsExportedWithANoticeFirst)
+{
+    WriteSample();
+    const auto imported = std::chrono::system_clock::now() - std::chrono::hours(1);
+    WriteFileBytes(workDir_ / kSchoolRecordName,
+                   SchoolRecordText({{"37001234", "IES Ejemplo", "2012/2013"}, imported, xmlFile_}));
+    // Computed the day before the tables were imported.
+    const auto computed = std::chrono::time_point_cast<std::chrono::seconds>(imported - std::chrono::hours(24));
+    fs::last_write_time(TablePath("SOLUC"), std::chrono::file_clock::from_sys(computed));
+
+    const ExportResult result = Export();
+    EXPECT_EQ(ReadFileBytes(OutputFile()), ExpectedOutput(kSampleRow));
+    EXPECT_THAT(result.report.Headlines(),
+                ElementsAre("ATENCIÓN: el horario (SOLUC.DBF, del " + UserDateTimeText(computed) +
+                            ") es anterior a las tablas importadas el " + UserDateTimeText(imported) +
+                            ": puede que algunas filas hayan perdido profesores, grupos o asignaturas. Vuelva a "
+                            "calcular el horario en Orlavi y exporte de nuevo."));
+    EXPECT_THAT(result.report.Summary(), StartsWith("ATENCIÓN: el horario (SOLUC.DBF"));
+
+    // Computed again after the import: no notice.
+    fs::last_write_time(TablePath("SOLUC"), std::chrono::file_clock::from_sys(imported + std::chrono::minutes(5)));
+    EXPECT_THAT(Export().report.Headlines(), IsEmpty());
 }
 
 TEST_F(ExportRunTest, VariationsOfTheSampleRow)

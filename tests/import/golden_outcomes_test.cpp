@@ -121,6 +121,9 @@ protected:
         options.xmlFile = school;
         options.workingDir = exportDir_;
         RunImport(options);
+        // The corpus holds many schools' files, each exported through these tables: as
+        // tables written before the school was recorded, so the outcomes stay the translation's.
+        fs::remove(exportDir_ / kSchoolRecordName);
         test::WriteSolution(exportDir_ / "SOLUC.DBF", 40, 10);
     }
 

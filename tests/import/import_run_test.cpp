@@ -13,6 +13,9 @@
 #include "import/import_test_support.h"
 #include "os/error.h"
 #include "os/file.h"
+#include "workfolder/school_record.h"
+#include "os/date_stamp.h"
+#include "os/environment.h"
 #include "test_support.h"
 
 namespace pasarela {
@@ -218,7 +221,7 @@ TEST_F(ImportRunTest, SuccessfulImportRemovesOldIndexesButThatOfTheTimeSlots)
     for (const auto& [name, bytes] : Snapshot())
         files.push_back(name);
     EXPECT_EQ(files, (std::vector<std::string>{"ASIGNOMT.DBF", "ASIGT.DBF", "AULAT.DBF", "DIASHORAST.DBF",
-                                               "DIASHORAST.MDX", "GRUPOST.DBF", "PROFT.DBF"}));
+                                               "DIASHORAST.MDX", "GRUPOST.DBF", "PASARELA-CENTRO.TXT", "PROFT.DBF"}));
 }
 
 TEST_F(ImportRunTest, SameFileTwiceGivesTheSameTables)
@@ -350,6 +353,79 @@ TEST_F(ImportRunTest, SectionsWithFewerThanTwoEntriesGiveEmptyTablesWithTheirFie
                       c.notesPerTable);
         }
     }
+}
+
+TEST_F(ImportRunTest, ImportOfAnotherSchoolNamesBothFirstAndTheRecordGoesWithTheTables)
+{
+    struct Case {
+        const char* name;
+        test::SmallSchoolValues second;
+        bool recordBefore;  // false: tables written before the record existed
+        std::vector<std::string> headlines;
+    };
+    const std::string first = "41000001 (IES Ejemplo, 2013)";
+    const Case cases[] = {
+        {"another school", {.schoolCode = "29000002", .schoolName = "IES Otro"}, true,
+         {"ATENCIÓN: las tablas que había eran del centro " + first +
+          " y ahora son del centro 29000002 (IES Otro, 2013). Si no era lo que quería, «Deshacer» (o pasarela-cli "
+          "restore) vuelve a poner las del centro " + first + "."}},
+        {"the same school", {.teacher = "OTRO"}, true, {}},
+        {"the same school, its name written otherwise", {.schoolName = "I.E.S. Ejemplo"}, true, {}},
+        {"tables of unknown school", {.schoolCode = "29000002", .schoolName = "IES Otro"}, false, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(workDir_);
+        std::filesystem::create_directory(workDir_);
+        Import(test::SmallSchool());
+        EXPECT_EQ(RecordedSchool(workDir_), (SchoolIdentity{"41000001", "IES Ejemplo", "2013"}));
+        if (!c.recordBefore)
+            std::filesystem::remove(workDir_ / kSchoolRecordName);
+        const RunReport report = Import(test::SmallSchool(c.second));
+        EXPECT_EQ(report.Headlines(), c.headlines);
+        if (!c.headlines.empty()) {
+            EXPECT_THAT(report.Summary(), StartsWith(c.headlines.front() + "\n\n"));
+        }
+        const SchoolIdentity now{c.second.schoolCode, c.second.schoolName, "2013"};
+        EXPECT_EQ(RecordedSchool(workDir_), now);
+        ASSERT_TRUE(report.TablesInFolder());
+        EXPECT_EQ(report.TablesInFolder()->school, now);
+        const auto record = ReadSchoolRecord(workDir_);
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->file, folder_ / "dasteno.xml");
+        EXPECT_EQ(report.TablesInFolder()->dateTime, UserDateTimeText(record->importedAt));
+    }
+}
+
+TEST_F(ImportRunTest, CheckOfAnotherSchoolsFileSaysSoAndChangesNothing)
+{
+    Import(test::SmallSchool());
+    const auto before = Snapshot();
+    ImportOptions options = OptionsFor(test::SmallSchool({.schoolCode = "29000002", .schoolName = "IES Otro"}));
+    options.checkOnly = true;
+    EXPECT_THAT(RunImport(options).Headlines(),
+                ElementsAre("ATENCIÓN: las tablas de la carpeta de trabajo son del centro 41000001 (IES Ejemplo, "
+                            "2013), y este archivo es del centro 29000002 (IES Otro, 2013). Importarlo pondría las "
+                            "tablas de otro centro en su lugar."));
+    EXPECT_EQ(Snapshot(), before);
+}
+
+TEST(SchoolRecordTest, TextGivesTheRecordBackAndAValueNeverBreaksALine)
+{
+    const SchoolRecord record{{"41000001", "IES \"Ejemplo\"\nde noche", "2013/2014"},
+                              std::chrono::system_clock::time_point(std::chrono::seconds(1363334707)),
+                              PathFromUtf8("/datos/Núñez.xml")};
+    const auto folder = std::filesystem::temp_directory_path() / "pasarela-registro-centro";
+    std::filesystem::create_directories(folder);
+    test::WriteBytes(folder / kSchoolRecordName, SchoolRecordText(record));
+    const auto read = ReadSchoolRecord(folder);
+    std::filesystem::remove_all(folder);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->school, (SchoolIdentity{"41000001", "IES \"Ejemplo\" de noche", "2013/2014"}));
+    EXPECT_EQ(read->importedAt, record.importedAt);
+    EXPECT_EQ(read->file, record.file);
+    EXPECT_EQ(ReadSchoolRecord(folder), std::nullopt);
+    EXPECT_EQ(SchoolText(std::nullopt), "desconocido");
 }
 
 }  // namespace

@@ -61,13 +61,15 @@ struct SmallSchoolValues {
     std::string capacity = "24";  // the second room's capacity
     std::string start = "08:55";  // the second time slot's start
     std::string hours = "2";      // the second assignment's hours
+    std::string schoolCode = "41000001";  // the root's codigo_interno
+    std::string schoolName = "IES Ejemplo";
 };
 
 // A school with two entries in every section, the least from which every table gets rows.
 inline std::string SmallSchool(const SmallSchoolValues& values = {})
 {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
-<centro codigo_interno="41000001" nombre="IES Ejemplo" curso="2013" version="1.0">
+<centro codigo_interno=")" + values.schoolCode + R"(" nombre=")" + values.schoolName + R"(" curso="2013" version="1.0">
 <materias>
   <dmateria codigo="MAT" nombre="Matemáticas" codigo_actividad="LEC" idmateria="901"/>
   <dmateria codigo="LEC" nombre="Lectiva" codigo_actividad="LEC" idmateria="950"/>

@@ -129,10 +129,13 @@ TEST_F(CommitFaultTest, RenamesFailingOneOrTwoInARowNeverLoseATable)
             ++tried;
             if (error.empty()) {
                 // A run that says it finished has put every new table in place, and says
-                // what it could not tidy afterwards.
+                // what it could not tidy afterwards, or that it could not keep the old set.
                 EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew_);
                 EXPECT_TRUE(report.Count("tablas", "limpieza pendiente tras completar el cambio (la hará la próxima "
-                                                   "ejecución)") > 0);
+                                                   "ejecución)") > 0 ||
+                            (!report.Headlines().empty() &&
+                             report.Headlines().front().starts_with(
+                                 "Las tablas que había antes de este cambio no se han podido guardar")));
             }
             NextRun();
             ExpectOneWholeSet(report);

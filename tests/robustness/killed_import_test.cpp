@@ -192,10 +192,26 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
     RunImport(fresh);
     const Tables expectedNew = WithoutDates(test::ImportedTableBytes(reference));
     fresh.workingDir = workDir_;
+    // A set kept before, which no death may touch.
+    RunImport(OptionsFor(test::GeneratedSchool(5, "previo")));
+    const Tables earlier = test::ImportedTableBytes(workDir_);
     RunImport(OptionsFor(test::GeneratedSchool(3, "antiguo")));
     const Tables oldBytes = test::ImportedTableBytes(workDir_);
     const Tables expectedOld = WithoutDates(oldBytes);
     const auto staging = workDir_ / ".pasarela-import";
+    const auto earlierGeneration = KeptGenerationsFolder(workDir_) / "0000000001";
+    ASSERT_EQ(test::ImportedTableBytes(earlierGeneration), earlier);
+    // Every generation whole: the earlier one as it was, and the old set, once kept, whole.
+    const auto expectWholeGenerations = [&] {
+        for (const auto& folder : KeptGenerationFolders(workDir_)) {
+            SCOPED_TRACE(folder.filename().string());
+            if (folder == earlierGeneration) {
+                EXPECT_EQ(test::ImportedTableBytes(folder), earlier);
+            } else {
+                EXPECT_EQ(WithoutDates(test::ImportedTableBytes(folder)), expectedOld);
+            }
+        }
+    };
     // Orlavi's indexes beside the old tables: they describe the old rows, so they go with
     // them, but for the time slots' (as the import does when it is not interrupted).
     const auto writeIndexes = [&] {
@@ -225,12 +241,18 @@ TEST_F(KilledImportTest, TablesAreAllOldOrAllNewWhicheverWriteTheImportDiesAt)
         } else {
             EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
         }
-        // The next death starts from the old tables alone.
+        expectWholeGenerations();
+        // The next death starts from the old tables alone, with only the earlier set kept.
         std::filesystem::remove_all(staging);
+        for (const auto& folder : KeptGenerationFolders(workDir_))
+            if (folder != earlierGeneration)
+                std::filesystem::remove_all(folder);
         writeIndexes();
     }, deaths));
     EXPECT_EQ(WithoutDates(test::ImportedTableBytes(workDir_)), expectedNew);
     EXPECT_EQ(indexes(), std::vector<std::string>{"DIASHORAST.MDX"});
+    expectWholeGenerations();
+    EXPECT_EQ(KeptGenerationFolders(workDir_).size(), 2u);
     // Every rename of the commit had its death, each finished by the journal.
     EXPECT_GE(replayed, 6);
     RecordProperty("deaths", std::to_string(deaths));
@@ -283,7 +305,7 @@ TEST_F(KilledImportTest, ExportAfterTheImportDiedAtAnyWriteTranslatesThroughOneW
 #endif
 }
 
-TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
+TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndEveryGenerationWhole)
 {
 #ifndef __linux__
     GTEST_SKIP() << "a run that dies at a chosen write is a forked child, on Linux only";
@@ -292,17 +314,11 @@ TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
     const Tables first = test::ImportedTableBytes(workDir_);
     RunImport(OptionsFor(test::GeneratedSchool(3, "segundo")));
     const Tables second = test::ImportedTableBytes(workDir_);
-    const auto kept = KeptGenerationFolders(workDir_).front();
-    const auto keptBytes = [&] {
-        Tables tables;
-        for (const auto& [table, bytes] : first) {
-            std::error_code ec;
-            const auto path = kept / (table + ".DBF");
-            tables[table] = std::filesystem::exists(path, ec) ? test::ReadBytes(path) : "<none>";
-        }
-        return tables;
-    };
-    ASSERT_EQ(keptBytes(), first);
+    const auto kept = KeptGenerationsFolder(workDir_) / "0000000001";
+    ASSERT_EQ(test::ImportedTableBytes(kept), first);
+    // What each death starts from: the second set in place, the first kept.
+    const auto start = folder_ / "inicio";
+    std::filesystem::copy(workDir_, start, std::filesystem::copy_options::recursive);
 
     std::uint64_t deaths = 0;
     for (std::uint64_t n = 1;; ++n) {
@@ -311,7 +327,7 @@ TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
         if (child == 0) {
             FailNthWrite(n, true);
             try {
-                RunRestore({.workingDir = workDir_, .checkOnly = false});
+                RunRestore({.workingDir = workDir_, .checkOnly = false, .generation = 1});
             } catch (...) {
                 ::_exit(1);
             }
@@ -323,30 +339,32 @@ TEST_F(KilledImportTest, RestoreDyingAtAnyWriteLeavesOneWholeSetAndTheOtherKept)
         ASSERT_EQ(status, kWriteFaultExitStatus) << "the restore failed instead of dying";
         deaths = n;
 
-        // The next run finishes or forgets the restore: one whole set in place, the other kept.
+        // The next run finishes or forgets the restore: one whole set in place, and every
+        // generation whole: the first set where it was, and the second, once kept, whole.
         StagingLock::Take(workDir_, StagingLock::Use::Import, JournalFileNames()).Release();
         const Tables now = test::ImportedTableBytes(workDir_);
-        if (now == first) {
-            EXPECT_EQ(keptBytes(), second);
-        } else {
+        if (now != first) {
             ASSERT_EQ(now, second) << Describe(now, second, first);
-            EXPECT_EQ(keptBytes(), first);
         }
+        EXPECT_EQ(test::ImportedTableBytes(kept), first);
+        const auto generations = KeptGenerationFolders(workDir_);
+        for (const auto& folder : generations) {
+            if (folder != kept) {
+                EXPECT_EQ(test::ImportedTableBytes(folder), second) << folder;
+            }
+        }
+        // Once the first set is back, the second is kept.
+        EXPECT_EQ(generations.size(), now == first ? 2u : 1u);
         EXPECT_FALSE(std::filesystem::exists(workDir_ / ".pasarela-import"));
         if (HasFailure())
             return;
 
-        // The next death starts from the second set in place and the first kept.
-        std::filesystem::remove_all(kept);
-        std::filesystem::create_directory(kept);
-        for (const auto& [table, bytes] : first) {
-            test::WriteBytes(kept / (table + ".DBF"), bytes);
-            test::WriteBytes(workDir_ / (table + ".DBF"), second.at(table));
-        }
+        std::filesystem::remove_all(workDir_);
+        std::filesystem::copy(start, workDir_, std::filesystem::copy_options::recursive);
     }
     EXPECT_EQ(test::ImportedTableBytes(workDir_), first);
-    EXPECT_EQ(keptBytes(), second);
-    // Six copies, the journal, and each rename of the commit and of the keeping.
+    EXPECT_EQ(test::ImportedTableBytes(KeptGenerationFolders(workDir_).front()), second);
+    // Six copies, the description, the journal, and each rename of the commit and of the keeping.
     EXPECT_GT(deaths, 6u * 3u);
     RecordProperty("deaths", std::to_string(deaths));
 #endif

@@ -23,6 +23,7 @@
 #include "import/import_run.h"
 #include "import/import_test_support.h"
 #include "os/file.h"
+#include "workfolder/school_record.h"
 
 // Helpers of the fault and hostile-input tests: schools of any size, a picture of a working
 // folder to show a failed run changed nothing, the command line as a child program, and
@@ -144,16 +145,16 @@ inline std::string Describe(const Tables& tables, const Tables& old, const Table
 
 // What a run left in the working folder besides the six tables, Orlavi's timetable, the
 // import's lock file (its staging folder and LOCK) and the tables the last import replaced
-// (kept for a restore): temporary files, half-built tables, journals.
+// (kept for a restore) and the record of their school: temporary files, half-built tables, journals.
 inline std::vector<std::string> Leftovers(const std::filesystem::path& workDir)
 {
-    std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF"};
+    std::vector<std::string> expected = {".pasarela-import", ".pasarela-import/LOCK", "SOLUC.DBF", kSchoolRecordName};
     for (const std::string& table : ImportedTableNames())
         expected.push_back(std::string(table) + ".DBF");
     std::vector<std::string> leftovers;
     for (const std::string& name : TreeListing(workDir))
         if (std::find(expected.begin(), expected.end(), name) == expected.end() &&
-            !name.starts_with(".pasarela-anterior"))  // the set the last import replaced, kept
+            !name.starts_with(".pasarela-guardadas"))  // the sets the imports replaced, kept
             leftovers.push_back(name);
     return leftovers;
 }

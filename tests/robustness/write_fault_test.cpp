@@ -34,7 +34,9 @@ bool SaysWhatWasLeft(const RunReport& report)
     for (const auto& notice : report.Notices())
         if (notice.reason.starts_with("limpieza pendiente"))
             return true;
-    return false;
+    // Or that the tables it replaced could not be kept.
+    return !report.Headlines().empty() &&
+           report.Headlines().front().starts_with("Las tablas que había antes de este cambio no se han podido guardar");
 }
 
 // Fails write 1, 2, 3 ... of `run` until it gets through; `check` looks at the state

@@ -66,14 +66,14 @@ TEST(RunReportTest, SummaryComparesEachTableWithTheOneBefore)
         std::string line;
     };
     const Case cases[] = {
-        {"nothing changed", {Earlier::Compared, 0, 0, ""},
-         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 0 que faltan)\n"},
-        {"one of each", {Earlier::Compared, 1, 1, ""},
-         "PROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta)\n"},
-        {"a partial file", {Earlier::Compared, 0, 310, ""},
-         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 310 que faltan)\n"},
-        {"first import", {Earlier::Missing, 0, 0, ""}, "PROFT: 2 filas (no había tabla antes)\n"},
-        {"earlier table unreadable", {Earlier::Unreadable, 0, 0, "El archivo 'PROFT.DBF' no es una tabla dBase"},
+        {"nothing changed", {Earlier::Compared, 0, 0, "", 0},
+         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 0 que faltan, 0 cambiadas)\n"},
+        {"one of each", {Earlier::Compared, 1, 1, "", 1},
+         "PROFT: 2 filas (frente a la tabla que había: 1 nueva, 1 que falta, 1 cambiada)\n"},
+        {"a partial file", {Earlier::Compared, 0, 310, "", 0},
+         "PROFT: 2 filas (frente a la tabla que había: 0 nuevas, 310 que faltan, 0 cambiadas)\n"},
+        {"first import", {Earlier::Missing, 0, 0, "", 0}, "PROFT: 2 filas (no había tabla antes)\n"},
+        {"earlier table unreadable", {Earlier::Unreadable, 0, 0, "El archivo 'PROFT.DBF' no es una tabla dBase", 0},
          "PROFT: 2 filas (no se pudo comparar con la tabla que había: El archivo 'PROFT.DBF' no es una tabla "
          "dBase)\n"},
     };
@@ -86,6 +86,30 @@ TEST(RunReportTest, SummaryComparesEachTableWithTheOneBefore)
         // The notices' counts stay under their table's line.
         EXPECT_EQ(report.Summary(), c.line + "  texto recortado al ancho del campo: 1\n");
     }
+}
+
+TEST(RunReportTest, ChangesBlockIsAFewLinesAndHeadlinesLeadTheSummary)
+{
+    using Earlier = RunReport::Comparison::Earlier;
+    RunReport report;
+    for (const char* table : {"ASIGNOMT", "PROFT", "AULAT", "ASIGT"})
+        report.SetRows(table, 2);
+    report.SetComparison("ASIGNOMT", {Earlier::Compared, 0, 0, "", 0});
+    report.SetComparison("PROFT", {Earlier::Compared, 3, 1, "", 2});
+    report.SetComparison("AULAT", {Earlier::Compared, 0, 0, "", 0});
+    report.SetComparison("ASIGT", {Earlier::Unreadable, 0, 0, "en uso", 0});
+    EXPECT_EQ(report.ChangesBlock(), "PROFT: 3 nuevas, 1 que falta, 2 cambiadas\n"
+                                     "ASIGT: no se pudo comparar\n"
+                                     "Sin cambios en: ASIGNOMT, AULAT\n");
+
+    report.AddHeadline("ATENCIÓN: otro centro.");
+    EXPECT_THAT(report.Summary(), StartsWith("ATENCIÓN: otro centro.\n\nASIGNOMT: 2 filas"));
+
+    // A first import compares with nothing.
+    RunReport first;
+    first.SetRows("PROFT", 2);
+    first.SetComparison("PROFT", {Earlier::Missing, 0, 0, "", 0});
+    EXPECT_EQ(first.ChangesBlock(), "");
 }
 
 // A file of a whole region gives notices by the hundred thousand; past a few hundred
