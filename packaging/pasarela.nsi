@@ -1,7 +1,8 @@
 ; Pasarela's installer for Windows, built by scripts/release with makensis (Debian's nsis):
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DSTAGE=DIR -DOUTFILE=FILE.exe -DICON=FILE.ico pasarela.nsi
 ; STAGE holds what the zip holds: Pasarela.exe, pasarela-cli.exe, DASTENO.chm,
-; Pasarela-LEEME.txt (named after Pasarela, as Orlavi's folder may have a LEEME.txt of its own).
+; Pasarela-Guia.html (the guide, pictures inside), Pasarela-LEEME.txt (named after Pasarela,
+; as Orlavi's folder may have a LEEME.txt of its own).
 ;
 ; Per user and without administrator rights: Orlavi starts Pasarela from its own folder and
 ; reads Orlavi.ini there, which Pasarela writes beside itself, so the folder must be Orlavi's
@@ -114,6 +115,7 @@ Section "Pasarela" SectionPasarela
   File "${STAGE}\Pasarela.exe"
   File "${STAGE}\pasarela-cli.exe"
   File "${STAGE}\DASTENO.chm"
+  File "${STAGE}\Pasarela-Guia.html"
   File "${STAGE}\Pasarela-LEEME.txt"
   ; Orlavi.ini is Orlavi's (and holds its settings): it is neither shipped nor touched.
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
@@ -121,6 +123,7 @@ Section "Pasarela" SectionPasarela
   CreateDirectory "${MENU_FOLDER}"
   CreateShortcut "${MENU_FOLDER}\Pasarela.lnk" "$INSTDIR\Pasarela.exe"
   CreateShortcut "${MENU_FOLDER}\Ayuda de Pasarela.lnk" "$INSTDIR\DASTENO.chm"
+  CreateShortcut "${MENU_FOLDER}\Guía de Pasarela.lnk" "$INSTDIR\Pasarela-Guia.html"
   CreateShortcut "${MENU_FOLDER}\Desinstalar Pasarela.lnk" "$INSTDIR\${UNINSTALLER}"
 
   WriteRegStr HKCU "${SETTINGS_KEY}" "InstallDir" "$INSTDIR"
@@ -144,12 +147,14 @@ Section "Uninstall"
   Delete "$INSTDIR\Pasarela.exe"
   Delete "$INSTDIR\pasarela-cli.exe"
   Delete "$INSTDIR\DASTENO.chm"
+  Delete "$INSTDIR\Pasarela-Guia.html"
   Delete "$INSTDIR\Pasarela-LEEME.txt"
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"  ; only when nothing else is left in it
 
   Delete "${MENU_FOLDER}\Pasarela.lnk"
   Delete "${MENU_FOLDER}\Ayuda de Pasarela.lnk"
+  Delete "${MENU_FOLDER}\Guía de Pasarela.lnk"
   Delete "${MENU_FOLDER}\Desinstalar Pasarela.lnk"
   RMDir "${MENU_FOLDER}"
 

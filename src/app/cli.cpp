@@ -248,7 +248,7 @@ void WriteReportFile(const Command& command, const ReportHeading& heading, const
     try {
         SaveReport(PathFromUtf8(*command.reportFile), heading, report);
     } catch (const std::exception& e) {
-        err << "pasarela-cli: aviso: no se pudo escribir el informe: " << e.what() << "\n";
+        err << "pasarela-cli: aviso: no se pudo escribir el informe: " << UserMessage(e) << "\n";
     }
 }
 
@@ -406,7 +406,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << e.what() << "\n";
         return kCliMissingInput;
     } catch (const std::exception& e) {
-        err << "pasarela-cli: error: " << e.what() << "\n";
+        err << "pasarela-cli: error: " << UserMessage(e) << "\n";
         return kCliError;
     }
 }

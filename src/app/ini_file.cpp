@@ -140,7 +140,7 @@ void WriteIniValue(const std::filesystem::path& path, std::string_view section, 
         out.Write(UpdateIniText(text, section, key, value));
         out.Commit();
     } catch (const std::exception& e) {
-        throw Error("No se pudo guardar el resultado en '" + DisplayPath(path) + "': " + e.what());
+        throw Error("No se pudo guardar el resultado en '" + DisplayPath(path) + "': " + UserMessage(e));
     }
 }
 

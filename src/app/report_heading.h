@@ -31,7 +31,7 @@ inline std::string FailedOutcome(const std::exception& error)
 {
     if (dynamic_cast<const MissingInputError*>(&error) != nullptr)
         return error.what();
-    return "Error: " + std::string(error.what());
+    return "Error: " + UserMessage(error);
 }
 
 // The outcome of an export, naming the file it saved.

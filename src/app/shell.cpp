@@ -227,7 +227,7 @@ void Shell::RunUndo()
     try {
         sets = ListKeptGenerations(settings_.workingDir);
     } catch (const std::exception& e) {
-        ui_.ShowMessage(e.what(), MessageKind::Error);
+        ui_.ShowMessage(UserMessage(e), MessageKind::Error);
         return;
     }
     if (sets.empty()) {
@@ -275,7 +275,7 @@ std::string Shell::WriteReport(const JobHeading& job, std::chrono::system_clock:
         SaveReportKeepingEarlier(settings_.workingDir / kReportName, heading, report, kEarlierReportsKept);
         return {};
     } catch (const std::exception& e) {
-        return e.what();
+        return UserMessage(e);
     }
 }
 
@@ -300,7 +300,7 @@ void Shell::RunJob(Job which, const JobHeading& heading, std::function<JobResult
             [this, heading, started, outcome] { EndJob(heading, started, *outcome); });
     } catch (const std::exception& e) {
         EndBusy();
-        ui_.ShowMessage(e.what(), MessageKind::Error);
+        ui_.ShowMessage(UserMessage(e), MessageKind::Error);
     }
 }
 
@@ -319,7 +319,7 @@ void Shell::EndJob(const JobHeading& heading, std::chrono::system_clock::time_po
         Finish(FinishedMessage(result.report, result.outputFile, settings_.workingDir / kReportName, reportError),
                result.report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
     } catch (const std::exception& e) {
-        std::string message = e.what();
+        std::string message = UserMessage(e);
         // Without Orlavi's folder there is nowhere to write, and the message says so already.
         std::error_code ec;
         if (std::filesystem::is_directory(settings_.workingDir, ec)) {
@@ -345,7 +345,7 @@ void Shell::OnClose()
     try {
         WriteIniValue(settings_.settingsFile, kSettingsSection, kSettingsKey, std::to_string(transformResult_));
     } catch (const std::exception& e) {
-        ui_.ShowMessage(e.what(), MessageKind::Error);
+        ui_.ShowMessage(UserMessage(e), MessageKind::Error);
     }
 }
 

@@ -590,7 +590,7 @@ void CompareWithEarlierTables(const std::filesystem::path& earlierDir, const std
         } catch (const std::exception& e) {
             // Most often the earlier table: damaged, another program's, or held open.
             comparison.earlier = RunReport::Comparison::Earlier::Unreadable;
-            comparison.problem = e.what();
+            comparison.problem = UserMessage(e);
         }
         report.SetComparison(std::string(imported.name), std::move(comparison));
     }

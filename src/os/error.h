@@ -1,8 +1,10 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace pasarela {
 
@@ -41,10 +43,24 @@ public:
     using Error::Error;
 };
 
+// What a front end says when memory runs out, in place of the library's "std::bad_alloc".
+inline constexpr std::string_view kOutOfMemoryMessage =
+    "No hay memoria suficiente para terminar el trabajo. Cierre otros programas y vuelva a intentarlo.";
+
+// An errno value in our own words ("el disco está lleno"), to follow "...: " in a message
+// that names the file; never the system's text, which may be English.
+std::string ErrnoWords(int error);
+// A Windows error code (GetLastError()) in our own words; plain numbers, testable anywhere.
+std::string WindowsErrorWords(unsigned long error);
+// A std::error_code of either family (errno, or this system's own codes) in our own words.
+std::string ErrorCodeWords(const std::error_code& code);
+// What the user reads for `e`: our Error's text as it is, anything else in our own words.
+std::string UserMessage(const std::exception& e);
+
 // Rethrows `e` with "context: " in front, keeping the original wording after it.
 [[noreturn]] inline void RethrowWithContext(std::string_view context, const std::exception& e)
 {
-    throw Error(std::string(context) + ": " + e.what());
+    throw Error(std::string(context) + ": " + UserMessage(e));
 }
 
 }  // namespace pasarela

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <system_error>
 #include <fcntl.h>
@@ -30,8 +29,10 @@ int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
         throw NoPermissionError("No hay permiso para abrir el archivo " + QuotedPath(path));
     case ENOSPC:
         throw Error("No se pudo crear el archivo " + QuotedPath(path) + ": el disco está lleno");
+    case ETXTBSY:
+        throw FileInUseError("El archivo " + QuotedPath(path) + " está en uso por otro programa");
     default:
-        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+        throw Error("No se pudo abrir el archivo " + QuotedPath(path) + ": " + ErrnoWords(error));
     }
 }
 
@@ -69,7 +70,7 @@ std::optional<FileIdentity> PlainIdentityOf(const struct stat& info)
 {
     if (error == ENOSPC || error == EDQUOT)
         throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": el disco está lleno");
-    throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+    throw Error("No se pudo escribir el archivo " + QuotedPath(path) + ": " + ErrnoWords(error));
 }
 
 }  // namespace
@@ -164,7 +165,7 @@ std::size_t File::ReadAt(std::uint64_t offset, void* buffer, std::size_t size) c
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
+            throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + ErrnoWords(errno));
         }
         if (n == 0)
             break;
@@ -193,7 +194,7 @@ std::uint64_t File::Size() const
 {
     struct stat info {};
     if (::fstat(Fd(handle_), &info) != 0)
-        throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + std::strerror(errno));
+        throw Error("No se pudo leer el archivo " + QuotedPath(path_) + ": " + ErrnoWords(errno));
     return static_cast<std::uint64_t>(info.st_size);
 }
 
@@ -258,7 +259,7 @@ void ReplaceFileChecked(const std::filesystem::path& source, const std::filesyst
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
             throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
-        throw Error("No se pudo reemplazar el archivo " + QuotedPath(target) + ": " + std::strerror(error));
+        throw Error("No se pudo reemplazar el archivo " + QuotedPath(target) + ": " + ErrnoWords(error));
     }
 }
 
@@ -271,7 +272,7 @@ void RenameFile(const std::filesystem::path& source, const std::filesystem::path
         if (error == EACCES || error == EPERM || error == EROFS)
             throw Error("No hay permiso para escribir el archivo " + QuotedPath(target));
         throw Error("No se pudo mover el archivo " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
-                    std::strerror(error));
+                    ErrnoWords(error));
     }
 }
 
@@ -282,7 +283,7 @@ void RenameFolder(const std::filesystem::path& source, const std::filesystem::pa
     if (::rename(source.c_str(), target.c_str()) != 0) {
         int error = errno;
         throw Error("No se pudo mover la carpeta " + QuotedPath(source) + " a " + QuotedPath(target) + ": " +
-                    std::strerror(error));
+                    ErrnoWords(error));
     }
 }
 
@@ -318,7 +319,7 @@ void RemoveFile(const std::filesystem::path& path)
         int error = errno;
         if (error == EACCES || error == EPERM || error == EROFS)
             throw Error("No hay permiso para borrar el archivo " + QuotedPath(path));
-        throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + std::strerror(error));
+        throw Error("No se pudo borrar el archivo " + QuotedPath(path) + ": " + ErrnoWords(error));
     }
 }
 

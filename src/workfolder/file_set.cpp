@@ -211,7 +211,7 @@ void DropOldestGenerations(const std::filesystem::path& stagingDir, const std::f
             RemoveQuietly(superseded);
             RenameFolder(folders[i], superseded);
         } catch (const std::exception& e) {
-            warnings.push_back(e.what());
+            warnings.push_back(UserMessage(e));
             return;
         }
         RemoveQuietly(superseded);
@@ -272,7 +272,7 @@ void KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesys
             AdoptLegacyKeptSet(targetDir);
         } catch (const std::exception& e) {
             // It stays where it is, still listed as the oldest.
-            end.warnings.push_back(e.what());
+            end.warnings.push_back(UserMessage(e));
         }
         std::uint64_t next = 1;
         for (const auto& folder : KeptGenerationFolders(targetDir))
@@ -285,7 +285,7 @@ void KeepReplacedSet(const std::filesystem::path& stagingDir, const std::filesys
         const std::size_t earlier = KeptGenerationFolders(targetDir).size();
         end.keepFailure = "Las tablas que había antes de este cambio no se han podido guardar, así que no se podrá "
                           "deshacer: " +
-                          std::string(e.what()) + ". " +
+                          UserMessage(e) + ". " +
                           (earlier == 0 ? std::string("No había otras tablas guardadas")
                                         : "Se conservan las " + std::to_string(earlier) +
                                               (earlier == 1 ? " tablas guardadas antes" : " copias guardadas antes"));
@@ -306,7 +306,7 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
             try {
                 MoveAside(targetDir / name, oldDir / name);
             } catch (const std::exception& e) {
-                end.warnings.push_back(e.what());
+                end.warnings.push_back(UserMessage(e));
             }
         }
         KeepReplacedSet(stagingDir, targetDir, end);
@@ -315,7 +315,7 @@ FinishedChange FinishChange(const std::filesystem::path& stagingDir, const std::
     try {
         RemoveFile(stagingDir / kJournal);
     } catch (const std::exception& e) {
-        end.warnings.push_back(e.what());
+        end.warnings.push_back(UserMessage(e));
     }
     RemoveQuietly(oldDir);
     RemoveQuietly(stagingDir / kSupersededDir);
@@ -349,7 +349,7 @@ bool RollForward(const std::filesystem::path& stagingDir, const std::filesystem:
 
 [[noreturn]] void ThrowLeftHalfDone(const std::exception& cause)
 {
-    throw Error(std::string(cause.what()) + ". " + kLeftHalfDone);
+    throw Error(UserMessage(cause) + ". " + kLeftHalfDone);
 }
 
 // Puts back what a failed commit moved, newest first: `swapped` files are in place with

@@ -113,7 +113,7 @@ StagingLock StagingLock::Take(const std::filesystem::path& workingDir, Use use,
         if (ec == std::errc::file_exists && attempt < kAttempts)
             continue;
         if (ec)
-            throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ec.message());
+            throw Error("No se pudo crear la carpeta '" + DisplayPath(staging) + "': " + ErrorCodeWords(ec));
         if (IsLink(staging))
             ThrowLinkedFolder(staging);
         try {

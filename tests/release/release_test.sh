@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # What scripts/release made, checked as a school receives it:
-#   the zip: its four files, 32-bit programs, one version in the file names, --version,
+#   the zip: its five files, 32-bit programs, one version in the file names, --version,
 #     both programs' version resources, the window's manifest (version and architecture)
-#     and its version line, Pasarela-LEEME.txt for Notepad with every licence notice whole:
+#     and its version line, Pasarela-LEEME.txt for Notepad (its title underlined to its
+#     length) with every licence notice whole:
 #     each one the build lists (build/release/pasarela-notices.tsv) compared with the
 #     licence file or Debian copyright paragraph it names;
-#   the help file: a CHM that holds every page of docs/help and maps context number 3 to
-#     the main window's page;
+#   the guide, Pasarela-Guia.html: one file, every picture docs/guia.md shows inside it;
+#   the help file: a CHM that holds every page of docs/help, the guide as a page with its
+#     pictures, an index (the text one, accents as entities) whose entries lead to its pages, a full-text search that finds the
+#     school's words (python3-chm reads it as the viewer does), a window with the index and
+#     search tabs, and maps context number 3 to the main window's page;
 #   the help calls, under Wine on a private X server: the "F1 Ayuda" button asks the
 #     viewer for the contents (HH_DISPLAY_TOC) and F1 for context 3, which reaches
 #     ventana.html (read from Wine's htmlhelp trace);
@@ -38,7 +42,8 @@ zip_file=$(realpath -- "$2")
 setup_file=$(realpath -- "$3")
 windows64_dir=${4:+$(realpath -- "$4")}
 . "$source_dir/cmake/wine-desktop.sh"
-desktop_require unzip 7z extract_chmLib strings xprop
+desktop_require unzip 7z extract_chmLib strings xprop chmls
+/usr/bin/python3 -c 'import chm.chm' 2>/dev/null || { echo "$0: python3-chm is missing (bash scripts/setup installs it)" >&2; exit 1; }
 desktop_workdir release
 
 failures=0
@@ -68,8 +73,8 @@ app=$work/app
 mkdir -p "$app"
 unzip -q "$zip_file" -d "$app"
 listed=$(cd "$app" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-[[ $listed == "DASTENO.chm Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe " ]] ||
-    fail "the zip holds '$listed', expected DASTENO.chm Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe"
+[[ $listed == "DASTENO.chm Pasarela-Guia.html Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe " ]] ||
+    fail "the zip holds '$listed', expected DASTENO.chm Pasarela-Guia.html Pasarela-LEEME.txt Pasarela.exe pasarela-cli.exe"
 [[ $(file -b "$app/Pasarela.exe") == "PE32 executable (GUI) Intel 80386"* ]] ||
     fail "Pasarela.exe is $(file -b "$app/Pasarela.exe")"
 [[ $(file -b "$app/pasarela-cli.exe") == "PE32 executable (console) Intel 80386"* ]] ||
@@ -96,7 +101,26 @@ leeme=$app/Pasarela-LEEME.txt
 [[ $(head -c 3 "$leeme" | od -An -tx1 | tr -d ' ') == efbbbf ]] || fail "Pasarela-LEEME.txt does not start with a UTF-8 byte order mark"
 [[ $(grep -c $'\r$' "$leeme") == $(wc -l <"$leeme") ]] || fail "Pasarela-LEEME.txt has lines without CR LF"
 grep -q "Pasarela $version"$'\r$' "$leeme" || fail "Pasarela-LEEME.txt does not name Pasarela $version"
+title=$(sed -n '1s/^\xef\xbb\xbf//; 1s/\r$//p' "$leeme")
+underline=$(sed -n '2s/\r$//p' "$leeme")
+[[ $underline =~ ^=+$ && ${#underline} == "${#title}" ]] ||
+    fail "Pasarela-LEEME.txt's title '$title' is underlined by '$underline'"
 echo "zip: checked ($version)"
+
+# --- The guide --------------------------------------------------------------------------
+# One file for a browser: nothing it shows may be left outside it.
+section=guide
+guide=$app/Pasarela-Guia.html
+grep -q '<title>Guía de Pasarela</title>' "$guide" || fail "Pasarela-Guia.html is not the guide: $(grep -o '<title>.*</title>' "$guide")"
+outside=$(grep -oE '(src|href)="[^"#][^"]*"' "$guide" | grep -v '^src="data:image/png;base64,' || true)
+[[ -z $outside ]] || fail "Pasarela-Guia.html leads outside itself: $outside"
+pictures=$(grep -oE '\]\(guia/[^)]+\.png\)' "$source_dir/docs/guia.md" | sed 's/^](//; s/)$//' | sort -u)
+[[ -n $pictures ]] || fail "docs/guia.md shows no pictures"
+for picture in $pictures; do
+    grep -q "src=\"data:image/png;base64,$(base64 -w0 "$source_dir/docs/$picture")\"" "$guide" ||
+        fail "Pasarela-Guia.html lacks $picture, as docs/$picture has it"
+done
+echo "guide: checked ($(wc -w <<<"$pictures") pictures)"
 
 # --- The licence notices ----------------------------------------------------------------
 # Each notice must be there whole: its words, in order and unbroken, as the licence file
@@ -170,17 +194,76 @@ chm=$work/chm
 mkdir -p "$chm"
 [[ $(file -b "$app/DASTENO.chm") == "MS Windows HtmlHelp Data"* ]] || fail "DASTENO.chm is $(file -b "$app/DASTENO.chm")"
 extract_chmLib "$app/DASTENO.chm" "$chm" >"$work/extract.log" 2>&1 || die "extract_chmLib failed: $(cat "$work/extract.log")"
-for page in "$source_dir"/docs/help/*.html "$source_dir"/docs/help/*.css "$source_dir"/docs/help/*.hhc; do
+# The pages in the help's code page, Windows-1252, in which the viewer reads their titles.
+for page in "$source_dir"/docs/help/*.html; do
+    name=$(basename "$page")
+    iconv -f UTF-8 -t WINDOWS-1252 "$page" | sed 's/charset=utf-8/charset=windows-1252/' | cmp -s - "$chm/$name" ||
+        fail "the CHM lacks $name, or holds another one than docs/help's in Windows-1252"
+done
+for page in "$source_dir"/docs/help/*.css "$source_dir"/docs/help/*.hhc "$source_dir"/docs/help/*.hhk; do
     name=$(basename "$page")
     cmp -s "$page" "$chm/$name" || fail "the CHM lacks $name, or holds another one"
 done
-# Each page's links lead to pages the CHM holds.
+# The guide is a page of its own, with its pictures.
+[[ -f $chm/guia.html ]] || fail "the CHM lacks the guide's page, guia.html"
+for picture in $pictures; do
+    cmp -s "$source_dir/docs/$picture" "$chm/$picture" || fail "the CHM lacks the guide's $picture, or holds another one"
+done
+# Each page's links and pictures, and each entry of the contents and the index, lead to
+# files the CHM holds.
 for page in "$chm"/*.html; do
-    grep -o 'href="[^"#]*' "$page" | sed 's/^href="//' | while read -r target; do
-        [[ -f $chm/$target ]] || echo "$(basename "$page") links to $target, which the CHM lacks"
+    grep -oE '(href|src)="[^"#]*' "$page" | sed -E 's/^(href|src)="//' | while read -r target; do
+        [[ -f $chm/$target ]] || echo "$(basename "$page") leads to $target, which the CHM lacks"
     done
 done >"$work/links.log"
+for sitemap in "$chm"/*.hhc "$chm"/*.hhk; do
+    [[ -f $sitemap ]] || continue
+    grep -o '<param name="Local" value="[^"]*"' "$sitemap" | sed 's/.*value="//; s/"$//' | sort -u | while read -r target; do
+        [[ -f $chm/$target ]] || echo "$(basename "$sitemap") leads to $target, which the CHM lacks"
+    done
+done >>"$work/links.log"
 [[ ! -s $work/links.log ]] || fail "broken links: $(cat "$work/links.log")"
+# The index, as the viewer reads it from the CHM's indice.hhk: its entries, its accented
+# letters as entities (read in the help's code page, UTF-8 would show as "cÃ³digo"), and
+# the words a school looks for. No binary index stands in for it with other words.
+[[ ! -e $chm/\$WWKeywordLinks/BTree ]] || fail "the CHM has a binary index, which would show entities as written"
+/usr/bin/python3 - "$chm/indice.hhk" >"$work/index.log" 2>&1 <<'PYTHON' || fail "the index: $(cat "$work/index.log")"
+import html, re, sys
+data = open(sys.argv[1], "rb").read()
+if any(byte > 127 for byte in data):
+    sys.exit("indice.hhk holds letters beyond ASCII, which the viewer reads in the help's code page")
+names = [html.unescape(name) for name in re.findall(r'<param name="Name" value="([^"]*)">', data.decode("ascii"))]
+for keyword in ("profesores", "grupos", "materias", "aulas", "horario", "deshacer una importación", "informe",
+                "avisos", "disco lleno", "en uso por otro programa", "códigos"):
+    if keyword not in names:
+        sys.exit(f"it lacks '{keyword}'")
+PYTHON
+# Full-text search, as the viewer's search tab runs it: each word leads to the pages that
+# hold it, listed by titles the viewer reads in Windows-1252.
+[[ -s $chm/\$FIftiMain ]] || fail "the CHM has no full-text search data (\$FIftiMain)"
+/usr/bin/python3 - "$app/DASTENO.chm" >"$work/search.log" 2>&1 <<'PYTHON' || fail "full-text search: $(cat "$work/search.log")"
+import sys
+from chm import chm
+help_file = chm.CHMFile()
+if not help_file.LoadCHM(sys.argv[1]) or not help_file.IsSearchable():
+    sys.exit("the CHM cannot be searched")
+expected = {"profesor": "importar.html", "grupo": "importar.html", "materia": "importar.html",
+            "horario": "exportar.html", "aviso": "informe.html", "instalador": "guia.html",
+            "deshacer": "deshacer.html"}
+for word, page in expected.items():
+    found, pages = help_file.Search(word.encode(), 1, 0)
+    if page.encode() not in pages.values():
+        sys.exit(f"searching '{word}' finds {sorted(p.decode() for p in pages.values())}, not {page}")
+found, pages = help_file.Search(b"instalador", 1, 0)
+if "Guía de Pasarela".encode("cp1252") not in pages:
+    sys.exit(f"the guide's title is not 'Guía de Pasarela' in Windows-1252: {list(pages)}")
+PYTHON
+# The viewer's window shows the index and search tabs (HHWIN_PROP_TAB_SEARCH), under the help's title.
+windows=$(chmls printwindows "$app/DASTENO.chm" 2>&1 || true)
+grep -q 'Index File *: indice.hhk' <<<"$windows" || fail "the help's window has no index: $windows"
+styles=$(sed -n 's/.*navigation pane styles *: *\([0-9A-Fa-f]\{1,8\}\).*/\1/p' <<<"$windows")
+[[ -n $styles ]] && (( 16#$styles & 0x400 )) || fail "the help's window has no search tab: $windows"
+grep -q 'Title Bar Text *: Ayuda de Pasarela ' <<<"$windows" || fail "the help's window is not titled 'Ayuda de Pasarela': $windows"
 # The context table: #IVB is a byte count and then pairs of 32-bit numbers (context,
 # offset of its page's name in #STRINGS).
 context_page=
@@ -199,7 +282,7 @@ echo "chm: checked (context 3 -> $context_page)"
 # --- The installer's contents ----------------------------------------------------------
 section=installer_contents
 7z l -slt "$setup_file" >"$work/7z.log" 2>&1 || die "7z cannot read the installer: $(tail -n 3 "$work/7z.log")"
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-Guia.html Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
     grep -qx "Path = $name" "$work/7z.log" || fail "the installer lacks $name"
 done
 grep -qx "Path = LEEME.txt" "$work/7z.log" && fail "the installer holds a LEEME.txt, which would replace Orlavi's"
@@ -330,14 +413,14 @@ menu_entry() { find "$WINEPREFIX/drive_c/users" -path '*/Start Menu/Programs/Pas
 status=0
 timeout 300 "${wine[@]}" "$setup_file" /S "/D=$folder_windows" >"$work/setup.log" 2>&1 || status=$?
 [[ $status == 0 ]] || fail "the silent install ended with status $status: $(tail -n 5 "$work/setup.log")"
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-Guia.html Pasarela-LEEME.txt; do
     cmp -s "$app/$name" "$folder/$name" || fail "the install did not put the zip's $name in $folder_windows"
 done
 [[ -f "$folder/Desinstalar Pasarela.exe" ]] || fail "the install wrote no uninstaller"
 cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the install changed Orlavi.ini: $(od -c "$folder/Orlavi.ini" | head)"
 cmp -s "$work/LEEME.txt.before" "$folder/LEEME.txt" || fail "the install changed Orlavi's LEEME.txt"
 # Programs and Features shows the size of Pasarela's own files (KiB), not of the folder's.
-shipped_kib=$(( ($(cat "$app/Pasarela.exe" "$app/pasarela-cli.exe" "$app/DASTENO.chm" "$app/Pasarela-LEEME.txt" | wc -c) + 1023) / 1024 ))
+shipped_kib=$(( ($(cat "$app/Pasarela.exe" "$app/pasarela-cli.exe" "$app/DASTENO.chm" "$app/Pasarela-Guia.html" "$app/Pasarela-LEEME.txt" | wc -c) + 1023) / 1024 ))
 estimated=$(registry_value EstimatedSize)
 if [[ $estimated =~ ^0x[0-9a-fA-F]+$ ]]; then
     (( estimated >= shipped_kib - 1 && estimated <= shipped_kib + 8 )) ||
@@ -349,7 +432,7 @@ fi
 [[ $(registry_value DisplayVersion) == "$version" ]] || fail "Programs and Features gives version '$(registry_value DisplayVersion)'"
 [[ $(registry_value UninstallString) == "\"$folder_windows\\Desinstalar Pasarela.exe\"" ]] ||
     fail "the registered uninstaller is '$(registry_value UninstallString)'"
-[[ $(menu_entry) == "Ayuda de Pasarela.lnk Desinstalar Pasarela.lnk Pasarela.lnk " ]] ||
+[[ $(menu_entry) == "Ayuda de Pasarela.lnk Desinstalar Pasarela.lnk Guía de Pasarela.lnk Pasarela.lnk " ]] ||
     fail "the Start menu holds '$(menu_entry)'"
 
 # Installing again (an update) leaves Orlavi.ini as it is too.
@@ -366,7 +449,7 @@ for _ in $(seq 60); do
     sleep 1
 done
 sleep 2
-for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
+for name in Pasarela.exe pasarela-cli.exe DASTENO.chm Pasarela-Guia.html Pasarela-LEEME.txt "Desinstalar Pasarela.exe"; do
     [[ ! -e $folder/$name ]] || fail "the uninstall left $name"
 done
 cmp -s "$work/Orlavi.ini.before" "$folder/Orlavi.ini" || fail "the uninstall removed or changed Orlavi.ini"

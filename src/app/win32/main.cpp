@@ -70,7 +70,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     try {
         status = RunProgram(instance, showCommand);
     } catch (const std::exception& e) {
-        MessageBoxW(nullptr, pasarela::Widen(e.what()).c_str(), L"Pasarela", MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, pasarela::Widen(pasarela::UserMessage(e)).c_str(), L"Pasarela", MB_OK | MB_ICONERROR);
     }
     if (SUCCEEDED(com))
         CoUninitialize();

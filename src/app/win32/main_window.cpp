@@ -262,7 +262,7 @@ void MainWindow::Create()
     windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
     windowClass.lpszClassName = kClassName;
     if (RegisterClassExW(&windowClass) == 0)
-        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
 
     // Born on the primary screen, so the DPI it reads is the one it will be shown at.
     MONITORINFO monitor{};
@@ -271,7 +271,7 @@ void MainWindow::Create()
     const RECT& work = monitor.rcWork;
     if (CreateWindowExW(kExStyle, kClassName, kCaption, kStyle, (work.left + work.right) / 2,
                         (work.top + work.bottom) / 2, 1, 1, nullptr, nullptr, instance_, this) == nullptr)
-        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
+        throw Error("No se pudo crear la ventana principal: " + SystemMessage(GetLastError()));
 
     // Creation order is the tab order: bottom strip, then the import, then the export. A
     // button of a hidden area is never made visible, so Tab skips it.
@@ -288,7 +288,7 @@ void MainWindow::Create()
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_PROGRESS_BAR)), instance_,
                                    nullptr);
     if (progressBar_ == nullptr)
-        throw Error("No se pudo crear la barra de progreso: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
+        throw Error("No se pudo crear la barra de progreso: " + SystemMessage(GetLastError()));
 
     ApplyDpi(DpiOf(window_));
     const SIZE frame = FrameSizeFor(Scale(kClientArea.width), Scale(kClientArea.height), dpi_);
@@ -303,7 +303,7 @@ HWND MainWindow::CreateButton(int id, const wchar_t* caption, bool visible)
     HWND button = CreateWindowExW(0, L"BUTTON", caption, style, 0, 0, 0, 0, window_,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (button == nullptr)
-        throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError(), UnknownSystemError::Empty));
+        throw Error("No se pudo crear un botón de la ventana: " + SystemMessage(GetLastError()));
     return button;
 }
 
@@ -462,7 +462,7 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND window, UINT message, WPARAM wParam
     try {
         return self->HandleMessage(message, wParam, lParam);
     } catch (const std::exception& e) {
-        self->ShowMessage(e.what(), MessageKind::Error);
+        self->ShowMessage(UserMessage(e), MessageKind::Error);
     } catch (...) {
         self->ShowMessage("Error inesperado en la ventana de Pasarela.", MessageKind::Error);
     }
@@ -679,7 +679,7 @@ void MainWindow::RunInBackground(Job job, std::function<void(const ProgressFunct
     } catch (const std::system_error& e) {
         jobFinished_ = nullptr;
         ShowWindow(progressBar_, SW_HIDE);
-        throw Error(std::string("No se pudo empezar el proceso: ") + e.what());
+        throw Error("No se pudo empezar el proceso: " + ErrorCodeWords(e.code()));
     }
 }
 
