@@ -115,8 +115,7 @@ bool ShowKeptSetsDialog(HINSTANCE instance, HWND owner, KeptSetsDialogValues& va
     const INT_PTR result = DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_KEPT_SETS), owner, DialogProc,
                                            reinterpret_cast<LPARAM>(&values));
     if (result == -1)
-        throw Error("No se pudo mostrar la lista de tablas guardadas: " +
-                    SystemMessage(GetLastError(), UnknownSystemError::Empty));
+        throw Error("No se pudo mostrar la lista de tablas guardadas: " + SystemMessage(GetLastError()));
     return result == IDOK;
 }
 
