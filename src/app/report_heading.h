@@ -13,7 +13,7 @@ namespace pasarela {
 inline constexpr std::string_view kImportJobTitle = "importación (de DASTENO a Orlavi)";
 inline constexpr std::string_view kCheckJobTitle = "comprobación del archivo de DASTENO (no cambia ninguna tabla)";
 inline constexpr std::string_view kExportJobTitle = "exportación (de Orlavi a DASTENO)";
-inline constexpr std::string_view kRestoreJobTitle = "restauración de las tablas que sustituyó la última importación";
+inline constexpr std::string_view kRestoreJobTitle = "restauración de unas tablas guardadas";
 inline constexpr std::string_view kRestoreCheckJobTitle =
     "comprobación de las tablas guardadas (no cambia ninguna tabla)";
 inline constexpr std::string_view kRestoreCheckedAfterPendingOutcome =

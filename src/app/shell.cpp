@@ -1,5 +1,6 @@
 #include "app/shell.h"
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -9,6 +10,7 @@
 #include "export/export_run.h"
 #include "import/import_run.h"
 #include "orlavi/orlavi_tables.h"
+#include "import/restore_run.h"
 #include "os/date_stamp.h"
 #include "os/error.h"
 #include "os/file.h"
@@ -23,9 +25,10 @@ constexpr char kReportName[] = "PASARELA-INFORME.TXT";
 // Earlier reports kept beside the latest, so a second run does not wipe out the first one's.
 constexpr std::size_t kEarlierReportsKept = 5;
 
-// The completion message: for an export the file it saved; a pointer to the report when
-// entries were left out or altered, so the user learns of them without a second dialog in
-// Orlavi's batch runs; and, when the report could not be written, why.
+// The completion message: for an export the file it saved; how to undo a run that replaced
+// tables; a pointer to the report when entries were left out or altered, so the user learns
+// of them without a second dialog in Orlavi's batch runs; and, when the report could not be
+// written, why.
 std::string FinishedMessage(const RunReport& report, const std::filesystem::path& outputFile,
                             const std::filesystem::path& reportFile, const std::string& reportError)
 {
@@ -45,10 +48,9 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
     }
     if (!outputFile.empty())
         message += "\r\n\r\nGuardado en:\r\n" + DisplayPath(outputFile);
-    // An import can be undone: the user learns how while the tables it replaced are kept.
+    // A run that replaced tables can be undone: the user learns how while they are kept.
     if (!report.KeptSet().empty())
-        message += "\r\n\r\nLas tablas que había antes se han guardado en " + DisplayPath(report.KeptSet()) +
-                   "; para volver a ellas, ejecute: pasarela-cli restore";
+        message += "\r\n\r\nLas tablas que había antes se han guardado: para volver a ellas, pulse «Deshacer…».";
     if (report.HasNotices()) {
         const std::size_t count = report.NoticeCount();
         message += "\r\n\r\n" + GroupThousands(count) + (count == 1 ? " aviso" : " avisos") +
@@ -62,7 +64,39 @@ std::string FinishedMessage(const RunReport& report, const std::filesystem::path
     return message;
 }
 
+// Rows per table of a kept set, as the confirmation lists them.
+std::string RowsPerTable(const KeptGeneration& set)
+{
+    std::string text;
+    for (const auto& [table, rows] : set.rows)
+        text += (text.empty() ? "" : ", ") + table + " " + GroupThousands(rows);
+    return text.empty() ? "desconocidas" : text;
+}
+
+// Names the set that Restaurar would put back and what becomes of the tables it replaces,
+// so that a slip on the list is caught before anything changes.
+std::string RestoreQuestion(const KeptGeneration& set, const std::filesystem::path& workingDir)
+{
+    const KeptSetColumns columns = DescribeKeptSet(set);
+    return "¿Volver a poner en " + DisplayPath(workingDir) + " estas tablas guardadas?\r\n\r\n"
+           "Importadas: " + columns.date + "\r\n"
+           "Archivo: " + columns.file + "\r\n"
+           "Centro: " + columns.school + "\r\n"
+           "Filas: " + RowsPerTable(set) + "\r\n\r\n"
+           "Las tablas que hay ahora se guardarán antes, así que también esto se podrá deshacer.";
+}
+
 }  // namespace
+
+KeptSetColumns DescribeKeptSet(const KeptGeneration& set)
+{
+    std::size_t rows = 0;
+    for (const auto& table : set.rows)
+        rows += table.second;
+    return {set.dateTime.empty() ? "desconocida" : set.dateTime,
+            set.file.empty() ? "desconocido" : DisplayPath(set.file.filename()), SchoolText(set.school),
+            set.rows.empty() ? "desconocidas" : GroupThousands(rows)};
+}
 
 LaunchMode ParseLaunchMode(const std::vector<std::string>& parameters)
 {
@@ -91,6 +125,7 @@ Shell::Shell(LaunchMode mode, ShellSettings settings, UserInterface& ui)
 
 void Shell::OnShow()
 {
+    ui_.SetUndoAvailable(CanUndo());
     if (mode_.startJob == Job::Export)
         RunExport();
     else if (mode_.startJob == Job::Import)
@@ -106,9 +141,15 @@ void Shell::InputMissing(const std::string& message)
     }
 }
 
-void Shell::Finish(const std::string& message, MessageKind kind)
+void Shell::EndBusy()
 {
     ui_.SetBusy(false);
+    ui_.SetUndoAvailable(CanUndo());
+}
+
+void Shell::Finish(const std::string& message, MessageKind kind)
+{
+    EndBusy();
     transformResult_ = kTransformDone;
     ui_.ShowMessage(message, kind);
     if (mode_.batchMode == kBatchMode)
@@ -140,7 +181,7 @@ void Shell::RunImport()
     if (!ChooseInput("No existe archivo"))
         return;
     // The job gets copies: it runs on another thread while the window's goes on.
-    RunJob(Job::Import, std::string(kImportJobTitle),
+    RunJob(Job::Import, {std::string(kImportJobTitle), chosenFile_},
            [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
                return JobResult{pasarela::RunImport({.xmlFile = file,
                                                      .workingDir = settings.workingDir,
@@ -157,7 +198,7 @@ void Shell::RunExport()
                     MessageKind::Information);
     if (!ChooseInput("No existe archivo XML o Solución.", settings_.workingDir / (std::string(SolutionTable::kName) + ".DBF")))
         return;
-    RunJob(Job::Export, std::string(kExportJobTitle),
+    RunJob(Job::Export, {std::string(kExportJobTitle), chosenFile_},
            [file = chosenFile_, settings = settings_](const ProgressFunction& progress) {
                ExportResult result = pasarela::RunExport(
                    {.xmlFile = file,
@@ -169,16 +210,67 @@ void Shell::RunExport()
            });
 }
 
+bool Shell::CanUndo() const
+{
+    try {
+        return !ListKeptGenerations(settings_.workingDir).empty();
+    } catch (const std::exception&) {
+        return false;  // a folder that cannot be read has nothing Deshacer could put back
+    }
+}
+
+void Shell::RunUndo()
+{
+    if (mode_.batchMode == kBatchMode)
+        return;
+    std::vector<KeptGeneration> sets;
+    try {
+        sets = ListKeptGenerations(settings_.workingDir);
+    } catch (const std::exception& e) {
+        ui_.ShowMessage(UserMessage(e), MessageKind::Error);
+        return;
+    }
+    if (sets.empty()) {
+        ui_.SetUndoAvailable(false);
+        ui_.ShowMessage("No hay tablas guardadas que volver a poner: ninguna importación ha sustituido todavía "
+                        "las tablas de " + DisplayPath(settings_.workingDir) + ".",
+                        MessageKind::Information);
+        return;
+    }
+    // No to the question goes back to the list, with the set asked about still chosen.
+    const KeptGeneration* chosen = &sets.front();
+    for (;;) {
+        const auto number = ui_.ChooseKeptSet(sets, chosen->number);
+        if (!number)
+            return;
+        const auto found = std::find_if(sets.begin(), sets.end(),
+                                        [&](const KeptGeneration& set) { return set.number == *number; });
+        if (found == sets.end())
+            return;
+        chosen = &*found;
+        if (ui_.Confirm(RestoreQuestion(*chosen, settings_.workingDir)))
+            break;
+    }
+    RunJob(Job::Restore, {std::string(kRestoreJobTitle), chosen->folder},
+           [generation = chosen->number, settings = settings_](const ProgressFunction&) {
+               // Its report's first headline names what is now in the folder, and so does the end message.
+               return JobResult{pasarela::RunRestore({.workingDir = settings.workingDir,
+                                                      .checkOnly = false,
+                                                      .generation = generation}),
+                                {}};
+           });
+}
+
 std::chrono::system_clock::time_point Shell::Now() const
 {
     return settings_.now ? settings_.now() : std::chrono::system_clock::now();
 }
 
-std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+std::string Shell::WriteReport(const JobHeading& job, std::chrono::system_clock::time_point started,
                                const std::string& outcome, const RunReport* report) const
 {
-    const ReportHeading heading{UserDateTimeText(started), std::string("Pasarela ") + PASARELA_VERSION, jobTitle,
-                                chosenFile_, settings_.workingDir, outcome};
+    const ReportHeading heading{UserDateTimeText(started), std::string("Pasarela ") + PASARELA_VERSION, job.title,
+                                job.file, settings_.workingDir, outcome};
     try {
         SaveReportKeepingEarlier(settings_.workingDir / kReportName, heading, report, kEarlierReportsKept);
         return {};
@@ -189,7 +281,7 @@ std::string Shell::WriteReport(const std::string& jobTitle, std::chrono::system_
 
 // Every run that starts writes its report, failed ones too, so the report in Orlavi's
 // folder is always the last run's and never an older one taken for it.
-void Shell::RunJob(Job which, const std::string& jobTitle, std::function<JobResult(const ProgressFunction&)> job)
+void Shell::RunJob(Job which, const JobHeading& heading, std::function<JobResult(const ProgressFunction&)> job)
 {
     const auto started = Now();
     ui_.SetBusy(true);
@@ -205,14 +297,14 @@ void Shell::RunJob(Job which, const std::string& jobTitle, std::function<JobResu
                     outcome->error = std::current_exception();
                 }
             },
-            [this, jobTitle, started, outcome] { EndJob(jobTitle, started, *outcome); });
+            [this, heading, started, outcome] { EndJob(heading, started, *outcome); });
     } catch (const std::exception& e) {
-        ui_.SetBusy(false);
+        EndBusy();
         ui_.ShowMessage(UserMessage(e), MessageKind::Error);
     }
 }
 
-void Shell::EndJob(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+void Shell::EndJob(const JobHeading& heading, std::chrono::system_clock::time_point started,
                    const JobOutcome& outcome)
 {
     try {
@@ -223,7 +315,7 @@ void Shell::EndJob(const std::string& jobTitle, std::chrono::system_clock::time_
                                                                : ExportedOutcome(DisplayPath(result.outputFile));
         // The job is done (tables replaced, output saved) by now: a report that cannot be
         // written is told beside the completion, and the run still counts as completed.
-        const std::string reportError = WriteReport(jobTitle, started, finished, &result.report);
+        const std::string reportError = WriteReport(heading, started, finished, &result.report);
         Finish(FinishedMessage(result.report, result.outputFile, settings_.workingDir / kReportName, reportError),
                result.report.HasNotices() || !reportError.empty() ? MessageKind::Warning : MessageKind::Information);
     } catch (const std::exception& e) {
@@ -231,17 +323,17 @@ void Shell::EndJob(const std::string& jobTitle, std::chrono::system_clock::time_
         // Without Orlavi's folder there is nowhere to write, and the message says so already.
         std::error_code ec;
         if (std::filesystem::is_directory(settings_.workingDir, ec)) {
-            const std::string reportError = WriteReport(jobTitle, started, FailedOutcome(e), nullptr);
+            const std::string reportError = WriteReport(heading, started, FailedOutcome(e), nullptr);
             if (!reportError.empty())
                 message += "\r\n\r\nNo se pudo escribir el informe:\r\n" + reportError;
         }
-        ui_.SetBusy(false);
+        EndBusy();
         if (dynamic_cast<const MissingInputError*>(&e) != nullptr)
             InputMissing(message);
         else
             ui_.ShowMessage(message, MessageKind::Error);
     } catch (...) {
-        ui_.SetBusy(false);
+        EndBusy();
         ui_.ShowMessage("Error inesperado: el proceso no terminó.", MessageKind::Error);
     }
 }

@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "workfolder/kept_set.h"
 #include "workfolder/run_report.h"
 
 namespace pasarela {
 
-// Which job a start-up command line asks for.
-enum class Job { None, Import, Export };
+// Which job a start-up command line asks for, or the window's Deshacer starts.
+enum class Job { None, Import, Export, Restore };
 
 // The values of LaunchMode::batchMode, as Orlavi numbers its run modes.
 constexpr int kInteractiveMode = 0;
@@ -67,7 +68,25 @@ public:
                                  std::function<void()> finished) = 0;
     // Closes the main window (which ends the program).
     virtual void CloseWindow() = 0;
+    // The list of kept sets (newest first), with the one numbered `selected` chosen as it
+    // opens; the number of the set chosen, or nothing when the user cancels.
+    virtual std::optional<int> ChooseKeptSet(const std::vector<KeptGeneration>& sets, int selected) = 0;
+    // A question with Yes (the default) and No; true for Yes.
+    virtual bool Confirm(const std::string& question) = 0;
+    // Whether Deshacer has anything to offer; told at start and after every run.
+    virtual void SetUndoAvailable(bool available) = 0;
 };
+
+// One kept set as the list of Deshacer shows it, in the user's words.
+struct KeptSetColumns {
+    std::string date;    // when its tables were imported
+    std::string file;    // the DASTENO file's name
+    std::string school;  // SchoolText
+    std::string rows;    // all its tables' rows together, thousands set apart
+};
+
+// The columns of `set`; "desconocido" for what its description does not say.
+KeptSetColumns DescribeKeptSet(const KeptGeneration& set);
 
 struct ShellSettings {
     std::filesystem::path workingDir;  // C:\VTEMP
@@ -92,6 +111,11 @@ public:
     void RunImport();
     // The export button (and "importar" in batch mode).
     void RunExport();
+    // Deshacer: the list of kept sets, a confirmation, then the chosen set put back.
+    // Outside batch mode only: Orlavi's batch run asked for one job and reads its outcome.
+    void RunUndo();
+    // Whether a set is kept that Deshacer could put back.
+    bool CanUndo() const;
     // The window is closing: in batch mode the outcome goes to the settings file. A write
     // that fails is shown and the program still ends.
     void OnClose();
@@ -121,15 +145,22 @@ private:
         std::exception_ptr error;
     };
 
+    // What the report's heading names: the job and the file it read.
+    struct JobHeading {
+        std::string title;
+        std::filesystem::path file;
+    };
+
     // Starts a job off the window's thread; EndJob ends it on the window's thread.
-    void RunJob(Job which, const std::string& jobTitle, std::function<JobResult(const ProgressFunction&)> job);
+    void RunJob(Job which, const JobHeading& heading, std::function<JobResult(const ProgressFunction&)> job);
     // Ends every job the same way: the report written, then the completion message, or
     // the error shown with the window left open.
-    void EndJob(const std::string& jobTitle, std::chrono::system_clock::time_point started,
-                const JobOutcome& outcome);
+    void EndJob(const JobHeading& heading, std::chrono::system_clock::time_point started, const JobOutcome& outcome);
     // Writes the report of the run that started at `started`; the reason when it could not.
-    std::string WriteReport(const std::string& jobTitle, std::chrono::system_clock::time_point started,
+    std::string WriteReport(const JobHeading& heading, std::chrono::system_clock::time_point started,
                             const std::string& outcome, const RunReport* report) const;
+    // The window's look once a job is over: the buttons back, Deshacer as the folder now is.
+    void EndBusy();
     std::chrono::system_clock::time_point Now() const;
     void Finish(const std::string& message, MessageKind kind);
     void InputMissing(const std::string& message);

@@ -16,11 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include "app/report_heading.h"
 #include "app/version.h"
 #include "dbf/dbf_table.h"
 #include "dbf/dbf_test_support.h"
 #include "import/import_run.h"
 #include "import/import_test_support.h"
+#include "import/table_registry.h"
 #include "os/date_stamp.h"
 #include "os/file.h"
 #include "test_support.h"
@@ -102,6 +104,15 @@ public:
 
     // The initial selection each dialog offered, in order.
     std::vector<std::filesystem::path> TakeOffered() { return std::exchange(offered_, {}); }
+    // The list of kept sets' next answer: a set's number, or nothing for Cancelar; -1 takes
+    // the set chosen as the list opens.
+    void WillChooseKeptSet(std::optional<int> answer) { keptSetAnswers_.push_back(answer); }
+    // The sets each list showed, as "number:file" in order, one text per list.
+    std::vector<std::string> TakeListedSets() { return std::exchange(listed_, {}); }
+    // The next confirmation's answer.
+    void WillConfirm(bool answer) { confirmations_.push_back(answer); }
+    // What the window's Deshacer shows, as the Shell last said: "none" before it said anything.
+    std::string UndoButton() const { return undoButton_; }
 
     std::optional<std::filesystem::path> PickXmlFile(const std::filesystem::path& initialSelection) override
     {
@@ -131,6 +142,39 @@ public:
     {
         ExpectWindowThread("the close");
         calls_.push_back("close");
+    }
+    std::optional<int> ChooseKeptSet(const std::vector<KeptGeneration>& sets, int selected) override
+    {
+        ExpectWindowThread("the list of kept sets");
+        calls_.push_back("kept sets, " + std::to_string(selected) + " chosen");
+        std::string listed;
+        for (const KeptGeneration& set : sets)
+            listed += (listed.empty() ? "" : " ") + std::to_string(set.number) + ":" + set.file.filename().string();
+        listed_.push_back(listed);
+        if (keptSetAnswers_.empty()) {
+            ADD_FAILURE() << "list of kept sets shown without an answer queued";
+            return std::nullopt;
+        }
+        const auto answer = keptSetAnswers_.front();
+        keptSetAnswers_.pop_front();
+        return answer == -1 ? std::optional(selected) : answer;
+    }
+    bool Confirm(const std::string& question) override
+    {
+        ExpectWindowThread("a question");
+        calls_.push_back("confirm: " + question);
+        if (confirmations_.empty()) {
+            ADD_FAILURE() << "question asked without an answer queued";
+            return false;
+        }
+        const bool answer = confirmations_.front();
+        confirmations_.pop_front();
+        return answer;
+    }
+    void SetUndoAvailable(bool available) override
+    {
+        ExpectWindowThread("Deshacer's look");
+        undoButton_ = available ? "enabled" : "greyed";
     }
     void RunInBackground(Job, std::function<void(const ProgressFunction&)> work,
                          std::function<void()> finished) override
@@ -166,6 +210,10 @@ private:
     bool holdNext_ = false;
     std::function<void()> held_;
     std::vector<std::filesystem::path> offered_;
+    std::deque<std::optional<int>> keptSetAnswers_;
+    std::vector<std::string> listed_;
+    std::deque<bool> confirmations_;
+    std::string undoButton_ = "none";
 };
 
 const std::optional<std::filesystem::path> kCancelled;
@@ -369,9 +417,8 @@ TEST_F(ShellTest, OfferedFileTakenAgainIsReadAgain)
                             "message: Proceso finalizado\r\n\r\nFilas frente a las tablas que había:\r\n"
                             "PROFT: 1 nueva, 1 que falta\r\nASIGT: 1 nueva, 1 que falta\r\n"
                             "Sin cambios en: ASIGNOMT, AULAT, GRUPOST, DIASHORAST\r\n"
-                            "\r\nLas tablas que había antes se han guardado en " +
-                                DisplayPath(workDir_ / ".pasarela-guardadas" / "0000000001") +
-                                "; para volver a ellas, ejecute: pasarela-cli restore"));
+                            "\r\nLas tablas que había antes se han guardado: para volver a ellas, pulse "
+                            "«Deshacer…»."));
     EXPECT_THAT(ui_.TakeOffered(), ElementsAre(std::filesystem::path(), school));
     EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
 
@@ -743,6 +790,179 @@ TEST_F(ShellTest, CountsInMessagesHaveTheirThousandsSetApart)
     shell.RunImport();
 
     EXPECT_THAT(ui_.TakeCalls(), ::testing::Contains(StartsWith("message: Proceso finalizado\r\n\r\n1.000 avisos (")));
+}
+
+// The window's Deshacer after imports of two files: each import keeps what it replaced.
+class ShellUndoTest : public ShellTest {
+protected:
+    // Imports `name`, a SmallSchool with `teacher` as its second teacher, from the window.
+    void Import(Shell& shell, const std::string& name, const std::string& teacher)
+    {
+        const auto file = folder_ / name;
+        test::WriteFileBytes(file, test::SmallSchool({.teacher = teacher}));
+        ui_.WillPick(file);
+        shell.RunImport();
+        ASSERT_THAT(ui_.TakeCalls(), ::testing::Contains(StartsWith("message: Proceso finalizado")));
+        ui_.TakeMessageKinds();
+    }
+
+    // The bytes of the six tables, to tell one set from another.
+    std::vector<std::string> Tables() const
+    {
+        std::vector<std::string> bytes;
+        for (const ImportedTable& table : kImportedTables)
+            bytes.push_back(test::ReadFileBytes(workDir_ / (std::string(table.name) + ".DBF")));
+        return bytes;
+    }
+
+    std::string Report() const { return test::ReadFileBytes(workDir_ / "PASARELA-INFORME.TXT"); }
+};
+
+TEST_F(ShellUndoTest, PutsBackTheNewestSetByteForByteAndCanBeUndoneInTurn)
+{
+    Shell shell = Start(kInteractive);
+    shell.OnShow();
+    EXPECT_EQ(ui_.UndoButton(), "greyed");
+    Import(shell, "a.xml", "LMM");
+    EXPECT_EQ(ui_.UndoButton(), "greyed");  // the first import replaced nothing
+    const auto first = Tables();
+    Import(shell, "b.xml", "NEW");
+    EXPECT_EQ(ui_.UndoButton(), "enabled");
+    const auto second = Tables();
+
+    ui_.WillChooseKeptSet(-1);  // Enter on the list as it opens
+    ui_.WillConfirm(true);
+    shell.RunUndo();
+
+    EXPECT_THAT(ui_.TakeListedSets(), ElementsAre("1:a.xml"));
+    EXPECT_THAT(ui_.TakeCalls(),
+                ElementsAre("kept sets, 1 chosen",
+                            AllOf(StartsWith("confirm: ¿Volver a poner en " + DisplayPath(workDir_) +
+                                             " estas tablas guardadas?\r\n\r\nImportadas: "),
+                                  HasSubstr("\r\nArchivo: a.xml\r\nCentro: 41000001 (IES Ejemplo, 2013)\r\n"),
+                                  HasSubstr("PROFT 2"),
+                                  EndsWith("\r\n\r\nLas tablas que hay ahora se guardarán antes, así que también "
+                                           "esto se podrá deshacer.")),
+                            "busy on", "busy off",
+                            // What is now in the folder: the first file's tables.
+                            AllOf(StartsWith("message: "), HasSubstr("Proceso finalizado\r\n\r\n"),
+                                  HasSubstr("a.xml"), HasSubstr("41000001 (IES Ejemplo, 2013)"),
+                                  EndsWith("Las tablas que había antes se han guardado: para volver a ellas, "
+                                           "pulse «Deshacer…»."))));
+    EXPECT_EQ(Tables(), first);
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "LMM"}));
+    EXPECT_THAT(Report(), HasSubstr("Trabajo: " + std::string(kRestoreJobTitle) + "\r\n"));
+    EXPECT_THAT(Report(), HasSubstr("Resultado: Proceso finalizado\r\n"));
+    EXPECT_EQ(ui_.UndoButton(), "enabled");
+    EXPECT_EQ(shell.ChosenFile(), folder_ / "b.xml");  // the file dialog still offers the last file chosen
+
+    // Deshacer again: what the first undo replaced is the newest set now.
+    ui_.WillChooseKeptSet(-1);
+    ui_.WillConfirm(true);
+    shell.RunUndo();
+
+    EXPECT_THAT(ui_.TakeListedSets(), ElementsAre(StartsWith("1:b.xml 2:")));
+    EXPECT_EQ(Tables(), second);
+    EXPECT_EQ(TeacherCodes(), (std::vector<std::string>{"ARG", "NEW"}));
+}
+
+TEST_F(ShellUndoTest, CancelOrNoChangesNothing)
+{
+    Shell shell = Start(kInteractive);
+    Import(shell, "a.xml", "LMM");
+    Import(shell, "b.xml", "NEW");
+    Import(shell, "c.xml", "OTR");
+    const auto tables = Tables();
+    const auto report = Report();
+    struct Case {
+        const char* name;
+        std::vector<std::optional<int>> choices;
+        std::vector<bool> answers;
+        std::vector<std::string> calls;
+    };
+    const Case cases[] = {
+        {"Cancelar on the list", {std::nullopt}, {}, {"kept sets, 1 chosen"}},
+        {"No goes back to the list with the same set chosen, then Escape",
+         {2, std::nullopt},
+         {false},
+         {"kept sets, 1 chosen", "confirm", "kept sets, 2 chosen"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const auto& choice : c.choices)
+            ui_.WillChooseKeptSet(choice);
+        for (const bool answer : c.answers)
+            ui_.WillConfirm(answer);
+
+        shell.RunUndo();
+
+        std::vector<std::string> calls = ui_.TakeCalls();
+        for (std::string& call : calls)
+            if (call.starts_with("confirm: "))
+                call = "confirm";
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_THAT(ui_.TakeListedSets(), ::testing::Each("1:b.xml 2:a.xml"));
+        EXPECT_EQ(Tables(), tables);
+        EXPECT_EQ(Report(), report);
+        EXPECT_EQ(ui_.UndoButton(), "enabled");
+    }
+}
+
+TEST_F(ShellUndoTest, NothingKeptIsSaidAndGreysDeshacer)
+{
+    Shell shell = Start(kInteractive);
+    ui_.SetUndoAvailable(true);  // as a button left enabled by a folder emptied since
+
+    shell.RunUndo();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("message: No hay tablas guardadas que volver a poner: ninguna "
+                                             "importación ha sustituido todavía las tablas de " +
+                                             DisplayPath(workDir_) + "."));
+    EXPECT_THAT(ui_.TakeMessageKinds(), ElementsAre(MessageKind::Information));
+    EXPECT_EQ(ui_.UndoButton(), "greyed");
+    EXPECT_TRUE(std::filesystem::is_empty(workDir_));
+}
+
+TEST_F(ShellUndoTest, SetThatCannotBePutBackIsShownOnceAndReported)
+{
+    Shell shell = Start(kInteractive);
+    Import(shell, "a.xml", "LMM");
+    Import(shell, "b.xml", "NEW");
+    const auto tables = Tables();
+    const std::vector<KeptGeneration> kept = ListKeptGenerations(workDir_);
+    ASSERT_EQ(kept.size(), 1u);
+    std::filesystem::remove(kept[0].folder / "PROFT.DBF");
+    ui_.WillChooseKeptSet(-1);
+    ui_.WillConfirm(true);
+
+    shell.RunUndo();
+
+    EXPECT_THAT(ui_.TakeCalls(), ElementsAre("kept sets, 1 chosen", StartsWith("confirm: "), "busy on", "busy off",
+                                             AllOf(StartsWith("message: "), HasSubstr("PROFT.DBF"))));
+    EXPECT_THAT(ui_.TakeMessageKinds(), ElementsAre(MessageKind::Error));
+    EXPECT_EQ(Tables(), tables);
+    EXPECT_THAT(Report(), AllOf(HasSubstr("Trabajo: " + std::string(kRestoreJobTitle) + "\r\n"
+                                          "Archivo: " + DisplayPath(kept[0].folder) + "\r\n"),
+                                HasSubstr("Resultado: Error: ")));
+    EXPECT_EQ(shell.TransformResult(), 1);  // the imports' outcome stands
+}
+
+TEST_F(ShellUndoTest, BatchModeOffersNoUndo)
+{
+    for (const char* name : {"a.xml", "b.xml"}) {
+        const auto file = folder_ / name;
+        test::WriteFileBytes(file, test::SmallSchool());
+        pasarela::RunImport(
+            {.xmlFile = file, .workingDir = workDir_, .checkOnly = false, .decimalSeparator = '.', .progress = {}});
+    }
+    const auto tables = Tables();
+    Shell shell = Start({"ayuda", "1"});
+
+    shell.RunUndo();
+
+    EXPECT_THAT(ui_.TakeCalls(), IsEmpty());
+    EXPECT_EQ(Tables(), tables);
+    EXPECT_EQ(shell.TransformResult(), 0);
 }
 
 }  // namespace

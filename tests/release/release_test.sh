@@ -288,7 +288,8 @@ help_file = chm.CHMFile()
 if not help_file.LoadCHM(sys.argv[1]) or not help_file.IsSearchable():
     sys.exit("the CHM cannot be searched")
 expected = {"profesor": "importar.html", "grupo": "importar.html", "materia": "importar.html",
-            "horario": "exportar.html", "aviso": "informe.html", "instalador": "guia.html"}
+            "horario": "exportar.html", "aviso": "informe.html", "instalador": "guia.html",
+            "deshacer": "deshacer.html"}
 for word, page in expected.items():
     found, pages = help_file.Search(word.encode(), 1, 0)
     if page.encode() not in pages.values():

@@ -10,6 +10,7 @@
 
 #include "app/version.h"
 #include "app/win32/glyphs.h"
+#include "app/win32/kept_sets_dialog.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/wide_text.h"
 #include "os/error.h"
@@ -57,6 +58,7 @@ constexpr DesignRect kJobButton{96, 120, 89, 25};
 constexpr DesignRect kProgressBar{24, 92, 265, 17};  // between the caption and the button
 constexpr DesignRect kCloseButton{256, 32, 89, 25};
 constexpr DesignRect kHelpButton{40, 64, 75, 25};
+constexpr DesignRect kUndoButton{123, 64, 89, 25};  // beside the help, clear of Salir above
 constexpr DesignRect kVersionLabel{368, 72, 233, 13};
 constexpr int kGlyphSize = 16;
 constexpr int kGlyphGap = 4;  // between a button's glyph and its caption
@@ -276,6 +278,10 @@ void MainWindow::Create()
     const LaunchMode& mode = shell_.Mode();
     closeButton_ = CreateButton(IDC_CLOSE_BUTTON, L"&Salir", true);
     helpButton_ = CreateButton(IDC_HELP_BUTTON, L"F1 Ayuda", true);
+    // Greyed until the Shell says a set is kept; never shown to Orlavi's batch runs, which
+    // asked for one job and read back its outcome.
+    undoButton_ = CreateButton(IDC_UNDO_BUTTON, L"&Deshacer…", mode.batchMode != kBatchMode);
+    EnableWindow(undoButton_, FALSE);
     importButton_ = CreateButton(IDC_IMPORT_BUTTON, L"OK", mode.showImportArea);
     exportButton_ = CreateButton(IDC_EXPORT_BUTTON, L"OK", mode.showExportArea);
     progressBar_ = CreateWindowExW(0, PROGRESS_CLASSW, nullptr, WS_CHILD, 0, 0, 0, 0, window_,
@@ -320,7 +326,7 @@ void MainWindow::ApplyDpi(UINT dpi)
     FontHandle versionFont = makeFont(L"MS Sans Serif", 8, FW_BOLD);
     IconHandle checkMark(MakeGlyphIcon(Glyph::CheckMark, Scale(kGlyphSize), Scale(kGlyphGap)));
     IconHandle cross(MakeGlyphIcon(Glyph::Cross, Scale(kGlyphSize), Scale(kGlyphGap)));
-    for (HWND button : {closeButton_, helpButton_, importButton_, exportButton_})
+    for (HWND button : {closeButton_, helpButton_, undoButton_, importButton_, exportButton_})
         SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(textFont.get()), FALSE);
     SendMessageW(importButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark.get()));
     SendMessageW(exportButton_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(checkMark.get()));
@@ -346,6 +352,7 @@ void MainWindow::PlaceControls()
     const POINT exportOrigin = ContentOrigin(ExportAreaOf(mode), kExportArea);
     place(closeButton_, bottom, kCloseButton);
     place(helpButton_, bottom, kHelpButton);
+    place(undoButton_, bottom, kUndoButton);
     place(importButton_, importOrigin, kJobButton);
     place(exportButton_, exportOrigin, kJobButton);
     place(progressBar_, runningJob_ == Job::Export ? exportOrigin : importOrigin, kProgressBar);
@@ -384,10 +391,16 @@ void MainWindow::Paint(HDC dc) const
     }
 }
 
+bool MainWindow::CanTakeFocus(HWND control) const
+{
+    return IsOwnButton(control) && IsWindowVisible(control) != FALSE && IsWindowEnabled(control) != FALSE;
+}
+
 bool MainWindow::IsOwnButton(HWND control) const
 {
     return control != nullptr &&
-           (control == closeButton_ || control == helpButton_ || control == importButton_ || control == exportButton_);
+           (control == closeButton_ || control == helpButton_ || control == undoButton_ || control == importButton_ ||
+            control == exportButton_);
 }
 
 // Where the keyboard starts: a job's button, never Salir, so an Enter pressed at once
@@ -411,6 +424,9 @@ void MainWindow::OnCommand(int id)
         break;
     case IDC_EXPORT_BUTTON:
         shell_.RunExport();
+        break;
+    case IDC_UNDO_BUTTON:
+        shell_.RunUndo();
         break;
     default:
         break;  // IDCANCEL from Escape and IDOK from Enter outside a button: nothing to do
@@ -484,7 +500,7 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
         } else if (busy_) {
             SetFocus(window_);  // the buttons are disabled; Alt+Space still reaches the window
         } else {
-            SetFocus(IsOwnButton(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_ : FirstTabStop());
+            SetFocus(CanTakeFocus(lastFocus_) ? lastFocus_ : FirstTabStop());
         }
         return 0;
     case kProgressMessage:
@@ -549,7 +565,8 @@ LRESULT MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_NCDESTROY: {
         const LRESULT result = DefWindowProcW(window_, message, wParam, lParam);
         SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
-        window_ = closeButton_ = helpButton_ = importButton_ = exportButton_ = progressBar_ = lastFocus_ = nullptr;
+        window_ = closeButton_ = helpButton_ = undoButton_ = importButton_ = exportButton_ = progressBar_ = lastFocus_ =
+            nullptr;
         return result;
     }
     default:
@@ -621,6 +638,7 @@ void MainWindow::SetBusy(bool busy)
     // Disabling the focused button takes the focus from it; the window keeps the keyboard.
     for (HWND button : {closeButton_, helpButton_, importButton_, exportButton_})
         EnableWindow(button, busy ? FALSE : TRUE);
+    EnableWindow(undoButton_, !busy && undoAvailable_ ? TRUE : FALSE);
     EnableMenuItem(GetSystemMenu(window_, FALSE), SC_CLOSE, MF_BYCOMMAND | (busy ? MF_GRAYED : MF_ENABLED));
     if (busy) {
         SetFocus(window_);
@@ -628,7 +646,7 @@ void MainWindow::SetBusy(bool busy)
         ShowWindow(progressBar_, SW_HIDE);
         runningJob_ = Job::None;
         if (GetActiveWindow() == window_)
-            SetFocus(IsOwnButton(lastFocus_) && IsWindowVisible(lastFocus_) ? lastFocus_ : FirstTabStop());
+            SetFocus(CanTakeFocus(lastFocus_) ? lastFocus_ : FirstTabStop());
     }
     POINT cursor;
     GetCursorPos(&cursor);
@@ -698,5 +716,38 @@ void MainWindow::EndJob()
 }
 
 void MainWindow::CloseWindow() { Close(); }
+
+std::optional<int> MainWindow::ChooseKeptSet(const std::vector<KeptGeneration>& sets, int selected)
+{
+    KeptSetsDialogValues values;
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+        const KeptSetColumns columns = DescribeKeptSet(sets[i]);
+        values.rows.push_back({Widen(columns.date), Widen(columns.file), Widen(columns.school), Widen(columns.rows)});
+        if (sets[i].number == selected)
+            values.selected = static_cast<int>(i);
+    }
+    HWND owner = DialogOwner();
+    CentredDialog centred(owner);
+    if (!ShowKeptSetsDialog(instance_, owner, values))
+        return std::nullopt;
+    return sets.at(static_cast<std::size_t>(values.selected)).number;
+}
+
+bool MainWindow::Confirm(const std::string& question)
+{
+    return MessageBoxW(DialogOwner(), Widen(question).c_str(), kTitle, MB_YESNO | MB_DEFBUTTON1 | MB_ICONQUESTION) ==
+           IDYES;
+}
+
+void MainWindow::SetUndoAvailable(bool available)
+{
+    undoAvailable_ = available;
+    if (undoButton_ == nullptr || busy_)
+        return;
+    // Greying the focused button would leave the keyboard nowhere.
+    if (!available && GetFocus() == undoButton_)
+        SetFocus(FirstTabStop());
+    EnableWindow(undoButton_, available ? TRUE : FALSE);
+}
 
 }  // namespace pasarela

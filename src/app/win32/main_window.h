@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 #include "app/shell.h"
 #include "app/win32/help_viewer.h"
@@ -33,6 +34,9 @@ public:
     void RunInBackground(Job job, std::function<void(const ProgressFunction&)> work,
                          std::function<void()> finished) override;
     void CloseWindow() override;
+    std::optional<int> ChooseKeptSet(const std::vector<KeptGeneration>& sets, int selected) override;
+    bool Confirm(const std::string& question) override;
+    void SetUndoAvailable(bool available) override;
 
 private:
     struct FontDeleter {
@@ -61,6 +65,8 @@ private:
     void Close();
     int Scale(int designPixels) const;
     bool IsOwnButton(HWND control) const;
+    // Visible and enabled: the focus can be given back to it.
+    bool CanTakeFocus(HWND control) const;
     HWND FirstTabStop() const;
 
     HINSTANCE instance_;
@@ -69,6 +75,7 @@ private:
     HWND window_ = nullptr;
     HWND closeButton_ = nullptr;
     HWND helpButton_ = nullptr;
+    HWND undoButton_ = nullptr;  // Deshacer, outside batch mode
     HWND importButton_ = nullptr;
     HWND exportButton_ = nullptr;
     HWND progressBar_ = nullptr;  // in the running job's area, while it runs
@@ -80,6 +87,7 @@ private:
     IconHandle checkMark_;
     IconHandle cross_;
     bool busy_ = false;
+    bool undoAvailable_ = false;  // a kept set is there to put back, as the Shell last said
     bool closing_ = false;  // the Shell has been told; it hears of a close only once
     Job runningJob_ = Job::None;
     std::thread worker_;

@@ -2,8 +2,9 @@
 # Pasarela.exe end to end, under Wine on a private X server, driven through its dialogs
 # with xdotool the way a user (or Orlavi's batch start) meets them:
 #   batch import, batch export, a cancelled batch import, a batch import that fails,
-#   batch mode with an unknown job, interactive mode with the help keys, and the window
-#   at 150 % (144 DPI).
+#   batch mode with an unknown job, Deshacer after two imports (Escape, Cancelar, No,
+#   then the first set back and, undone again, the second), interactive mode with the help
+#   keys, and the window at 150 % (144 DPI).
 # Message texts are read from Wine's message-box trace and their icons from the screen;
 # the outcome from Orlavi.ini, the tables in C:\VTEMP and the exit status.
 #
@@ -53,7 +54,7 @@ die() {
 }
 
 # Copies the program into a folder of its own (Orlavi.ini is written beside it) and starts
-# it with the given parameters.
+# it with the given parameters; it is stopped after `program_seconds` (120 unless set).
 start_program() {
     local folder=$1
     shift
@@ -61,7 +62,7 @@ start_program() {
     cp "$exe" "$folder/Pasarela.exe"
     run_log=$work/$test_name.log
     messages_seen=0
-    timeout --kill-after=10 120 "${wine[@]}" "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
+    timeout --kill-after=10 "${program_seconds:-120}" "${wine[@]}" "$folder/Pasarela.exe" "$@" >"$run_log" 2>&1 &
     program_pid=$!
 }
 
@@ -356,6 +357,82 @@ expect_pixel 400 0 F9D37D "top of the export area"
 press "$id" alt+F4
 expect_status 1
 expect_settings "$work/unknown/Orlavi.ini" '[Transformadores]\r\nTransformado=0\r\n'
+echo "$test_name: $((SECONDS - begun)) s"
+
+# --- Deshacer, as a secretary meets it: greyed while nothing is kept; after an import of
+# the example and one of another school, the list of kept sets; Escape, Cancelar and No to
+# the question change nothing; Enter on the list and Yes put the first school's tables back
+# byte for byte; Deshacer again gives the second school's back.
+test_name=undo
+begun=$SECONDS
+rm -rf "$vtemp"
+mkdir -p "$vtemp"
+# Another school, and one of its teachers with another code, so its tables differ.
+sed -e 's/codigo_interno="99990001" nombre="IES Valle del Ejemplo"/codigo_interno="99990002" nombre="IES Otro Ejemplo"/' \
+    -e 's/codigo="KOB"/codigo="KOC"/' "$work/data/centro.xml" >"$work/data/otro.xml"
+program_seconds=480  # two imports and five lists, each step waited for
+start_program "$work/undo"
+program_seconds=
+id=$(wait_window '^Exportar e importar datos entre Orlavi y DASTENO$') || die "the window did not appear"
+undo_dialog='^Deshacer una importaci'
+press "$id" alt+d  # greyed: its key does nothing
+sleep 2
+[[ -z $(windows_named "$undo_dialog") && -z $(windows_named '^Pasarela$') ]] ||
+    die "Deshacer answered with nothing kept"
+press "$id" Return  # the import's OK has the keyboard
+answer_file_dialog "$work/data/centro.xml"
+expect_message 'L"Proceso finalizado' warning
+first_set=$(table_sums)
+press "$id" Return
+answer_file_dialog "$work/data/otro.xml"
+# Another school's tables replaced the first's: the message says so first.
+expect_message 'L"ATENCI' warning
+second_set=$(table_sums)
+[[ $first_set != "$second_set" ]] || die "the two schools' tables are alike: the test would prove nothing"
+
+# Opens the list of kept sets as `list`; it stands centred over the window.
+open_undo_list() {
+    press "$id" alt+d
+    list=$(wait_window "$undo_dialog") || die "Deshacer showed no list"
+    expect_centred_over "$list" "$id" "the list of kept sets"
+}
+open_undo_list
+press "$list" Escape
+wait_gone "$list" || die "Escape did not close the list"
+open_undo_list
+press "$list" Tab Tab Return  # from the list to Restaurar, to Cancelar
+wait_gone "$list" || die "Cancelar did not close the list"
+open_undo_list
+press "$list" Return
+question=$(wait_window '^Pasarela$') || die "Restaurar asked nothing"
+press "$question" Tab Return  # from Yes to No
+wait_gone "$question" || die "No did not close the question"
+messages_seen=$((messages_seen + 1))
+list=$(wait_window "$undo_dialog") || die "No did not go back to the list"
+press "$list" Escape
+wait_gone "$list" || die "Escape did not close the list"
+[[ $(table_sums) == "$second_set" ]] || fail "Escape, Cancelar or No changed the tables"
+
+open_undo_list
+press "$list" Return
+expect_message 'Volver a poner en C:'
+wait_gone "$list" || die "the list stayed after Yes"
+# What is now in the folder comes first: the first school's tables.
+expect_message 'L"Se han vuelto a poner las tablas del centro 99990001' information
+[[ $(table_sums) == "$first_set" ]] || fail "Deshacer did not put the first school's tables back"
+grep -aq 'restauraci' "$vtemp/PASARELA-INFORME.TXT" || fail "the report is not the restore's"
+
+open_undo_list
+press "$list" Return
+expect_message 'Volver a poner en C:'
+expect_message 'L"Se han vuelto a poner las tablas del centro 99990002' information
+[[ $(table_sums) == "$second_set" ]] || fail "Deshacer twice did not give the second school's tables back"
+press "$id" alt+s
+expect_status 0
+[[ ! -e $work/undo/Orlavi.ini ]] || fail "Deshacer wrote Orlavi.ini"
+# The tests after this one start from an empty folder, with Deshacer greyed.
+rm -rf "$vtemp"
+mkdir -p "$vtemp"
 echo "$test_name: $((SECONDS - begun)) s"
 
 # --- An empty second parameter ends the list: interactive mode. Both areas and the
