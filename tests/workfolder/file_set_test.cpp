@@ -116,7 +116,7 @@ TEST_F(FileSetTest, FileSwappedInTheInstantOfItsRenameIsMovedBackOut)
 {
     for (const std::string& swapped : names_) {
         SCOPED_TRACE(swapped);
-        FileSetChange change{RecordStagedFiles(staging_, names_), {}};
+        FileSetChange change{RecordStagedFiles(staging_, names_), {}, {}};
         const auto target = target_ / swapped;
         bool done = false;
         AfterEachRename([&](const std::filesystem::path&, const std::filesystem::path& to) {
@@ -140,7 +140,7 @@ TEST_F(FileSetTest, FileSwappedInTheInstantOfItsRenameIsMovedBackOut)
         for (const std::string& name : names_)
             test::WriteFileBytes(staging_ / name, "nueva " + name);
     }
-    EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}}).warnings, IsEmpty());
+    EXPECT_THAT(CommitFileSet(staging_, target_, {RecordStagedFiles(staging_, names_), {}, {}}).warnings, IsEmpty());
     EXPECT_EQ(test::ReadFileBytes(target_ / "AULAT.DBF"), "nueva AULAT.DBF");
 }
 
