@@ -1,7 +1,6 @@
 #include "workfolder/kept_set.h"
 
 #include <algorithm>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -16,21 +15,15 @@ constexpr std::size_t kCopyBlock = 1 << 16;
 constexpr std::string_view kKeptAt = "guardado";  // seconds since 1970, UTC
 constexpr std::string_view kJob = "trabajo";
 constexpr std::string_view kRowsPrefix = "filas.";
-constexpr std::streamsize kMaxDescription = 64 * 1024;
+constexpr std::size_t kMaxDescription = 64 * 1024;
 
 std::optional<KeptDescription> ReadDescription(const std::filesystem::path& folder)
 {
-    const auto path = folder / kKeptDescriptionName;
-    if (IsLink(path))
+    const std::optional<std::string> text = ReadSmallText(folder / kKeptDescriptionName, kMaxDescription);
+    if (!text)
         return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string text(static_cast<std::size_t>(kMaxDescription), '\0');
-    in.read(text.data(), kMaxDescription);
-    text.resize(static_cast<std::size_t>(in.gcount()));
     KeptDescription description;
-    std::istringstream lines(text);
+    std::istringstream lines(*text);
     std::string line;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r')

@@ -1,10 +1,10 @@
 #include "workfolder/school_record.h"
 
-#include <fstream>
 #include <sstream>
 #include <string_view>
 
 #include "os/environment.h"
+#include "os/error.h"
 #include "os/file.h"
 
 namespace pasarela {
@@ -16,7 +16,7 @@ constexpr std::string_view kYear = "curso";
 constexpr std::string_view kImportedAt = "importado";  // seconds since 1970, UTC
 constexpr std::string_view kFile = "archivo";
 // A record larger than this was not written by us.
-constexpr std::streamsize kMaxRecord = 64 * 1024;
+constexpr std::size_t kMaxRecord = 64 * 1024;
 
 // A value on one line: a line break inside an attribute (&#10;) would end it early.
 std::string OneLine(std::string_view value)
@@ -54,20 +54,34 @@ std::string SchoolRecordText(const SchoolRecord& record)
     return text;
 }
 
+std::optional<std::string> ReadSmallText(const std::filesystem::path& path, std::size_t limit)
+{
+    // Through File, which refuses a link, a FIFO or a device before reading a byte.
+    try {
+        const File file = File::Open(path, File::Mode::Read, File::Links::Refuse);
+        std::string text(limit, '\0');
+        std::size_t got = 0;
+        while (got < limit) {
+            const std::size_t read = file.ReadAt(got, text.data() + got, limit - got);
+            if (read == 0)
+                break;
+            got += read;
+        }
+        text.resize(got);
+        return text;
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<SchoolRecord> ReadSchoolRecord(const std::filesystem::path& folder)
 {
-    const auto path = folder / kSchoolRecordName;
-    if (IsLink(path))
+    const std::optional<std::string> text = ReadSmallText(folder / kSchoolRecordName, kMaxRecord);
+    if (!text)
         return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::string text(static_cast<std::size_t>(kMaxRecord), '\0');
-    in.read(text.data(), kMaxRecord);
-    text.resize(static_cast<std::size_t>(in.gcount()));
     SchoolRecord record;
     bool hasSchool = false;
-    std::istringstream lines(text);
+    std::istringstream lines(*text);
     std::string line;
     while (std::getline(lines, line)) {
         const std::size_t equals = line.find('=');

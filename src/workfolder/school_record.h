@@ -32,6 +32,10 @@ std::string SchoolRecordText(const SchoolRecord& record);
 // The record in `folder` (the working folder or a kept set); nothing when there is none
 // (tables written before the record existed) or it cannot be read.
 std::optional<SchoolRecord> ReadSchoolRecord(const std::filesystem::path& folder);
+
+// The first `limit` bytes of one of the small texts kept beside the tables (the record, a
+// kept set's description); nothing when it is missing, a link, not a plain file or unreadable.
+std::optional<std::string> ReadSmallText(const std::filesystem::path& path, std::size_t limit);
 // The school of the tables in `folder`, as its record says; nothing when unknown.
 std::optional<SchoolIdentity> RecordedSchool(const std::filesystem::path& folder);
 

@@ -34,7 +34,7 @@ using test::ScopedMount;
 // What a user's machine may hold where Pasarela expects its files: a FIFO, a device or a
 // folder in place of a table, a disk mounted where it keeps its own folders, a folder it
 // may not write. Each run ends at once with a message, and nothing outside is touched.
-class SpecialFilesTest : public test::ImportTest {
+class UnusualFilesTest : public test::ImportTest {
 protected:
     static constexpr int kEntries = 5;
 
@@ -93,7 +93,7 @@ std::string BoundedErrorOf(const std::function<void()>& run, const std::filesyst
     return ended.get();
 }
 
-TEST_F(SpecialFilesTest, FifoDeviceOrFolderInPlaceOfAFileIsRefusedAtOnce)
+TEST_F(UnusualFilesTest, FifoDeviceOrFolderInPlaceOfAFileIsRefusedAtOnce)
 {
     const auto fifoMessage = [](const std::filesystem::path& path) {
         return QuotedPath(path) + ": es una tubería con nombre (FIFO), no un archivo";
@@ -156,7 +156,7 @@ TEST_F(SpecialFilesTest, FifoDeviceOrFolderInPlaceOfAFileIsRefusedAtOnce)
 #endif
 
 // A disk mounted where Pasarela keeps its folders: none of its files is ever removed.
-TEST_F(SpecialFilesTest, DiskMountedAtTheStagingOrKeptFolderIsLeftAsItIs)
+TEST_F(UnusualFilesTest, DiskMountedAtTheStagingOrKeptFolderIsLeftAsItIs)
 {
     const auto outside = folder_ / "disco";
     std::filesystem::create_directory(outside);
@@ -213,7 +213,7 @@ TEST_F(SpecialFilesTest, DiskMountedAtTheStagingOrKeptFolderIsLeftAsItIs)
 }
 
 // A check changes nothing, so a folder it may not write is no reason to refuse it.
-TEST_F(SpecialFilesTest, ChecksNeedNoWritePermissionOnTheWorkingFolder)
+TEST_F(UnusualFilesTest, ChecksNeedNoWritePermissionOnTheWorkingFolder)
 {
     RunImport(SecondImport());  // so a set is kept for the restore to check
     struct Case {
